@@ -1,0 +1,64 @@
+// Vorandel: patches a level file with a merge file, after backing it up.
+#include <cstring>
+
+#include "exit_status.h"
+#include "load_whole_file.h"
+#include "merge_checks.h"
+#include "merge_format.h"
+#include "platform.h"
+#include "report.h"
+#include "rewrite_level.h"
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    Report(
+        "Usage:\n\tVorandel.exe [file.mrg]\n\n"
+        "With [file.mrg] the file to be merged with the kelvarin level.\n");
+    return STATUS_OK;
+  }
+
+  MergeImage merge{};
+  if (!LoadWholeFile(argv[1], &merge.buffer, &merge.size)) return STATUS_FAILED;
+  if (!HasValidLevelName(merge)) {
+    Report("Invalid level name in the merge file.\n");
+    return STATUS_FAILED;
+  }
+  char levelName[NAME_FIELD_MAX];
+  memcpy(levelName, merge.buffer + LEVEL_NAME_AT,
+         ReadU32(merge.buffer + NAME_LENGTH_AT));
+  if (!IsSafeLevelName(levelName, kWindowsPaths)) {
+    Report("Unsafe level name %s in the merge file.\n", levelName);
+    return STATUS_FAILED;
+  }
+  // The name has at most NAME_CHARS_MAX characters: the suffix fits.
+  char backupName[NAME_FIELD_MAX];
+  size_t nameChars = strlen(levelName);
+  memcpy(backupName, levelName, nameChars);
+  memcpy(backupName + nameChars, BACKUP_SUFFIX, sizeof BACKUP_SUFFIX);
+
+  // A read-only backup left by an earlier run must not stop the copy.
+  SetFileAttributesA(backupName, FILE_ATTRIBUTE_NORMAL);
+  Report("Backuping %s to %s\n", levelName, backupName);
+  if (!CopyFileA(levelName, backupName, FALSE)) {
+    DWORD error = GetLastError();
+    Report("Can't copy the file %s to %s (error %ld)", levelName, backupName,
+           static_cast<long>(error));
+    return STATUS_FAILED;
+  }
+
+  Report("Processing level: %s\n", levelName);
+  LevelImage level{};
+  if (!LoadWholeFile(levelName, &level.buffer, &level.size)) return STATUS_FAILED;
+
+  // Every record is checked before the level is recreated, so a faulty
+  // merge file leaves the level as it was.
+  uint32_t firstActionAt = FirstActionAt(merge);
+  ActionFault fault = CheckActions(merge, firstActionAt, level.size);
+  if (fault.kind != FaultKind::NONE) {
+    ReportActionFault(fault);
+    return STATUS_FAILED;
+  }
+  if (!RewriteLevel(levelName, backupName, level, merge, firstActionAt))
+    return STATUS_FAILED;
+  return STATUS_OK;
+}

@@ -1,0 +1,109 @@
+#include "merge_checks.h"
+
+#include <cstring>
+
+#include "report.h"
+
+bool HasValidLevelName(const MergeImage& merge) {
+  if (merge.size < LEVEL_NAME_AT) return false;
+  uint32_t nameLength = ReadU32(merge.buffer + NAME_LENGTH_AT);
+  if (nameLength == 0 || nameLength > NAME_FIELD_MAX) return false;
+  if (nameLength > merge.size - LEVEL_NAME_AT) return false;
+  const uint8_t* field = merge.buffer + LEVEL_NAME_AT;
+  const void* nul = memchr(field, 0, nameLength);
+  if (nul == nullptr) return false;
+  auto nameChars = static_cast<const uint8_t*>(nul) - field;
+  return nameChars > 0 && nameChars <= NAME_CHARS_MAX;
+}
+
+uint32_t FirstActionAt(const MergeImage& merge) {
+  return LEVEL_NAME_AT + ReadU32(merge.buffer + NAME_LENGTH_AT);
+}
+
+namespace {
+
+bool IsSeparator(char c, bool windowsPaths) {
+  return c == '/' || (windowsPaths && c == '\\');
+}
+
+// Windows drops trailing dots and spaces from a path component, so there
+// ". ." and "..." lead upwards just as ".." does.
+bool IsParentComponent(const char* begin, const char* end, bool windowsPaths) {
+  if (!windowsPaths) return end - begin == 2 && begin[0] == '.' && begin[1] == '.';
+  int dots = 0;
+  for (const char* c = begin; c != end; ++c) {
+    if (*c == '.')
+      ++dots;
+    else if (*c != ' ')
+      return false;
+  }
+  return dots >= 2;
+}
+
+bool HasDriveLetter(const char* name) {
+  char first = name[0];
+  bool letter = (first >= 'A' && first <= 'Z') || (first >= 'a' && first <= 'z');
+  return letter && name[1] == ':';
+}
+
+}  // namespace
+
+bool IsSafeLevelName(const char* name, bool windowsPaths) {
+  if (IsSeparator(name[0], windowsPaths)) return false;
+  if (windowsPaths && HasDriveLetter(name)) return false;
+  const char* begin = name;
+  for (;;) {
+    const char* end = begin;
+    while (*end != '\0' && !IsSeparator(*end, windowsPaths)) ++end;
+    if (IsParentComponent(begin, end, windowsPaths)) return false;
+    if (*end == '\0') return true;
+    begin = end + 1;
+  }
+}
+
+ActionFault CheckActions(const MergeImage& merge, uint32_t firstActionAt,
+                         uint32_t levelSize) {
+  // 64-bit positions: no sum of two 32-bit fields can wrap.
+  const uint64_t end = merge.size;
+  uint64_t removedEnd = 0;
+  for (uint64_t at = firstActionAt; at < end;) {
+    const uint8_t* record = merge.buffer + at;
+    const auto recordAt = static_cast<uint32_t>(at);
+    if (end - at < CODE_AT + 2) return {FaultKind::TRUNCATED, recordAt, 0};
+    uint16_t code = ReadU16(record + CODE_AT);
+    if (code != ACTION_REPLACE) return {FaultKind::UNKNOWN_CODE, recordAt, code};
+    if (end - at < RECORD_HEAD_SIZE) return {FaultKind::TRUNCATED, recordAt, code};
+    uint64_t insertLength = ReadU32(record + INSERT_LENGTH_AT);
+    if (insertLength > end - at - RECORD_HEAD_SIZE)
+      return {FaultKind::TRUNCATED, recordAt, code};
+    uint64_t offset = ReadU32(record + OFFSET_AT);
+    if (offset < removedEnd) return {FaultKind::MISPLACED, recordAt, code};
+    removedEnd = offset + ReadU32(record + REMOVE_LENGTH_AT);
+    if (removedEnd > levelSize) return {FaultKind::PAST_LEVEL_END, recordAt, code};
+    at += RECORD_HEAD_SIZE + insertLength;
+  }
+  return {FaultKind::NONE, 0, 0};
+}
+
+void ReportActionFault(const ActionFault& fault) {
+  // Positions are printed unsigned: on Windows a long has 32 bits, and a
+  // merge file may be larger than 2 GiB.
+  auto at = static_cast<unsigned long>(fault.recordAt);
+  switch (fault.kind) {
+    case FaultKind::NONE:
+      break;
+    case FaultKind::TRUNCATED:
+      Report("Truncated action at offset %lu parsing the merge file !\n", at);
+      break;
+    case FaultKind::UNKNOWN_CODE:
+      Report("Unknown action (%ld) at offset %lu parsing the merge file !\n",
+             static_cast<long>(fault.code), at);
+      break;
+    case FaultKind::MISPLACED:
+      Report("Misplaced action at offset %lu parsing the merge file !\n", at);
+      break;
+    case FaultKind::PAST_LEVEL_END:
+      Report("Action at offset %lu reaches past the end of the level !\n", at);
+      break;
+  }
+}

@@ -1,0 +1,37 @@
+// What a merge file must satisfy before the tool acts on it. A merge file
+// comes from anywhere: nothing in it is trusted until these checks pass.
+#pragma once
+
+#include <cstdint>
+
+#include "merge_format.h"
+
+// True when the header holds a level name the tool can use: a nameLength of
+// 1 to NAME_FIELD_MAX inside the file, a NUL inside the field, and a name of
+// 1 to NAME_CHARS_MAX characters before it.
+bool HasValidLevelName(const MergeImage& merge);
+
+// Position of the first action record; only for a merge file whose level
+// name is valid.
+uint32_t FirstActionAt(const MergeImage& merge);
+
+// False for a name that leads out of the current folder: an absolute path
+// or a ".." component. With Windows paths, '\' separates too, and drive
+// letters and UNC paths count as absolute.
+bool IsSafeLevelName(const char* name, bool windowsPaths);
+
+enum class FaultKind { NONE, TRUNCATED, UNKNOWN_CODE, MISPLACED, PAST_LEVEL_END };
+
+struct ActionFault {
+  FaultKind kind;
+  uint32_t recordAt;  // position of the faulty record in the merge file
+  uint16_t code;
+};
+
+// Walks every action record and returns the first fault, or kind NONE when
+// each record lies inside the merge file, is ACTION_REPLACE, starts at or
+// after the end of the previous removed range and ends inside the level.
+ActionFault CheckActions(const MergeImage& merge, uint32_t firstActionAt,
+                         uint32_t levelSize);
+
+void ReportActionFault(const ActionFault& fault);

@@ -1,0 +1,86 @@
+// The tool's only door to the operating system: the Windows file API subset
+// it calls. On Windows this is the system's own; elsewhere it is declared
+// here and implemented by platform_posix.cpp with the same behaviour.
+#pragma once
+
+#ifdef _WIN32
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+// Level names are paths of this system: '\' and '/' both separate, and a
+// drive letter roots a path.
+constexpr bool kWindowsPaths = true;
+
+#else
+
+#include <cstdint>
+
+typedef int BOOL;
+typedef uint32_t DWORD;
+typedef void* HANDLE;
+typedef const char* LPCSTR;
+typedef void* LPVOID;
+typedef const void* LPCVOID;
+typedef DWORD* LPDWORD;
+typedef struct _SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
+typedef struct _OVERLAPPED* LPOVERLAPPED;
+
+#define WINAPI
+#define TRUE 1
+#define FALSE 0
+
+#define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
+#define INVALID_FILE_SIZE ((DWORD)0xFFFFFFFF)
+
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define FILE_SHARE_READ 0x00000001u
+#define FILE_SHARE_WRITE 0x00000002u
+
+#define CREATE_NEW 1u
+#define CREATE_ALWAYS 2u
+#define OPEN_EXISTING 3u
+#define OPEN_ALWAYS 4u
+#define TRUNCATE_EXISTING 5u
+
+#define FILE_ATTRIBUTE_READONLY 0x00000001u
+#define FILE_ATTRIBUTE_NORMAL 0x00000080u
+
+#define NO_ERROR 0u
+#define ERROR_FILE_NOT_FOUND 2u
+#define ERROR_PATH_NOT_FOUND 3u
+#define ERROR_TOO_MANY_OPEN_FILES 4u
+#define ERROR_ACCESS_DENIED 5u
+#define ERROR_INVALID_HANDLE 6u
+#define ERROR_NOT_ENOUGH_MEMORY 8u
+#define ERROR_WRITE_PROTECT 19u
+#define ERROR_GEN_FAILURE 31u
+#define ERROR_SHARING_VIOLATION 32u
+#define ERROR_FILE_EXISTS 80u
+#define ERROR_INVALID_PARAMETER 87u
+#define ERROR_DISK_FULL 112u
+#define ERROR_FILENAME_EXCED_RANGE 206u
+#define ERROR_FILE_TOO_LARGE 223u
+#define ERROR_IO_DEVICE 1117u
+#define ERROR_CANT_RESOLVE_FILENAME 1921u
+
+HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD shareMode,
+                          LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                          DWORD flags, HANDLE templateFile);
+DWORD WINAPI GetFileSize(HANDLE file, LPDWORD sizeHigh);
+BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read,
+                     LPOVERLAPPED overlapped);
+BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite,
+                      LPDWORD written, LPOVERLAPPED overlapped);
+BOOL WINAPI CloseHandle(HANDLE object);
+BOOL WINAPI CopyFileA(LPCSTR existingPath, LPCSTR newPath, BOOL failIfExists);
+BOOL WINAPI SetFileAttributesA(LPCSTR path, DWORD attributes);
+DWORD WINAPI GetLastError(void);
+
+// Only '/' separates, and only '/' roots a path.
+constexpr bool kWindowsPaths = false;
+
+#endif

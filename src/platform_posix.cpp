@@ -1,0 +1,272 @@
+// The Windows file API subset of platform.h, on POSIX. Each call behaves as
+// the tool relies on it behaving on Windows, and reports failures through
+// GetLastError with Windows error numbers.
+#include "platform_posix.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <memory>
+
+namespace {
+
+thread_local DWORD lastError = NO_ERROR;
+
+// Growing a file past the size limit must fail the write, as it does on
+// Windows, not kill the process halfway through a rewrite.
+[[maybe_unused]] const bool kFileSizeSignalIgnored =
+    signal(SIGXFSZ, SIG_IGN) != SIG_ERR;
+
+// Linux moves at most about 2 GiB per call; stay well below it.
+constexpr size_t kMaxTransfer = size_t{1} << 30;
+constexpr size_t kCopyChunk = size_t{1} << 20;
+
+struct ErrnoMapping {
+  int err;
+  DWORD winError;
+};
+
+const ErrnoMapping kErrorTable[] = {
+    {ENOENT, ERROR_FILE_NOT_FOUND},
+    {ENOTDIR, ERROR_PATH_NOT_FOUND},
+    {EMFILE, ERROR_TOO_MANY_OPEN_FILES},
+    {ENFILE, ERROR_TOO_MANY_OPEN_FILES},
+    {EACCES, ERROR_ACCESS_DENIED},
+    {EPERM, ERROR_ACCESS_DENIED},
+    {EISDIR, ERROR_ACCESS_DENIED},
+    {EBADF, ERROR_INVALID_HANDLE},
+    {ENOMEM, ERROR_NOT_ENOUGH_MEMORY},
+    {EROFS, ERROR_WRITE_PROTECT},
+    {EWOULDBLOCK, ERROR_SHARING_VIOLATION},
+    {ETXTBSY, ERROR_SHARING_VIOLATION},
+    {EEXIST, ERROR_FILE_EXISTS},
+    {EINVAL, ERROR_INVALID_PARAMETER},
+    {ENOSPC, ERROR_DISK_FULL},
+    {EDQUOT, ERROR_DISK_FULL},
+    {ENAMETOOLONG, ERROR_FILENAME_EXCED_RANGE},
+    {EFBIG, ERROR_FILE_TOO_LARGE},
+    {EIO, ERROR_IO_DEVICE},
+    {ELOOP, ERROR_CANT_RESOLVE_FILENAME},
+};
+
+BOOL Fail(int err) {
+  lastError = WinErrorFromErrno(err);
+  return FALSE;
+}
+
+HANDLE HandleFromFd(int fd) {
+  return reinterpret_cast<HANDLE>(static_cast<intptr_t>(fd));
+}
+
+int FdFromHandle(HANDLE handle) {
+  return static_cast<int>(reinterpret_cast<intptr_t>(handle));
+}
+
+// An flock held through another open file stands for a Windows open that
+// does not share. Returns 0 or an errno value.
+int TakeLock(int fd, int operation) {
+  while (flock(fd, operation | LOCK_NB) != 0) {
+    if (errno == EINTR) continue;
+    if (errno == EWOULDBLOCK) return EWOULDBLOCK;
+    return 0;  // a file system without flock: no exclusion to be had
+  }
+  return 0;
+}
+
+// Opens a regular file and locks it before anything else happens to it.
+// Directories, devices and pipes are refused, as Windows refuses them as
+// files; O_NONBLOCK keeps a pipe from hanging the open. Returns 0 or errno.
+int OpenLocked(const char* path, int flags, int lockOperation, int* fdOut,
+               struct stat* info) {
+  int fd;
+  do {
+    fd = open(path, flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return errno;
+
+  int err = 0;
+  if (fstat(fd, info) != 0)
+    err = errno;
+  else if (S_ISDIR(info->st_mode))
+    err = EISDIR;
+  else if (!S_ISREG(info->st_mode))
+    err = EACCES;
+  else if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)
+    err = errno;
+  else
+    err = TakeLock(fd, lockOperation);
+  if (err != 0) {
+    close(fd);
+    return err;
+  }
+  *fdOut = fd;
+  return 0;
+}
+
+// Reads until `size` bytes or the end of the file. Returns 0 or errno.
+int ReadFully(int fd, unsigned char* bytes, size_t size, size_t* done) {
+  *done = 0;
+  while (*done < size) {
+    ssize_t n = read(fd, bytes + *done, std::min(size - *done, kMaxTransfer));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (n == 0) break;
+    *done += static_cast<size_t>(n);
+  }
+  return 0;
+}
+
+// Writes all `size` bytes. Returns 0 or errno.
+int WriteFully(int fd, const unsigned char* bytes, size_t size, size_t* done) {
+  *done = 0;
+  while (*done < size) {
+    ssize_t n = write(fd, bytes + *done, std::min(size - *done, kMaxTransfer));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (n == 0) return ENOSPC;
+    *done += static_cast<size_t>(n);
+  }
+  return 0;
+}
+
+int CopyContent(int from, int to) {
+  std::unique_ptr<unsigned char[]> chunk(new (std::nothrow)
+                                             unsigned char[kCopyChunk]);
+  if (!chunk) return ENOMEM;
+  for (;;) {
+    size_t got;
+    size_t put;
+    int err = ReadFully(from, chunk.get(), kCopyChunk, &got);
+    if (err == 0) err = WriteFully(to, chunk.get(), got, &put);
+    if (err != 0 || got < kCopyChunk) return err;
+  }
+}
+
+}  // namespace
+
+DWORD WinErrorFromErrno(int err) {
+  for (const ErrnoMapping& mapping : kErrorTable)
+    if (mapping.err == err) return mapping.winError;
+  return ERROR_GEN_FAILURE;
+}
+
+HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD shareMode,
+                          LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD,
+                          HANDLE) {
+  int flags = O_RDONLY;
+  if ((access & GENERIC_WRITE) != 0)
+    flags = (access & GENERIC_READ) != 0 ? O_RDWR : O_WRONLY;
+  bool truncate = false;
+  switch (disposition) {
+    case CREATE_NEW: flags |= O_CREAT | O_EXCL; break;
+    case CREATE_ALWAYS: flags |= O_CREAT; truncate = true; break;
+    case OPEN_EXISTING: break;
+    case OPEN_ALWAYS: flags |= O_CREAT; break;
+    case TRUNCATE_EXISTING: truncate = true; break;
+    default: lastError = ERROR_INVALID_PARAMETER; return INVALID_HANDLE_VALUE;
+  }
+
+  // The file is emptied only once the lock is held, so that a file another
+  // program holds is never cut short.
+  int fd = -1;
+  struct stat info;
+  int err = OpenLocked(path, flags, shareMode == 0 ? LOCK_EX : LOCK_SH, &fd,
+                       &info);
+  if (err == 0 && truncate && ftruncate(fd, 0) != 0) {
+    err = errno;
+    close(fd);
+  }
+  if (err != 0) {
+    Fail(err);
+    return INVALID_HANDLE_VALUE;
+  }
+  return HandleFromFd(fd);
+}
+
+DWORD WINAPI GetFileSize(HANDLE file, LPDWORD sizeHigh) {
+  struct stat info;
+  if (fstat(FdFromHandle(file), &info) != 0) {
+    Fail(errno);
+    return INVALID_FILE_SIZE;
+  }
+  auto size = static_cast<uint64_t>(info.st_size);
+  if (sizeHigh != nullptr) *sizeHigh = static_cast<DWORD>(size >> 32);
+  lastError = NO_ERROR;
+  return static_cast<DWORD>(size);
+}
+
+BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead,
+                     LPDWORD bytesRead, LPOVERLAPPED) {
+  size_t done;
+  int err = ReadFully(FdFromHandle(file), static_cast<unsigned char*>(buffer),
+                      toRead, &done);
+  if (bytesRead != nullptr) *bytesRead = static_cast<DWORD>(done);
+  return err == 0 ? TRUE : Fail(err);
+}
+
+BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite,
+                      LPDWORD written, LPOVERLAPPED) {
+  size_t done;
+  int err = WriteFully(FdFromHandle(file),
+                       static_cast<const unsigned char*>(buffer), toWrite,
+                       &done);
+  if (written != nullptr) *written = static_cast<DWORD>(done);
+  return err == 0 ? TRUE : Fail(err);
+}
+
+BOOL WINAPI CloseHandle(HANDLE object) {
+  return close(FdFromHandle(object)) == 0 ? TRUE : Fail(errno);
+}
+
+BOOL WINAPI CopyFileA(LPCSTR existingPath, LPCSTR newPath, BOOL failIfExists) {
+  int from;
+  struct stat source;
+  int err = OpenLocked(existingPath, O_RDONLY, LOCK_SH, &from, &source);
+  if (err != 0) return Fail(err);
+
+  int to;
+  struct stat target;
+  int flags = O_WRONLY | O_CREAT | (failIfExists ? O_EXCL : 0);
+  err = OpenLocked(newPath, flags, LOCK_EX, &to, &target);
+  if (err != 0) {
+    close(from);
+    return Fail(err);
+  }
+  // Emptying the target must never empty the source through a link.
+  if (source.st_dev == target.st_dev && source.st_ino == target.st_ino)
+    err = EWOULDBLOCK;
+  if (err == 0 && ftruncate(to, 0) != 0) err = errno;
+  if (err == 0) err = CopyContent(from, to);
+  if (err == 0 && fchmod(to, source.st_mode & 07777) != 0) err = errno;
+  if (err == 0) {
+    const struct timespec times[2] = {{0, UTIME_OMIT}, source.st_mtim};
+    if (futimens(to, times) != 0) err = errno;
+  }
+  if (close(to) != 0 && err == 0) err = errno;
+  close(from);
+  return err == 0 ? TRUE : Fail(err);
+}
+
+BOOL WINAPI SetFileAttributesA(LPCSTR path, DWORD attributes) {
+  struct stat info;
+  if (stat(path, &info) != 0) return Fail(errno);
+  mode_t mode = info.st_mode & 07777;
+  if (attributes == FILE_ATTRIBUTE_NORMAL)
+    mode |= S_IWUSR;
+  else if (attributes == FILE_ATTRIBUTE_READONLY)
+    mode &= static_cast<mode_t>(~(S_IWUSR | S_IWGRP | S_IWOTH));
+  else
+    return Fail(EINVAL);
+  return chmod(path, mode) == 0 ? TRUE : Fail(errno);
+}
+
+DWORD WINAPI GetLastError(void) { return lastError; }

@@ -1,0 +1,12 @@
+#include "report.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+void Report(const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  vprintf(format, arguments);
+  va_end(arguments);
+  fflush(stdout);
+}
