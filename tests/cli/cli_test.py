@@ -1,0 +1,383 @@
+"""Black-box tests of the built tool. Each case lays out files in a scratch
+folder, runs the tool there, and checks what it printed, its exit status,
+the level and the backup, and that nothing else appeared.
+
+Run: python3 cli_test.py PATH/TO/Vorandel [unittest arguments]"""
+import fcntl
+import os
+import resource
+import shutil
+import stat
+import subprocess
+import sys
+import tempfile
+import unittest
+
+from mergefile import USAGE, merge_file, name_field, record
+
+TOOL = None
+LEVEL = b"0123456789"
+SAME = "the level as it was"  # expected content: the original level
+NOBODY = 65534
+
+
+def said(name="l.lvl"):
+    return "Backuping %s to %s.bak\nProcessing level: %s\n" % (name, name, name)
+
+
+def write_failure(name="l.lvl", error=223):
+    return ("Can't write the level %s (error %d); the backup %s.bak holds the original.\n"
+            % (name, error, name))
+
+
+class ToolCase(unittest.TestCase):
+    def setUp(self):
+        self.folder = tempfile.mkdtemp(prefix="vorandel-")
+        self.addCleanup(shutil.rmtree, self.folder, True)
+
+    def path(self, name):
+        return os.path.join(self.folder, name)
+
+    def put(self, name, content, mode=None):
+        with open(self.path(name), "wb") as f:
+            f.write(content)
+        if mode is not None:
+            os.chmod(self.path(name), mode)
+
+    def content(self, name):
+        try:
+            with open(self.path(name), "rb") as f:
+                return f.read()
+        except FileNotFoundError:
+            return None
+
+    def run_tool(self, *args, prefix=(), preexec=None):
+        done = subprocess.run(list(prefix) + [TOOL] + list(args), cwd=self.folder,
+                              capture_output=True, timeout=120, preexec_fn=preexec)
+        return done.stdout.decode("latin-1"), done.returncode
+
+    def check(self, args, stdout, status, level=SAME, backup=None, name="l.lvl",
+              original=LEVEL, **run):
+        """Runs the tool and checks everything it left; level and backup are
+        the expected contents (SAME for the original level, None for absent)."""
+        before = set(os.listdir(self.folder))
+        out, code = self.run_tool(*args, **run)
+        self.assertEqual(out, stdout)
+        self.assertEqual(code, status)
+        self.assertEqual(self.content(name), original if level is SAME else level)
+        self.assertEqual(self.content(name + ".bak"), original if backup is SAME else backup)
+        appeared = set(os.listdir(self.folder)) - before - {name, name + ".bak"}
+        self.assertEqual(appeared, set())
+
+
+class Usage(ToolCase):
+    def test_no_argument_prints_usage_and_touches_nothing(self):
+        self.put("l.lvl", LEVEL)
+        self.check([], USAGE, 0)
+
+    def test_only_the_first_argument_counts_even_if_it_looks_like_an_option(self):
+        self.put("l.lvl", LEVEL)
+        self.check(["--help", "m.mrg"], "File --help not found.\n", 255)
+        self.put("m.mrg", merge_file("l.lvl", [(0, 1, b"X")]))
+        self.check(["m.mrg", "--help", "other"], said() + "Done !\n", 0,
+                   level=b"X123456789", backup=SAME)
+
+
+class Merges(ToolCase):
+    # name, level, actions (offset, removeLength, data), expected new level
+    CASES = [
+        ("no actions", LEVEL, [], LEVEL),
+        ("no actions on an empty level", b"", [], b""),
+        ("replace in the middle", LEVEL, [(4, 2, b"abc")], b"0123abc6789"),
+        ("insert before the first byte", LEVEL, [(0, 0, b"<<")], b"<<0123456789"),
+        ("append after the last byte", LEVEL, [(10, 0, b">>")], b"0123456789>>"),
+        ("remove up to the end", LEVEL, [(7, 3, b"end")], b"0123456end"),
+        ("pure deletion", LEVEL, [(2, 5, b"")], b"01789"),
+        ("remove everything", LEVEL, [(0, 10, b"")], b""),
+        ("empty level gets data", b"", [(0, 0, b"new")], b"new"),
+        ("adjacent actions", LEVEL, [(2, 2, b"A"), (4, 2, b"B")], b"01AB6789"),
+        ("two inserts at one offset", LEVEL, [(5, 0, b"A"), (5, 0, b"B")], b"01234AB56789"),
+        ("insert then replace at its offset", LEVEL, [(5, 0, b"A"), (5, 1, b"B")],
+         b"01234AB6789"),
+        ("data with NULs and every byte value", LEVEL, [(1, 1, bytes(range(256)))],
+         b"0" + bytes(range(256)) + b"23456789"),
+    ]
+
+    def test_merges(self):
+        for title, level, actions, expected in self.CASES:
+            with self.subTest(title):
+                self.put("l.lvl", level)
+                self.put("m.mrg", merge_file("l.lvl", actions))
+                self.check(["m.mrg"], said() + "Done !\n", 0, level=expected,
+                           backup=SAME, original=level)
+                os.remove(self.path("l.lvl.bak"))
+
+    def test_name_field_longer_than_the_name(self):
+        # A 16-byte field: "lev.dat", its NUL, 8 further bytes ignored.
+        self.put("lev.dat", LEVEL)
+        self.put("m.mrg", merge_file("lev.dat", [(0, 1, b"X")], field_length=16))
+        self.check(["m.mrg"], said("lev.dat") + "Done !\n", 0, level=b"X123456789",
+                   backup=SAME, name="lev.dat")
+
+    def test_longest_name_and_names_with_folders_and_dots(self):
+        os.mkdir(self.path("maps"))
+        for name in ["n" * 123, "maps/a.lvl", "a..b.lvl", "..a", "a.."]:
+            with self.subTest(name):
+                self.put(name, LEVEL)
+                self.put("m.mrg", merge_file(name, [(9, 1, b"!")]))
+                self.check(["m.mrg"], said(name) + "Done !\n", 0, level=b"012345678!",
+                           backup=SAME, name=name)
+
+    def test_second_run_backs_up_the_merged_level_and_merges_again(self):
+        self.put("l.lvl", LEVEL)
+        self.put("l.lvl.bak", b"an old backup")
+        self.put("m.mrg", merge_file("l.lvl", [(0, 0, b"+")]))
+        self.check(["m.mrg"], said() + "Done !\n", 0, level=b"+" + LEVEL, backup=SAME)
+        self.check(["m.mrg"], said() + "Done !\n", 0, level=b"++" + LEVEL,
+                   backup=b"+" + LEVEL, original=b"+" + LEVEL)
+
+    def test_merge_file_that_is_its_own_level(self):
+        merge = merge_file("m.mrg", [(0, 4, b"")])
+        self.put("m.mrg", merge)
+        self.check(["m.mrg"], said("m.mrg") + "Done !\n", 0, level=merge[4:],
+                   backup=SAME, name="m.mrg", original=merge)
+
+
+class BadMergeFiles(ToolCase):
+    INVALID = [
+        ("empty file", b""),
+        ("three bytes", b"\x05\x00\x00"),
+        ("nameLength 0", b"\0\0\0\0" + b"l.lvl\0"),
+        ("nameLength 129", name_field("l.lvl", 129)),
+        ("field past the end", name_field("l.lvl")[:-1]),
+        ("nameLength far past the end", b"\x80\0\0\0l.lvl\0"),
+        ("no NUL in the field", b"\x05\0\0\0l.lvl"),
+        ("empty name", name_field("")),
+        ("name of 124 characters", name_field("n" * 124)),
+        ("huge nameLength", b"\xff\xff\xff\xffl.lvl\0"),
+    ]
+
+    UNSAFE = ["/tmp/l.lvl", "/", "../l.lvl", "..", "maps/../../l.lvl", "maps/..",
+              "a/../l.lvl", "//server/l.lvl"]
+
+    def test_invalid_level_names_touch_nothing(self):
+        self.put("l.lvl", LEVEL)
+        for title, merge in self.INVALID:
+            with self.subTest(title):
+                self.put("m.mrg", merge)
+                self.check(["m.mrg"], "Invalid level name in the merge file.\n", 255)
+
+    def test_unsafe_level_names_touch_nothing(self):
+        self.put("l.lvl", LEVEL)
+        for name in self.UNSAFE:
+            with self.subTest(name):
+                self.put("m.mrg", merge_file(name, [(0, 10, b"")]))
+                self.check(["m.mrg"], "Unsafe level name %s in the merge file.\n" % name, 255)
+
+    # title, records after the name field, message (%d: the record's position)
+    ACTION_FAULTS = [
+        ("one stray byte", record(0, 0, b"x") + b"\x02",
+         "Truncated action at offset %d parsing the merge file !\n", 15),
+        ("unknown code", record(0, 0, b"", code=3),
+         "Unknown action (3) at offset %d parsing the merge file !\n", 0),
+        ("unknown code in a short tail", record(1, 1, b"ab") + b"\xff\xff\x00",
+         "Unknown action (65535) at offset %d parsing the merge file !\n", 16),
+        ("head cut short", record(0, 0)[:13],
+         "Truncated action at offset %d parsing the merge file !\n", 0),
+        ("data cut short", record(0, 0, b"abc")[:-1],
+         "Truncated action at offset %d parsing the merge file !\n", 0),
+        ("insertLength that would wrap", record(0, 0, b"abc", insert_length=0xFFFFFFFF),
+         "Truncated action at offset %d parsing the merge file !\n", 0),
+        ("offset below the previous removed range", record(4, 2, b"a") + record(5, 0, b"b"),
+         "Misplaced action at offset %d parsing the merge file !\n", 15),
+        ("second action before the first", record(8, 0) + record(2, 0),
+         "Misplaced action at offset %d parsing the merge file !\n", 14),
+        ("removed range past the end", record(8, 3, b"x"),
+         "Action at offset %d reaches past the end of the level !\n", 0),
+        ("offset past the end", record(11, 0, b"x"),
+         "Action at offset %d reaches past the end of the level !\n", 0),
+        ("offset plus removeLength that would wrap", record(0xFFFFFFF0, 0x20),
+         "Action at offset %d reaches past the end of the level !\n", 0),
+        ("good records before the bad one", record(0, 1, b"A") + record(5, 1) + record(9, 2),
+         "Action at offset %d reaches past the end of the level !\n", 29),
+    ]
+
+    def test_faulty_actions_leave_the_level_and_back_it_up(self):
+        self.put("l.lvl", LEVEL)
+        header = name_field("l.lvl")  # 10 bytes: records start at 10
+        for title, records, message, at in self.ACTION_FAULTS:
+            with self.subTest(title):
+                self.put("m.mrg", header + records)
+                self.check(["m.mrg"], said() + message % (len(header) + at), 255,
+                           backup=SAME)
+
+    def test_unknown_action_reported_at_its_record_position(self):
+        # A 7-character name and its NUL: the first record is at byte 12.
+        self.put("lev.dat", LEVEL)
+        self.put("m.mrg", merge_file("lev.dat") + record(0, 0, code=7))
+        self.check(["m.mrg"], said("lev.dat") +
+                   "Unknown action (7) at offset 12 parsing the merge file !\n", 255,
+                   backup=SAME, name="lev.dat")
+
+    def test_merge_file_of_4_gib_is_too_large(self):
+        for size in [0xFFFFFFFF, 1 << 32, (1 << 32) + 20]:
+            with self.subTest(size):
+                with open(self.path("big.mrg"), "wb") as f:
+                    f.write(name_field("l.lvl"))
+                    f.truncate(size)  # sparse: nothing of it is written
+                self.put("l.lvl", LEVEL)
+                self.check(["big.mrg"], "File big.mrg is too large.\n", 255)
+
+
+def as_nobody():
+    """A command prefix that runs the tool as an unprivileged user, or None."""
+    if os.geteuid() != 0:
+        return ()
+    setpriv = shutil.which("setpriv")
+    if setpriv is None:
+        return None
+    return (setpriv, "--reuid=%d" % NOBODY, "--regid=%d" % NOBODY, "--clear-groups")
+
+
+def file_size_limit(limit):
+    return lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+
+
+class FileSystem(ToolCase):
+    def setUp(self):
+        super().setUp()
+        self.put("l.lvl", LEVEL)
+        self.put("m.mrg", merge_file("l.lvl", [(4, 2, b"abc")]))
+
+    def test_missing_level_is_reported_by_the_copy(self):
+        self.put("m.mrg", merge_file("absent.lvl", [(0, 0, b"x")]))
+        self.check(["m.mrg"], "Backuping absent.lvl to absent.lvl.bak\n"
+                   "Can't copy the file absent.lvl to absent.lvl.bak (error 2)", 255,
+                   name="absent.lvl", original=None)
+
+    def test_missing_folder_of_the_level(self):
+        self.put("m.mrg", merge_file("l.lvl/x", [(0, 0, b"x")]))
+        out, code = self.run_tool("m.mrg")
+        self.assertEqual(out, "Backuping l.lvl/x to l.lvl/x.bak\n"
+                         "Can't copy the file l.lvl/x to l.lvl/x.bak (error 3)")
+        self.assertEqual(code, 255)
+
+    def test_missing_or_unreadable_merge_files(self):
+        os.mkdir(self.path("folder.mrg"))
+        for path in ["nope.mrg", "folder.mrg", "l.lvl/m.mrg", ""]:
+            with self.subTest(path):
+                self.check([path], "File %s not found.\n" % path, 255)
+
+    def test_level_that_is_a_folder(self):
+        os.mkdir(self.path("d"))
+        self.put("m.mrg", merge_file("d", []))
+        out, code = self.run_tool("m.mrg")
+        self.assertEqual((out, code), ("Backuping d to d.bak\n"
+                                       "Can't copy the file d to d.bak (error 5)", 255))
+
+    def test_level_held_by_another_program(self):
+        with open(self.path("l.lvl"), "rb") as held:
+            fcntl.flock(held, fcntl.LOCK_EX)
+            self.check(["m.mrg"], "Backuping l.lvl to l.lvl.bak\n"
+                       "Can't copy the file l.lvl to l.lvl.bak (error 32)", 255)
+
+    def test_level_read_by_another_program_copies_but_does_not_load(self):
+        with open(self.path("l.lvl"), "rb") as shared:
+            fcntl.flock(shared, fcntl.LOCK_SH)
+            self.check(["m.mrg"], said() + "File l.lvl not found.\n", 255, backup=SAME)
+
+    def test_merge_file_held_by_another_program(self):
+        with open(self.path("m.mrg"), "rb") as held:
+            fcntl.flock(held, fcntl.LOCK_EX)
+            self.check(["m.mrg"], "File m.mrg not found.\n", 255)
+
+    def test_write_failure_keeps_the_backup_and_fails(self):
+        self.put("m.mrg", merge_file("l.lvl", [(5, 0, b"x" * 5000)]))
+        self.check(["m.mrg"], said() + write_failure(), 255,
+                   level=LEVEL[:5] + b"x" * 2043, backup=SAME, preexec=file_size_limit(2048))
+
+    def test_failed_backup_copy_leaves_the_level_alone(self):
+        self.put("l.lvl", b"L" * 4096)
+        out, code = self.run_tool("m.mrg", preexec=file_size_limit(1024))
+        self.assertEqual(out, "Backuping l.lvl to l.lvl.bak\n"
+                         "Can't copy the file l.lvl to l.lvl.bak (error 223)")
+        self.assertEqual(code, 255)
+        self.assertEqual(self.content("l.lvl"), b"L" * 4096)
+
+    def test_backup_that_is_a_folder(self):
+        os.mkdir(self.path("l.lvl.bak"))
+        out, code = self.run_tool("m.mrg")
+        self.assertEqual((out, code), ("Backuping l.lvl to l.lvl.bak\n"
+                                       "Can't copy the file l.lvl to l.lvl.bak (error 5)", 255))
+        self.assertEqual(self.content("l.lvl"), LEVEL)
+
+    def test_backup_linked_to_the_level_never_empties_it(self):
+        for link in (os.link, os.symlink):
+            with self.subTest(link.__name__):
+                link(self.path("l.lvl"), self.path("l.lvl.bak"))
+                out, code = self.run_tool("m.mrg")
+                self.assertEqual((out, code), ("Backuping l.lvl to l.lvl.bak\n"
+                                               "Can't copy the file l.lvl to l.lvl.bak (error 32)",
+                                               255))
+                self.assertEqual(self.content("l.lvl"), LEVEL)
+                os.remove(self.path("l.lvl.bak"))
+
+    def test_links_to_the_level_see_the_merged_level(self):
+        os.link(self.path("l.lvl"), self.path("hard.lvl"))
+        os.symlink("l.lvl", self.path("soft.lvl"))
+        self.put("m.mrg", merge_file("soft.lvl", [(4, 2, b"abc")]))
+        out, code = self.run_tool("m.mrg")
+        self.assertEqual((out, code), (said("soft.lvl") + "Done !\n", 0))
+        for name in ["l.lvl", "hard.lvl", "soft.lvl"]:
+            self.assertEqual(self.content(name), b"0123abc6789")
+        self.assertEqual(self.content("soft.lvl.bak"), LEVEL)
+
+    def test_permission_bits_are_copied_to_the_backup(self):
+        os.chmod(self.path("l.lvl"), 0o640)
+        self.check(["m.mrg"], said() + "Done !\n", 0, level=b"0123abc6789", backup=SAME)
+        self.assertEqual(stat.S_IMODE(os.stat(self.path("l.lvl.bak")).st_mode), 0o640)
+
+
+class Unprivileged(ToolCase):
+    """Cases where permissions must hold, run as a user who is not root."""
+
+    def setUp(self):
+        super().setUp()
+        self.prefix = as_nobody()
+        if self.prefix is None:
+            self.skipTest("can't run as an unprivileged user here")
+        os.chmod(self.folder, 0o777)
+        self.put("m.mrg", merge_file("l.lvl", [(4, 2, b"abc")]), mode=0o644)
+
+    def own(self, name):
+        if os.geteuid() == 0:
+            os.chown(self.path(name), NOBODY, NOBODY)
+
+    def test_read_only_level_is_not_written(self):
+        self.put("l.lvl", LEVEL, mode=0o444)
+        self.own("l.lvl")
+        self.check(["m.mrg"], said() + write_failure(error=5), 255, backup=SAME,
+                   prefix=self.prefix)
+        self.assertEqual(stat.S_IMODE(os.stat(self.path("l.lvl.bak")).st_mode), 0o444)
+
+    def test_read_only_backup_of_an_earlier_run_is_replaced(self):
+        self.put("l.lvl", LEVEL, mode=0o644)
+        self.put("l.lvl.bak", b"old backup", mode=0o444)
+        self.own("l.lvl")
+        self.own("l.lvl.bak")
+        self.check(["m.mrg"], said() + "Done !\n", 0, level=b"0123abc6789", backup=SAME,
+                   prefix=self.prefix)
+
+    def test_level_in_a_read_only_folder_is_not_backed_up(self):
+        os.mkdir(self.path("ro"))
+        self.put("ro/l.lvl", LEVEL, mode=0o666)
+        os.chmod(self.path("ro"), 0o555)
+        self.put("m.mrg", merge_file("ro/l.lvl", [(0, 1, b"")]), mode=0o644)
+        self.check(["m.mrg"], "Backuping ro/l.lvl to ro/l.lvl.bak\n"
+                   "Can't copy the file ro/l.lvl to ro/l.lvl.bak (error 5)", 255,
+                   name="ro/l.lvl", prefix=self.prefix)
+
+
+if __name__ == "__main__":
+    TOOL = os.path.abspath(sys.argv.pop(1))
+    unittest.main()

@@ -1,0 +1,73 @@
+"""Builds merge files byte by byte, and an independent model of what the
+tool must do with one."""
+import struct
+
+REPLACE = 2
+USAGE = ("Usage:\n\tVorandel.exe [file.mrg]\n\n"
+         "With [file.mrg] the file to be merged with the kelvarin level.\n")
+
+
+def name_field(name, field_length=None, pad=b"\xAA"):
+    """The nameLength and levelName fields; field_length pads the field."""
+    field = (name.encode() if isinstance(name, str) else name) + b"\0"
+    if field_length is not None:
+        field = field.ljust(field_length, pad)
+    return struct.pack("<I", len(field)) + field
+
+
+def record(offset, remove, data=b"", code=REPLACE, insert_length=None):
+    length = len(data) if insert_length is None else insert_length
+    return struct.pack("<HIII", code, offset, remove, length) + data
+
+
+def merge_file(name, actions=(), field_length=None):
+    """actions: (offset, removeLength, data) triples, in file order."""
+    return name_field(name, field_length) + b"".join(
+        record(offset, remove, data) for offset, remove, data in actions)
+
+
+def expected_run(merge, level):
+    """What a run must print and leave as the level, from the rules of the
+    format alone: (stdout, status, new level or None when unchanged)."""
+    if len(merge) < 4:
+        return "Invalid level name in the merge file.\n", 255, None
+    (name_length,) = struct.unpack_from("<I", merge, 0)
+    field = merge[4:4 + name_length]
+    if not 1 <= name_length <= 128 or len(field) < name_length or b"\0" not in field:
+        return "Invalid level name in the merge file.\n", 255, None
+    name = field[:field.index(b"\0")]
+    if not 1 <= len(name) <= 123:
+        return "Invalid level name in the merge file.\n", 255, None
+    name = name.decode("latin-1")
+    if name.startswith("/") or ".." in name.split("/"):
+        return "Unsafe level name %s in the merge file.\n" % name, 255, None
+
+    said = "Backuping %s to %s.bak\nProcessing level: %s\n" % (name, name, name)
+    out, kept, pos = [], 0, 4 + name_length
+    while pos < len(merge):
+        fault = None
+        if len(merge) - pos < 2:
+            fault = "Truncated action at offset %d parsing the merge file !\n"
+        else:
+            (code,) = struct.unpack_from("<H", merge, pos)
+            if code != REPLACE:
+                return (said + "Unknown action (%d) at offset %d parsing the merge file !\n"
+                        % (code, pos), 255, None)
+        if fault is None and len(merge) - pos < 14:
+            fault = "Truncated action at offset %d parsing the merge file !\n"
+        if fault is None:
+            _, offset, remove, insert = struct.unpack_from("<HIII", merge, pos)
+            if pos + 14 + insert > len(merge):
+                fault = "Truncated action at offset %d parsing the merge file !\n"
+            elif offset < kept:
+                fault = "Misplaced action at offset %d parsing the merge file !\n"
+            elif offset + remove > len(level):
+                fault = "Action at offset %d reaches past the end of the level !\n"
+        if fault:
+            return said + fault % pos, 255, None
+        out.append(level[kept:offset])
+        out.append(merge[pos + 14:pos + 14 + insert])
+        kept = offset + remove
+        pos += 14 + insert
+    out.append(level[kept:])
+    return said + "Done !\n", 0, b"".join(out)
