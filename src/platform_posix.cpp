@@ -246,10 +246,12 @@ BOOL WINAPI CopyFileA(LPCSTR existingPath, LPCSTR newPath, BOOL failIfExists) {
     err = EWOULDBLOCK;
   if (err == 0 && ftruncate(to, 0) != 0) err = errno;
   if (err == 0) err = CopyContent(from, to);
-  if (err == 0 && fchmod(to, source.st_mode & 07777) != 0) err = errno;
+  if (err == 0 && fchmod(to, source.st_mode & 0777) != 0) err = errno;
   if (err == 0) {
+    // The copy keeps the source's modification time when it may, as a
+    // Windows copy does; the content is what matters.
     const struct timespec times[2] = {{0, UTIME_OMIT}, source.st_mtim};
-    if (futimens(to, times) != 0) err = errno;
+    futimens(to, times);
   }
   if (close(to) != 0 && err == 0) err = errno;
   close(from);
