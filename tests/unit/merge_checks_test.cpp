@@ -1,0 +1,182 @@
+#include "merge_checks.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+void Put(Bytes& out, uint32_t value, int width) {
+  for (int i = 0; i < width; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+
+// A nameLength field, then `name` NUL-padded to `width` bytes.
+Bytes Header(uint32_t nameLength, const std::string& name, size_t width) {
+  Bytes out;
+  Put(out, nameLength, 4);
+  out.insert(out.end(), name.begin(), name.end());
+  out.resize(4 + width, 0);
+  return out;
+}
+
+// The vector is sized exactly, so a sanitizer sees any read past the end.
+MergeImage ImageOf(Bytes& bytes) {
+  return {bytes.data(), static_cast<uint32_t>(bytes.size())};
+}
+
+struct NameCase {
+  const char* what;
+  Bytes merge;
+  bool valid;
+  uint32_t firstActionAt;
+};
+
+TEST(HasValidLevelName, AcceptsOnlyWellFormedFields) {
+  NameCase cases[] = {
+      {"merge shorter than 4 bytes", {1, 0, 0}, false, 0},
+      {"nameLength 0", Header(0, "a.lvl", 8), false, 0},
+      {"nameLength 129", Header(129, "a.lvl", 129), false, 0},
+      {"nameLength 128", Header(128, "a.lvl", 128), true, 132},
+      {"field past the end", Header(10, "a.lvl", 6), false, 0},
+      {"field ends the file", Header(6, "a.lvl", 6), true, 10},
+      // The NUL right after the field must not count as its end.
+      {"field without NUL", Header(5, "a.lvl", 6), false, 0},
+      {"empty name", Header(4, std::string("\0abc", 4), 4), false, 0},
+      {"123 chars", Header(124, std::string(123, 'n'), 124), true, 128},
+      {"124 chars", Header(125, std::string(124, 'n'), 125), false, 0},
+      {"junk after NUL", Header(16, std::string("abc.lvl\0JUNKJUNK", 16), 16),
+       true, 20},
+  };
+  for (NameCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    MergeImage merge = ImageOf(c.merge);
+    ASSERT_EQ(HasValidLevelName(merge), c.valid);
+    if (c.valid) {
+      EXPECT_EQ(FirstActionAt(merge), c.firstActionAt);
+    }
+  }
+}
+
+TEST(IsSafeLevelName, PosixAndWindowsRules) {
+  const struct {
+    const char* name;
+    bool posixSafe;
+    bool windowsSafe;
+  } cases[] = {
+      {"level.lvl", true, true},     {"a..b.lvl", true, true},
+      {"maps/a.lvl", true, true},    {"maps\\a.lvl", true, true},
+      {"1:x", true, true},           {"/etc/passwd", false, false},
+      {"//server/x", false, false},  {"../x", false, false},
+      {"maps/../../x", false, false}, {"maps/..", false, false},
+      {"..", false, false},          {"...", true, false},
+      {"..\\x", true, false},        {"C:x", true, false},
+      {"c:\\x", true, false},        {"C:", true, false},
+      {"\\x", true, false},          {"\\\\server\\share\\x", true, false},
+      // Windows drops trailing dots and spaces: these lead upwards there.
+      {".. /x", true, false},        {"x/. ./y", true, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(IsSafeLevelName(c.name, false), c.posixSafe);
+    EXPECT_EQ(IsSafeLevelName(c.name, true), c.windowsSafe);
+  }
+}
+
+struct Record {
+  uint16_t code;
+  uint32_t offset;
+  uint32_t removeLength;
+  uint32_t insertLength;
+  uint32_t dataBytes;  // bytes actually present, to fake truncation
+};
+
+Record Replace(uint32_t offset, uint32_t removeLength, uint32_t insertLength) {
+  return {ACTION_REPLACE, offset, removeLength, insertLength, insertLength};
+}
+
+constexpr int kNoFault = -1;
+
+struct ActionCase {
+  const char* name;
+  std::vector<Record> records;
+  Bytes tail;  // raw bytes after the records
+  uint32_t levelSize;
+  FaultKind kind;
+  int faultyRecord;  // index into records; records.size() means the tail
+  uint16_t code;
+};
+
+std::ostream& operator<<(std::ostream& out, const ActionCase& c) {
+  return out << c.name;
+}
+
+class CheckActionsTest : public testing::TestWithParam<ActionCase> {};
+
+TEST_P(CheckActionsTest, ReportsFirstFaultWithItsPosition) {
+  const ActionCase& c = GetParam();
+  Bytes bytes = Header(10, "level.lvl", 10);
+  std::vector<uint32_t> starts;
+  uint8_t fill = 0;
+  for (const Record& r : c.records) {
+    starts.push_back(static_cast<uint32_t>(bytes.size()));
+    Put(bytes, r.code, 2);
+    Put(bytes, r.offset, 4);
+    Put(bytes, r.removeLength, 4);
+    Put(bytes, r.insertLength, 4);
+    for (uint32_t i = 0; i < r.dataBytes; ++i) bytes.push_back(++fill);
+  }
+  starts.push_back(static_cast<uint32_t>(bytes.size()));
+  bytes.insert(bytes.end(), c.tail.begin(), c.tail.end());
+
+  MergeImage merge = ImageOf(bytes);
+  ASSERT_TRUE(HasValidLevelName(merge));
+  ActionFault fault = CheckActions(merge, FirstActionAt(merge), c.levelSize);
+  EXPECT_EQ(fault.kind, c.kind);
+  if (c.faultyRecord != kNoFault) {
+    EXPECT_EQ(fault.recordAt, starts[static_cast<size_t>(c.faultyRecord)]);
+    EXPECT_EQ(fault.code, c.code);
+  }
+}
+
+using K = FaultKind;
+const Record kUnknown3 = {3, 0, 0, 0, 0};
+const Bytes kHead13 = {2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+
+const ActionCase kActionCases[] = {
+    {"NoActions", {}, {}, 10, K::NONE, kNoFault, 0},
+    {"OneGood", {Replace(2, 3, 4)}, {}, 10, K::NONE, kNoFault, 0},
+    {"Adjacent", {Replace(2, 3, 1), Replace(5, 2, 0)}, {}, 10, K::NONE, kNoFault, 0},
+    {"TwoInsertsSameOffset", {Replace(5, 0, 1), Replace(5, 0, 1)}, {}, 10,
+     K::NONE, kNoFault, 0},
+    {"InsertAtLevelEnd", {Replace(10, 0, 3)}, {}, 10, K::NONE, kNoFault, 0},
+    {"RemoveUpToLevelEnd", {Replace(4, 6, 0)}, {}, 10, K::NONE, kNoFault, 0},
+    {"StrayByte", {Replace(1, 1, 1)}, {2}, 10, K::TRUNCATED, 1, 0},
+    {"UnknownCode", {Replace(0, 0, 0), kUnknown3}, {}, 10, K::UNKNOWN_CODE, 1, 3},
+    // The code is judged before the tail is found too short for a head.
+    {"UnknownCodeInShortTail", {}, {0xFF, 0xFF, 0, 0, 0}, 10, K::UNKNOWN_CODE,
+     0, 0xFFFF},
+    {"HeadOf13Bytes", {}, kHead13, 10, K::TRUNCATED, 0, 2},
+    {"DataOneBytePastEnd", {{2, 0, 0, 5, 4}}, {}, 10, K::TRUNCATED, 0, 2},
+    {"HugeInsertLength", {{2, 0, 0, 0xFFFFFFFF, 16}}, {}, 10, K::TRUNCATED, 0, 2},
+    {"OffsetBelowPreviousEnd", {Replace(4, 4, 0), Replace(7, 0, 0)}, {}, 10,
+     K::MISPLACED, 1, 2},
+    {"RemovePastLevelEnd", {Replace(4, 7, 0)}, {}, 10, K::PAST_LEVEL_END, 0, 2},
+    {"InsertPastLevelEnd", {Replace(11, 0, 0)}, {}, 10, K::PAST_LEVEL_END, 0, 2},
+    // 32-bit arithmetic would wrap the end of the range to 0x10.
+    {"RangeEndWraps", {Replace(0xFFFFFFF0, 0x20, 0)}, {}, 0x40,
+     K::PAST_LEVEL_END, 0, 2},
+    {"OnlyFirstFault",
+     {Replace(2, 2, 1), Replace(3, 0, 0), kUnknown3, Replace(50, 0, 0)}, {2}, 10,
+     K::MISPLACED, 1, 2},
+};
+
+INSTANTIATE_TEST_SUITE_P(Table, CheckActionsTest, testing::ValuesIn(kActionCases),
+                         [](const testing::TestParamInfo<ActionCase>& row) {
+                           return std::string(row.param.name);
+                         });
+
+}  // namespace

@@ -1,0 +1,223 @@
+#include "platform_posix.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <string>
+
+#include "temp_dir.h"
+
+namespace {
+
+TEST(WinErrorFromErrno, MapsEachErrno) {
+  const struct {
+    int err;
+    DWORD winError;
+  } cases[] = {
+      {ENOENT, 2},  {ENOTDIR, 3},  {EACCES, 5},       {EPERM, 5},
+      {EISDIR, 5},  {EWOULDBLOCK, 32}, {ENOSPC, 112}, {EDQUOT, 112},
+      {EFBIG, 223}, {ENAMETOOLONG, 206}, {EROFS, 19}, {EMFILE, 4},
+      {ENOMEM, 8},  {EIO, 1117},   {EXDEV, 31},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.err);
+    EXPECT_EQ(WinErrorFromErrno(c.err), c.winError);
+  }
+}
+
+HANDLE Open(const std::string& path, DWORD access, DWORD share, DWORD disposition) {
+  return CreateFileA(path.c_str(), access, share, nullptr, disposition,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+mode_t Mode(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0;
+}
+
+// Holds an flock through its own open file, as another program would.
+struct LockHolder {
+  explicit LockHolder(const std::string& path)
+      : fd(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+  ~LockHolder() { if (fd >= 0) close(fd); }
+  bool Lock(int operation) const {
+    return fd >= 0 && flock(fd, operation | LOCK_NB) == 0;
+  }
+  int fd;
+};
+
+class PosixApi : public testing::Test {
+ protected:
+  TempDir dir;
+};
+
+TEST_F(PosixApi, CreateFileFailuresGiveWindowsErrors) {
+  dir.Write("file", "x");
+  ASSERT_EQ(mkdir(dir.Path("folder").c_str(), 0755), 0);
+  const struct {
+    const char* what;
+    std::string name;
+    DWORD access;
+    DWORD disposition;
+    DWORD error;
+  } cases[] = {
+      {"missing", "missing", GENERIC_READ, OPEN_EXISTING, 2},
+      {"file as folder", "file/x", GENERIC_READ, OPEN_EXISTING, 3},
+      {"folder read", "folder", GENERIC_READ, OPEN_EXISTING, 5},
+      {"folder write", "folder", GENERIC_WRITE, CREATE_ALWAYS, 5},
+      {"long component", std::string(300, 'n'), GENERIC_READ, OPEN_EXISTING, 206},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(Open(dir.Path(c.name), c.access, 0, c.disposition), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), c.error);
+  }
+}
+
+TEST_F(PosixApi, LockedFileIsRefusedAndKeepsItsContent) {
+  std::string path = dir.Write("locked", "keep me");
+  LockHolder holder(path);
+  ASSERT_TRUE(holder.Lock(LOCK_EX));
+  const struct {
+    const char* what;
+    DWORD access;
+    DWORD share;
+    DWORD disposition;
+  } cases[] = {
+      {"read, no sharing", GENERIC_READ, 0, OPEN_EXISTING},
+      {"create always", GENERIC_WRITE, 0, CREATE_ALWAYS},
+      {"truncate, shared read", GENERIC_WRITE, FILE_SHARE_READ, TRUNCATE_EXISTING},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(Open(path, c.access, c.share, c.disposition), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(TempDir::Read(path), "keep me");
+  }
+  EXPECT_FALSE(CopyFileA(path.c_str(), dir.Path("copy").c_str(), FALSE));
+  EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+}
+
+// A sharing holder lets sharing opens in but keeps unshared ones out.
+TEST_F(PosixApi, SharedHoldRefusesOnlyUnsharedOpens) {
+  std::string path = dir.Write("shared", "data");
+  LockHolder holder(path);
+  ASSERT_TRUE(holder.Lock(LOCK_SH));
+  HANDLE shared = Open(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+  EXPECT_NE(shared, INVALID_HANDLE_VALUE);
+  if (shared != INVALID_HANDLE_VALUE) CloseHandle(shared);
+  EXPECT_EQ(Open(path, GENERIC_READ, 0, OPEN_EXISTING), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+}
+
+TEST_F(PosixApi, GetFileSizeSplitsSizesAbove4GiB) {
+  const struct {
+    off_t size;
+    DWORD low;
+  } cases[] = {{(off_t{4} << 30) + 7, 7}, {(off_t{5} << 30) + 7, 0x40000007}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.size);
+    HANDLE file = Open(dir.Sparse("big", c.size), GENERIC_READ, 0, OPEN_EXISTING);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD high = 0;
+    EXPECT_EQ(GetFileSize(file, &high), c.low);
+    EXPECT_EQ(high, 1u);
+    EXPECT_TRUE(CloseHandle(file));
+  }
+}
+
+TEST_F(PosixApi, WriteReadCloseRoundTrip) {
+  std::string path = dir.Write("f", "older and longer content");
+  HANDLE file = Open(path, GENERIC_WRITE, 0, CREATE_ALWAYS);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  DWORD count = 0;
+  EXPECT_TRUE(WriteFile(file, "fresh", 5, &count, nullptr));
+  EXPECT_EQ(count, 5u);
+  EXPECT_TRUE(CloseHandle(file));
+
+  file = Open(path, GENERIC_READ, 0, OPEN_EXISTING);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  char buffer[64] = {};
+  EXPECT_TRUE(ReadFile(file, buffer, sizeof buffer, &count, nullptr));
+  EXPECT_EQ(std::string(buffer, count), "fresh");
+  EXPECT_TRUE(CloseHandle(file));
+  // Now a closed descriptor: a bogus handle.
+  EXPECT_FALSE(CloseHandle(file));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+}
+
+TEST_F(PosixApi, CopyFileCopiesContentAndPermissionBits) {
+  for (mode_t mode : {mode_t{0444}, mode_t{0600}, mode_t{0755}}) {
+    SCOPED_TRACE(mode);
+    std::string from = dir.Write("from-" + std::to_string(mode), "payload");
+    std::string to = from + "-copy";
+    ASSERT_EQ(chmod(from.c_str(), mode), 0);
+    ASSERT_TRUE(CopyFileA(from.c_str(), to.c_str(), FALSE));
+    EXPECT_EQ(TempDir::Read(to), "payload");
+    EXPECT_EQ(Mode(to), mode);
+  }
+}
+
+TEST_F(PosixApi, CopyFileOverExistingOrFromMissingSource) {
+  std::string from = dir.Write("from", "new");
+  std::string to = dir.Write("to", "old and longer");
+  EXPECT_FALSE(CopyFileA(from.c_str(), to.c_str(), TRUE));
+  EXPECT_EQ(GetLastError(), ERROR_FILE_EXISTS);
+  EXPECT_EQ(TempDir::Read(to), "old and longer");
+  EXPECT_TRUE(CopyFileA(from.c_str(), to.c_str(), FALSE));
+  EXPECT_EQ(TempDir::Read(to), "new");
+
+  std::string nowhere = dir.Path("nowhere");
+  EXPECT_FALSE(CopyFileA(dir.Path("missing").c_str(), nowhere.c_str(), FALSE));
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  EXPECT_NE(access(nowhere.c_str(), F_OK), 0);
+}
+
+TEST_F(PosixApi, CopyFileOntoALinkToItsSourceKeepsTheSource) {
+  std::string from = dir.Write("from", "precious");
+  const struct {
+    const char* what;
+    int (*makeLink)(const char*, const char*);
+  } cases[] = {{"hard", link}, {"symbolic", symlink}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string to = dir.Path(c.what);
+    ASSERT_EQ(c.makeLink(from.c_str(), to.c_str()), 0);
+    EXPECT_FALSE(CopyFileA(from.c_str(), to.c_str(), FALSE));
+    EXPECT_EQ(TempDir::Read(from), "precious");
+  }
+}
+
+TEST_F(PosixApi, CopyFileIsByteExactAcrossChunks) {
+  // Exactly 3 MiB, and 3 MiB plus a tail.
+  for (size_t size : {size_t{3} << 20, (size_t{3} << 20) + 17}) {
+    SCOPED_TRACE(size);
+    std::string bytes(size, '\0');
+    uint32_t state = 12345;
+    for (char& b : bytes) {
+      state = state * 1103515245u + 12345u;
+      b = static_cast<char>(state >> 24);
+    }
+    std::string from = dir.Write("big", bytes);
+    std::string to = dir.Path("big-copy");
+    ASSERT_TRUE(CopyFileA(from.c_str(), to.c_str(), FALSE));
+    EXPECT_TRUE(TempDir::Read(to) == bytes);
+  }
+}
+
+TEST_F(PosixApi, SetFileAttributesNormalRestoresOwnerWrite) {
+  std::string path = dir.Write("ro", "x");
+  ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+  EXPECT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL));
+  EXPECT_EQ(Mode(path), mode_t{0644});
+  EXPECT_FALSE(SetFileAttributesA(dir.Path("missing").c_str(), FILE_ATTRIBUTE_NORMAL));
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+}
+
+}  // namespace
