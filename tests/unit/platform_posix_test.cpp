@@ -104,18 +104,6 @@ TEST_F(PosixApi, LockedFileIsRefusedAndKeepsItsContent) {
   EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
 }
 
-// A sharing holder lets sharing opens in but keeps unshared ones out.
-TEST_F(PosixApi, SharedHoldRefusesOnlyUnsharedOpens) {
-  std::string path = dir.Write("shared", "data");
-  LockHolder holder(path);
-  ASSERT_TRUE(holder.Lock(LOCK_SH));
-  HANDLE shared = Open(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
-  EXPECT_NE(shared, INVALID_HANDLE_VALUE);
-  if (shared != INVALID_HANDLE_VALUE) CloseHandle(shared);
-  EXPECT_EQ(Open(path, GENERIC_READ, 0, OPEN_EXISTING), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
-}
-
 TEST_F(PosixApi, GetFileSizeSplitsSizesAbove4GiB) {
   const struct {
     off_t size;
@@ -177,21 +165,6 @@ TEST_F(PosixApi, CopyFileOverExistingOrFromMissingSource) {
   EXPECT_FALSE(CopyFileA(dir.Path("missing").c_str(), nowhere.c_str(), FALSE));
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
   EXPECT_NE(access(nowhere.c_str(), F_OK), 0);
-}
-
-TEST_F(PosixApi, CopyFileOntoALinkToItsSourceKeepsTheSource) {
-  std::string from = dir.Write("from", "precious");
-  const struct {
-    const char* what;
-    int (*makeLink)(const char*, const char*);
-  } cases[] = {{"hard", link}, {"symbolic", symlink}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    std::string to = dir.Path(c.what);
-    ASSERT_EQ(c.makeLink(from.c_str(), to.c_str()), 0);
-    EXPECT_FALSE(CopyFileA(from.c_str(), to.c_str(), FALSE));
-    EXPECT_EQ(TempDir::Read(from), "precious");
-  }
 }
 
 TEST_F(PosixApi, CopyFileIsByteExactAcrossChunks) {
