@@ -17,7 +17,8 @@ int main(int argc, char** argv) {
     return STATUS_OK;
   }
 
-  MergeImage merge{};
+  // Both images live as long as the process: they are never released.
+  static MergeImage merge;
   if (!LoadWholeFile(argv[1], &merge.buffer, &merge.size)) return STATUS_FAILED;
   if (!HasValidLevelName(merge)) {
     Report("Invalid level name in the merge file.\n");
@@ -47,7 +48,7 @@ int main(int argc, char** argv) {
   }
 
   Report("Processing level: %s\n", levelName);
-  LevelImage level{};
+  static LevelImage level;
   if (!LoadWholeFile(levelName, &level.buffer, &level.size)) return STATUS_FAILED;
 
   // Every record is checked before the level is recreated, so a faulty
