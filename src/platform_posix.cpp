@@ -229,12 +229,12 @@ BOOL WINAPI CloseHandle(HANDLE object) {
 
 BOOL WINAPI CopyFileA(LPCSTR existingPath, LPCSTR newPath, BOOL failIfExists) {
   int from;
-  struct stat source;
+  struct stat source {};
   int err = OpenLocked(existingPath, O_RDONLY, LOCK_SH, &from, &source);
   if (err != 0) return Fail(err);
 
   int to;
-  struct stat target;
+  struct stat target {};
   int flags = O_WRONLY | O_CREAT | (failIfExists ? O_EXCL : 0);
   err = OpenLocked(newPath, flags, LOCK_EX, &to, &target);
   if (err != 0) {
