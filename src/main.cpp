@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
   memcpy(backupName + nameChars, BACKUP_SUFFIX, sizeof BACKUP_SUFFIX);
 
   // A read-only backup left by an earlier run must not stop the copy.
-  SetFileAttributesA(backupName, FILE_ATTRIBUTE_NORMAL);
+  (void)SetFileAttributesA(backupName, FILE_ATTRIBUTE_NORMAL);
   Report("Backuping %s to %s\n", levelName, backupName);
   if (!CopyFileA(levelName, backupName, FALSE)) {
     DWORD error = GetLastError();

@@ -10,6 +10,13 @@ bool WriteSlice(HANDLE file, const uint8_t* bytes, uint32_t count) {
   return WriteFile(file, bytes, count, &written, nullptr) && written == count;
 }
 
+bool ReportWriteFailure(const char* levelName, const char* backupName,
+                        DWORD error) {
+  Report("Can't write the level %s (error %ld); the backup %s holds the original.\n",
+         levelName, static_cast<long>(error), backupName);
+  return false;
+}
+
 }  // namespace
 
 bool RewriteLevel(const char* levelName, const char* backupName,
@@ -17,11 +24,12 @@ bool RewriteLevel(const char* levelName, const char* backupName,
                   uint32_t firstActionAt) {
   HANDLE out = CreateFileA(levelName, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  bool written = out != INVALID_HANDLE_VALUE;
-  DWORD error = written ? NO_ERROR : GetLastError();
+  if (out == INVALID_HANDLE_VALUE)
+    return ReportWriteFailure(levelName, backupName, GetLastError());
 
   // The checks guarantee levelCursor <= offset, offset + removeLength <=
   // level.size and every record inside the merge file, so no sum wraps.
+  bool written = true;
   uint32_t levelCursor = 0;
   uint32_t actionCursor = firstActionAt;
   while (written && actionCursor < merge.size) {
@@ -37,18 +45,12 @@ bool RewriteLevel(const char* levelName, const char* backupName,
   if (written && levelCursor < level.size)
     written = WriteSlice(out, level.buffer + levelCursor, level.size - levelCursor);
 
-  if (out != INVALID_HANDLE_VALUE) {
-    if (!written) error = GetLastError();
-    if (!CloseHandle(out) && written) {
-      written = false;
-      error = GetLastError();
-    }
+  DWORD error = written ? NO_ERROR : GetLastError();
+  if (!CloseHandle(out) && written) {
+    written = false;
+    error = GetLastError();
   }
-  if (!written) {
-    Report("Can't write the level %s (error %ld); the backup %s holds the original.\n",
-           levelName, static_cast<long>(error), backupName);
-    return false;
-  }
+  if (!written) return ReportWriteFailure(levelName, backupName, error);
   Report("Done !\n");
   return true;
 }
