@@ -138,17 +138,41 @@ int WriteFully(int fd, const unsigned char* bytes, size_t size, size_t* done) {
   return 0;
 }
 
-int CopyContent(int from, int to) {
+// Copies the bytes from `at` up to `end` or the end of the file, whichever
+// comes first. Returns 0 or errno.
+int CopyRange(int from, int to, off_t at, off_t end, unsigned char* chunk) {
+  if (lseek(from, at, SEEK_SET) < 0 || lseek(to, at, SEEK_SET) < 0) return errno;
+  while (at < end) {
+    size_t want = std::min(kCopyChunk, static_cast<size_t>(end - at));
+    size_t got;
+    size_t put;
+    int err = ReadFully(from, chunk, want, &got);
+    if (err == 0) err = WriteFully(to, chunk, got, &put);
+    if (err != 0 || got < want) return err;
+    at += static_cast<off_t>(got);
+  }
+  return 0;
+}
+
+// Copies `size` bytes of `from` into the empty `to`, leaving holes where the
+// source has them: a sparse level gives an equally sparse backup instead of
+// gigabytes of written zeros. Returns 0 or errno.
+int CopyContent(int from, int to, off_t size) {
   std::unique_ptr<unsigned char[]> chunk(new (std::nothrow)
                                              unsigned char[kCopyChunk]);
   if (!chunk) return ENOMEM;
-  for (;;) {
-    size_t got;
-    size_t put;
-    int err = ReadFully(from, chunk.get(), kCopyChunk, &got);
-    if (err == 0) err = WriteFully(to, chunk.get(), got, &put);
-    if (err != 0 || got < kCopyChunk) return err;
+  for (off_t at = 0; at < size;) {
+    off_t data = lseek(from, at, SEEK_DATA);
+    if (data < 0 && errno == ENXIO) break;  // only a hole is left
+    if (data < 0) data = at;                // no hole support: copy it all
+    if (data >= size) break;
+    off_t hole = lseek(from, data, SEEK_HOLE);
+    if (hole < 0 || hole > size) hole = size;
+    int err = CopyRange(from, to, data, hole, chunk.get());
+    if (err != 0) return err;
+    at = hole;
   }
+  return ftruncate(to, size) == 0 ? 0 : errno;
 }
 
 }  // namespace
@@ -245,7 +269,7 @@ BOOL WINAPI CopyFileA(LPCSTR existingPath, LPCSTR newPath, BOOL failIfExists) {
   if (source.st_dev == target.st_dev && source.st_ino == target.st_ino)
     err = EWOULDBLOCK;
   if (err == 0 && ftruncate(to, 0) != 0) err = errno;
-  if (err == 0) err = CopyContent(from, to);
+  if (err == 0) err = CopyContent(from, to, source.st_size);
   if (err == 0 && fchmod(to, source.st_mode & 0777) != 0) err = errno;
   if (err == 0) {
     // The copy keeps the source's modification time when it may, as a

@@ -304,6 +304,25 @@ class FileSystem(ToolCase):
         self.assertEqual(code, 255)
         self.assertEqual(self.content("l.lvl"), b"L" * 4096)
 
+    def test_level_of_4_gib_is_too_large_and_its_backup_stays_sparse(self):
+        size = (1 << 32) + 10
+        marks = {0: b"HEAD", 1 << 31: b"MIDDLE", size - 4: b"TAIL"}
+        with open(self.path("l.lvl"), "wb") as f:
+            f.truncate(size)
+            for at, mark in marks.items():
+                f.seek(at)
+                f.write(mark)
+        self.assertEqual(self.run_tool("m.mrg"),
+                         (said() + "File l.lvl is too large.\n", 255))
+        for name in ["l.lvl", "l.lvl.bak"]:  # compared by their marks, not read whole
+            info = os.stat(self.path(name))
+            self.assertEqual(info.st_size, size)
+            self.assertLess(info.st_blocks * 512, 1 << 20)
+            with open(self.path(name), "rb") as f:
+                for at, mark in marks.items():
+                    f.seek(at)
+                    self.assertEqual(f.read(len(mark)), mark)
+
     def test_backup_that_is_a_folder(self):
         os.mkdir(self.path("l.lvl.bak"))
         out, code = self.run_tool("m.mrg")
