@@ -25,8 +25,7 @@ bool LoadWholeFile(const char* path, uint8_t** buffer, uint32_t* size) {
     if (sizeLow == INVALID_FILE_SIZE) {
       DWORD error = GetLastError();
       if (error != NO_ERROR) {
-        Report("Can't get the size of the file (error %ld).\n",
-               static_cast<long>(error));
+        Report("Can't get the size of the file (error %ld).\n", static_cast<long>(error));
         throw 0;
       }
     }
@@ -41,8 +40,7 @@ bool LoadWholeFile(const char* path, uint8_t** buffer, uint32_t* size) {
     DWORD bytesRead = 0;
     if (*buffer != nullptr) ReadFile(file, *buffer, sizeLow, &bytesRead, nullptr);
     if (*buffer == nullptr || bytesRead != sizeLow) {
-      Report("Can't read the data (error %ld).\n",
-             static_cast<long>(GetLastError()));
+      Report("Can't read the data (error %ld).\n", static_cast<long>(GetLastError()));
       throw 0;
     }
 

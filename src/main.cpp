@@ -25,8 +25,7 @@ int main(int argc, char** argv) {
     return STATUS_FAILED;
   }
   char levelName[NAME_FIELD_MAX];
-  memcpy(levelName, merge.buffer + LEVEL_NAME_AT,
-         ReadU32(merge.buffer + NAME_LENGTH_AT));
+  memcpy(levelName, merge.buffer + LEVEL_NAME_AT, ReadU32(merge.buffer + NAME_LENGTH_AT));
   if (!IsSafeLevelName(levelName, kWindowsPaths)) {
     Report("Unsafe level name %s in the merge file.\n", levelName);
     return STATUS_FAILED;

@@ -90,8 +90,7 @@ void ReportActionFault(const ActionFault& fault) {
   // merge file may be larger than 2 GiB.
   auto at = static_cast<unsigned long>(fault.recordAt);
   switch (fault.kind) {
-    case FaultKind::NONE:
-      break;
+    case FaultKind::NONE: break;
     case FaultKind::TRUNCATED:
       Report("Truncated action at offset %lu parsing the merge file !\n", at);
       break;

@@ -53,6 +53,5 @@ inline uint16_t ReadU16(const uint8_t* at) {
 
 inline uint32_t ReadU32(const uint8_t* at) {
   return static_cast<uint32_t>(at[0]) | static_cast<uint32_t>(at[1]) << 8 |
-         static_cast<uint32_t>(at[2]) << 16 |
-         static_cast<uint32_t>(at[3]) << 24;
+         static_cast<uint32_t>(at[2]) << 16 | static_cast<uint32_t>(at[3]) << 24;
 }

@@ -68,13 +68,13 @@ typedef struct _OVERLAPPED* LPOVERLAPPED;
 #define ERROR_CANT_RESOLVE_FILENAME 1921u
 
 HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD shareMode,
-                          LPSECURITY_ATTRIBUTES security, DWORD disposition,
-                          DWORD flags, HANDLE templateFile);
+                          LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
+                          HANDLE templateFile);
 DWORD WINAPI GetFileSize(HANDLE file, LPDWORD sizeHigh);
 BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read,
                      LPOVERLAPPED overlapped);
-BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite,
-                      LPDWORD written, LPOVERLAPPED overlapped);
+BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
+                      LPOVERLAPPED overlapped);
 BOOL WINAPI CloseHandle(HANDLE object);
 BOOL WINAPI CopyFileA(LPCSTR existingPath, LPCSTR newPath, BOOL failIfExists);
 BOOL WINAPI SetFileAttributesA(LPCSTR path, DWORD attributes);

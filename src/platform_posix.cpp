@@ -19,8 +19,7 @@ thread_local DWORD lastError = NO_ERROR;
 
 // Growing a file past the size limit must fail the write, as it does on
 // Windows, not kill the process halfway through a rewrite.
-[[maybe_unused]] const bool kFileSizeSignalIgnored =
-    signal(SIGXFSZ, SIG_IGN) != SIG_ERR;
+[[maybe_unused]] const bool kFileSizeSignalIgnored = signal(SIGXFSZ, SIG_IGN) != SIG_ERR;
 
 // Linux moves at most about 2 GiB per call; stay well below it.
 constexpr size_t kMaxTransfer = size_t{1} << 30;
@@ -158,8 +157,7 @@ int CopyRange(int from, int to, off_t at, off_t end, unsigned char* chunk) {
 // source has them: a sparse level gives an equally sparse backup instead of
 // gigabytes of written zeros. Returns 0 or errno.
 int CopyContent(int from, int to, off_t size) {
-  std::unique_ptr<unsigned char[]> chunk(new (std::nothrow)
-                                             unsigned char[kCopyChunk]);
+  std::unique_ptr<unsigned char[]> chunk(new (std::nothrow) unsigned char[kCopyChunk]);
   if (!chunk) return ENOMEM;
   for (off_t at = 0; at < size;) {
     off_t data = lseek(from, at, SEEK_DATA);
@@ -184,15 +182,17 @@ DWORD WinErrorFromErrno(int err) {
 }
 
 HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD shareMode,
-                          LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD,
-                          HANDLE) {
+                          LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD, HANDLE) {
   int flags = O_RDONLY;
   if ((access & GENERIC_WRITE) != 0)
     flags = (access & GENERIC_READ) != 0 ? O_RDWR : O_WRONLY;
   bool truncate = false;
   switch (disposition) {
     case CREATE_NEW: flags |= O_CREAT | O_EXCL; break;
-    case CREATE_ALWAYS: flags |= O_CREAT; truncate = true; break;
+    case CREATE_ALWAYS:
+      flags |= O_CREAT;
+      truncate = true;
+      break;
     case OPEN_EXISTING: break;
     case OPEN_ALWAYS: flags |= O_CREAT; break;
     case TRUNCATE_EXISTING: truncate = true; break;
@@ -203,8 +203,7 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD shareMode,
   // program holds is never cut short.
   int fd = -1;
   struct stat info;
-  int err = OpenLocked(path, flags, shareMode == 0 ? LOCK_EX : LOCK_SH, &fd,
-                       &info);
+  int err = OpenLocked(path, flags, shareMode == 0 ? LOCK_EX : LOCK_SH, &fd, &info);
   if (err == 0 && truncate && ftruncate(fd, 0) != 0) {
     err = errno;
     close(fd);
@@ -228,21 +227,20 @@ DWORD WINAPI GetFileSize(HANDLE file, LPDWORD sizeHigh) {
   return static_cast<DWORD>(size);
 }
 
-BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead,
-                     LPDWORD bytesRead, LPOVERLAPPED) {
+BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD bytesRead,
+                     LPOVERLAPPED) {
   size_t done;
-  int err = ReadFully(FdFromHandle(file), static_cast<unsigned char*>(buffer),
-                      toRead, &done);
+  int err =
+      ReadFully(FdFromHandle(file), static_cast<unsigned char*>(buffer), toRead, &done);
   if (bytesRead != nullptr) *bytesRead = static_cast<DWORD>(done);
   return err == 0 ? TRUE : Fail(err);
 }
 
-BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite,
-                      LPDWORD written, LPOVERLAPPED) {
+BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
+                      LPOVERLAPPED) {
   size_t done;
-  int err = WriteFully(FdFromHandle(file),
-                       static_cast<const unsigned char*>(buffer), toWrite,
-                       &done);
+  int err = WriteFully(FdFromHandle(file), static_cast<const unsigned char*>(buffer),
+                       toWrite, &done);
   if (written != nullptr) *written = static_cast<DWORD>(done);
   return err == 0 ? TRUE : Fail(err);
 }
@@ -266,8 +264,7 @@ BOOL WINAPI CopyFileA(LPCSTR existingPath, LPCSTR newPath, BOOL failIfExists) {
     return Fail(err);
   }
   // Emptying the target must never empty the source through a link.
-  if (source.st_dev == target.st_dev && source.st_ino == target.st_ino)
-    err = EWOULDBLOCK;
+  if (source.st_dev == target.st_dev && source.st_ino == target.st_ino) err = EWOULDBLOCK;
   if (err == 0 && ftruncate(to, 0) != 0) err = errno;
   if (err == 0) err = CopyContent(from, to, source.st_size);
   if (err == 0 && fchmod(to, source.st_mode & 0777) != 0) err = errno;

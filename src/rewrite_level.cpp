@@ -10,8 +10,7 @@ bool WriteSlice(HANDLE file, const uint8_t* bytes, uint32_t count) {
   return WriteFile(file, bytes, count, &written, nullptr) && written == count;
 }
 
-bool ReportWriteFailure(const char* levelName, const char* backupName,
-                        DWORD error) {
+bool ReportWriteFailure(const char* levelName, const char* backupName, DWORD error) {
   Report("Can't write the level %s (error %ld); the backup %s holds the original.\n",
          levelName, static_cast<long>(error), backupName);
   return false;
@@ -19,9 +18,8 @@ bool ReportWriteFailure(const char* levelName, const char* backupName,
 
 }  // namespace
 
-bool RewriteLevel(const char* levelName, const char* backupName,
-                  const LevelImage& level, const MergeImage& merge,
-                  uint32_t firstActionAt) {
+bool RewriteLevel(const char* levelName, const char* backupName, const LevelImage& level,
+                  const MergeImage& merge, uint32_t firstActionAt) {
   HANDLE out = CreateFileA(levelName, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
   if (out == INVALID_HANDLE_VALUE)

@@ -9,6 +9,5 @@
 // in their place. The actions must have passed CheckActions. Prints
 // "Done !" and returns true, or prints why the level could not be written
 // (naming the backup that holds it) and returns false.
-bool RewriteLevel(const char* levelName, const char* backupName,
-                  const LevelImage& level, const MergeImage& merge,
-                  uint32_t firstActionAt);
+bool RewriteLevel(const char* levelName, const char* backupName, const LevelImage& level,
+                  const MergeImage& merge, uint32_t firstActionAt);

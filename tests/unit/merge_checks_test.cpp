@@ -48,8 +48,7 @@ TEST(HasValidLevelName, AcceptsOnlyWellFormedFields) {
       {"empty name", Header(4, std::string("\0abc", 4), 4), false, 0},
       {"123 chars", Header(124, std::string(123, 'n'), 124), true, 128},
       {"124 chars", Header(125, std::string(124, 'n'), 125), false, 0},
-      {"junk after NUL", Header(16, std::string("abc.lvl\0JUNKJUNK", 16), 16),
-       true, 20},
+      {"junk after NUL", Header(16, std::string("abc.lvl\0JUNKJUNK", 16), 16), true, 20},
   };
   for (NameCase& c : cases) {
     SCOPED_TRACE(c.what);
@@ -67,17 +66,27 @@ TEST(IsSafeLevelName, PosixAndWindowsRules) {
     bool posixSafe;
     bool windowsSafe;
   } cases[] = {
-      {"level.lvl", true, true},     {"a..b.lvl", true, true},
-      {"maps/a.lvl", true, true},    {"maps\\a.lvl", true, true},
-      {"1:x", true, true},           {"/etc/passwd", false, false},
-      {"//server/x", false, false},  {"../x", false, false},
-      {"maps/../../x", false, false}, {"maps/..", false, false},
-      {"..", false, false},          {"...", true, false},
-      {"..\\x", true, false},        {"C:x", true, false},
-      {"c:\\x", true, false},        {"C:", true, false},
-      {"\\x", true, false},          {"\\\\server\\share\\x", true, false},
+      {"level.lvl", true, true},
+      {"a..b.lvl", true, true},
+      {"maps/a.lvl", true, true},
+      {"maps\\a.lvl", true, true},
+      {"1:x", true, true},
+      {"/etc/passwd", false, false},
+      {"//server/x", false, false},
+      {"../x", false, false},
+      {"maps/../../x", false, false},
+      {"maps/..", false, false},
+      {"..", false, false},
+      {"...", true, false},
+      {"..\\x", true, false},
+      {"C:x", true, false},
+      {"c:\\x", true, false},
+      {"C:", true, false},
+      {"\\x", true, false},
+      {"\\\\server\\share\\x", true, false},
       // Windows drops trailing dots and spaces: these lead upwards there.
-      {".. /x", true, false},        {"x/. ./y", true, false},
+      {".. /x", true, false},
+      {"x/. ./y", true, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -110,9 +119,7 @@ struct ActionCase {
   uint16_t code;
 };
 
-std::ostream& operator<<(std::ostream& out, const ActionCase& c) {
-  return out << c.name;
-}
+std::ostream& operator<<(std::ostream& out, const ActionCase& c) { return out << c.name; }
 
 class CheckActionsTest : public testing::TestWithParam<ActionCase> {};
 
@@ -150,28 +157,40 @@ const ActionCase kActionCases[] = {
     {"NoActions", {}, {}, 10, K::NONE, kNoFault, 0},
     {"OneGood", {Replace(2, 3, 4)}, {}, 10, K::NONE, kNoFault, 0},
     {"Adjacent", {Replace(2, 3, 1), Replace(5, 2, 0)}, {}, 10, K::NONE, kNoFault, 0},
-    {"TwoInsertsSameOffset", {Replace(5, 0, 1), Replace(5, 0, 1)}, {}, 10,
-     K::NONE, kNoFault, 0},
+    {"TwoInsertsSameOffset",
+     {Replace(5, 0, 1), Replace(5, 0, 1)},
+     {},
+     10,
+     K::NONE,
+     kNoFault,
+     0},
     {"InsertAtLevelEnd", {Replace(10, 0, 3)}, {}, 10, K::NONE, kNoFault, 0},
     {"RemoveUpToLevelEnd", {Replace(4, 6, 0)}, {}, 10, K::NONE, kNoFault, 0},
     {"StrayByte", {Replace(1, 1, 1)}, {2}, 10, K::TRUNCATED, 1, 0},
     {"UnknownCode", {Replace(0, 0, 0), kUnknown3}, {}, 10, K::UNKNOWN_CODE, 1, 3},
     // The code is judged before the tail is found too short for a head.
-    {"UnknownCodeInShortTail", {}, {0xFF, 0xFF, 0, 0, 0}, 10, K::UNKNOWN_CODE,
-     0, 0xFFFF},
+    {"UnknownCodeInShortTail", {}, {0xFF, 0xFF, 0, 0, 0}, 10, K::UNKNOWN_CODE, 0, 0xFFFF},
     {"HeadOf13Bytes", {}, kHead13, 10, K::TRUNCATED, 0, 2},
     {"DataOneBytePastEnd", {{2, 0, 0, 5, 4}}, {}, 10, K::TRUNCATED, 0, 2},
     {"HugeInsertLength", {{2, 0, 0, 0xFFFFFFFF, 16}}, {}, 10, K::TRUNCATED, 0, 2},
-    {"OffsetBelowPreviousEnd", {Replace(4, 4, 0), Replace(7, 0, 0)}, {}, 10,
-     K::MISPLACED, 1, 2},
+    {"OffsetBelowPreviousEnd",
+     {Replace(4, 4, 0), Replace(7, 0, 0)},
+     {},
+     10,
+     K::MISPLACED,
+     1,
+     2},
     {"RemovePastLevelEnd", {Replace(4, 7, 0)}, {}, 10, K::PAST_LEVEL_END, 0, 2},
     {"InsertPastLevelEnd", {Replace(11, 0, 0)}, {}, 10, K::PAST_LEVEL_END, 0, 2},
     // 32-bit arithmetic would wrap the end of the range to 0x10.
-    {"RangeEndWraps", {Replace(0xFFFFFFF0, 0x20, 0)}, {}, 0x40,
-     K::PAST_LEVEL_END, 0, 2},
+    {"RangeEndWraps", {Replace(0xFFFFFFF0, 0x20, 0)}, {}, 0x40, K::PAST_LEVEL_END, 0, 2},
     {"OnlyFirstFault",
-     {Replace(2, 2, 1), Replace(3, 0, 0), kUnknown3, Replace(50, 0, 0)}, {2}, 10,
-     K::MISPLACED, 1, 2},
+     {Replace(2, 2, 1), Replace(3, 0, 0), kUnknown3, Replace(50, 0, 0)},
+     {2},
+     10,
+     K::MISPLACED,
+     1,
+     2},
 };
 
 INSTANTIATE_TEST_SUITE_P(Table, CheckActionsTest, testing::ValuesIn(kActionCases),

@@ -1,11 +1,10 @@
 #include "platform_posix.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -20,10 +19,9 @@ TEST(WinErrorFromErrno, MapsEachErrno) {
     int err;
     DWORD winError;
   } cases[] = {
-      {ENOENT, 2},  {ENOTDIR, 3},  {EACCES, 5},       {EPERM, 5},
-      {EISDIR, 5},  {EWOULDBLOCK, 32}, {ENOSPC, 112}, {EDQUOT, 112},
-      {EFBIG, 223}, {ENAMETOOLONG, 206}, {EROFS, 19}, {EMFILE, 4},
-      {ENOMEM, 8},  {EIO, 1117},   {EXDEV, 31},
+      {ENOENT, 2},       {ENOTDIR, 3},  {EACCES, 5},   {EPERM, 5},   {EISDIR, 5},
+      {EWOULDBLOCK, 32}, {ENOSPC, 112}, {EDQUOT, 112}, {EFBIG, 223}, {ENAMETOOLONG, 206},
+      {EROFS, 19},       {EMFILE, 4},   {ENOMEM, 8},   {EIO, 1117},  {EXDEV, 31},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.err);
@@ -45,7 +43,9 @@ mode_t Mode(const std::string& path) {
 struct LockHolder {
   explicit LockHolder(const std::string& path)
       : fd(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
-  ~LockHolder() { if (fd >= 0) close(fd); }
+  ~LockHolder() {
+    if (fd >= 0) close(fd);
+  }
   bool Lock(int operation) const {
     return fd >= 0 && flock(fd, operation | LOCK_NB) == 0;
   }
