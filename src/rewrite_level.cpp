@@ -1,13 +1,15 @@
 #include "rewrite_level.h"
 
+#include "apply_actions.h"
 #include "platform.h"
 #include "report.h"
 
 namespace {
 
-bool WriteSlice(HANDLE file, const uint8_t* bytes, uint32_t count) {
+bool WriteSlice(void* file, const uint8_t* bytes, uint32_t count) {
   DWORD written = 0;
-  return WriteFile(file, bytes, count, &written, nullptr) && written == count;
+  return WriteFile(*static_cast<HANDLE*>(file), bytes, count, &written, nullptr) &&
+         written == count;
 }
 
 bool ReportWriteFailure(const char* levelName, const char* backupName, DWORD error) {
@@ -25,24 +27,7 @@ bool RewriteLevel(const char* levelName, const char* backupName, const LevelImag
   if (out == INVALID_HANDLE_VALUE)
     return ReportWriteFailure(levelName, backupName, GetLastError());
 
-  // The checks guarantee levelCursor <= offset, offset + removeLength <=
-  // level.size and every record inside the merge file, so no sum wraps.
-  bool written = true;
-  uint32_t levelCursor = 0;
-  uint32_t actionCursor = firstActionAt;
-  while (written && actionCursor < merge.size) {
-    const uint8_t* record = merge.buffer + actionCursor;
-    uint32_t offset = ReadU32(record + OFFSET_AT);
-    uint32_t removeLength = ReadU32(record + REMOVE_LENGTH_AT);
-    uint32_t insertLength = ReadU32(record + INSERT_LENGTH_AT);
-    written = WriteSlice(out, level.buffer + levelCursor, offset - levelCursor) &&
-              WriteSlice(out, record + DATA_AT, insertLength);
-    levelCursor = offset + removeLength;
-    actionCursor += RECORD_HEAD_SIZE + insertLength;
-  }
-  if (written && levelCursor < level.size)
-    written = WriteSlice(out, level.buffer + levelCursor, level.size - levelCursor);
-
+  bool written = ApplyActions(level, merge, firstActionAt, WriteSlice, &out);
   DWORD error = written ? NO_ERROR : GetLastError();
   if (!CloseHandle(out) && written) {
     written = false;
