@@ -13,7 +13,7 @@ import sys
 import tempfile
 import unittest
 
-from mergefile import USAGE, merge_file, name_field, record
+from mergefile import USAGE, expected_run, merge_file, name_field, record
 
 TOOL = None
 LEVEL = b"0123456789"
@@ -295,6 +295,22 @@ class FileSystem(ToolCase):
         self.put("m.mrg", merge_file("l.lvl", [(5, 0, b"x" * 5000)]))
         self.check(["m.mrg"], said() + write_failure(), 255,
                    level=LEVEL[:5] + b"x" * 2043, backup=SAME, preexec=file_size_limit(2048))
+
+    def test_write_failure_after_many_writes_is_reported_once(self):
+        # Megabytes of output, one large slice and then thousands of small
+        # ones: the size limit, above the level's size so that the backup is
+        # made, falls in the middle of a later write.
+        level = bytes(range(256)) * (4 << 10)
+        actions = [(5, 1, b"big" * 1200000)]
+        actions += [(at, at % 7, b"d" * (at % 11)) for at in range(700, 1 << 20, 700)]
+        self.put("m.mrg", merge_file("l.lvl", actions))
+        _, _, merged = expected_run(self.content("m.mrg"), level)
+        for where, limit in [("large slice", (2 << 20) + 12345),
+                             ("small slices", (4 << 20) + 12345)]:
+            with self.subTest(where):
+                self.put("l.lvl", level)
+                self.check(["m.mrg"], said() + write_failure(), 255, level=merged[:limit],
+                           backup=SAME, original=level, preexec=file_size_limit(limit))
 
     def test_failed_backup_copy_leaves_the_level_alone(self):
         self.put("l.lvl", b"L" * 4096)
