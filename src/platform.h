@@ -16,6 +16,7 @@ constexpr bool kWindowsPaths = true;
 
 #else
 
+#include <cstddef>
 #include <cstdint>
 
 typedef int BOOL;
@@ -25,6 +26,7 @@ typedef const char* LPCSTR;
 typedef void* LPVOID;
 typedef const void* LPCVOID;
 typedef DWORD* LPDWORD;
+typedef size_t SIZE_T;
 typedef struct _SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 typedef struct _OVERLAPPED* LPOVERLAPPED;
 
@@ -45,6 +47,11 @@ typedef struct _OVERLAPPED* LPOVERLAPPED;
 #define OPEN_EXISTING 3u
 #define OPEN_ALWAYS 4u
 #define TRUNCATE_EXISTING 5u
+
+#define MEM_COMMIT 0x00001000u
+#define MEM_RESERVE 0x00002000u
+#define MEM_RELEASE 0x00008000u
+#define PAGE_READWRITE 0x04u
 
 #define FILE_ATTRIBUTE_READONLY 0x00000001u
 #define FILE_ATTRIBUTE_NORMAL 0x00000080u
@@ -79,6 +86,12 @@ BOOL WINAPI CloseHandle(HANDLE object);
 BOOL WINAPI CopyFileA(LPCSTR existingPath, LPCSTR newPath, BOOL failIfExists);
 BOOL WINAPI SetFileAttributesA(LPCSTR path, DWORD attributes);
 DWORD WINAPI GetLastError(void);
+// Fresh zeroed pages at an address of the system's choosing (address null,
+// MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE); released whole by VirtualFree
+// with size 0 and MEM_RELEASE.
+LPVOID WINAPI VirtualAlloc(LPVOID address, SIZE_T size, DWORD allocationType,
+                           DWORD protect);
+BOOL WINAPI VirtualFree(LPVOID address, SIZE_T size, DWORD freeType);
 
 // Only '/' separates, and only '/' roots a path.
 constexpr bool kWindowsPaths = false;
