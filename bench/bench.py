@@ -40,14 +40,24 @@ def same_bytes(a, b):
 
 
 def run(argv, cwd, stdout_path):
-    """Runs argv and returns (seconds, exit status, peak memory in bytes)."""
+    """Runs argv and returns (seconds, exit status, peak memory in bytes, CPU
+    seconds of it and its children)."""
     with open(stdout_path, "wb") as out:
         start = time.perf_counter()
         child = subprocess.Popen(argv, cwd=cwd, stdout=out, stderr=subprocess.STDOUT)
         _, status, usage = os.wait4(child.pid, 0)
         seconds = time.perf_counter() - start
     child.returncode = os.waitstatus_to_exitcode(status)
-    return seconds, child.returncode, usage.ru_maxrss * 1024
+    return seconds, child.returncode, usage.ru_maxrss * 1024, usage.ru_utime + usage.ru_stime
+
+
+def cpu_pressure():
+    """Share of the last minute in which some task waited for a CPU, or None."""
+    try:
+        with open("/proc/pressure/cpu") as f:
+            return float(f.readline().split()[2].split("=")[1])
+    except (OSError, IndexError, ValueError):
+        return None
 
 
 def make_vcdiff(paths):
@@ -111,7 +121,7 @@ class Scenario:
         self.restore()
         with tempfile.NamedTemporaryFile("r", dir=self.work) as counts:
             argv, result = self.commands()["tool"]
-            _, status, _ = run(["strace", "-f", "-c", "-e", "trace=write", "-o", counts.name]
+            _, status, _, _ = run(["strace", "-f", "-c", "-e", "trace=write", "-o", counts.name]
                                + argv, self.work, self.stdout)
             self.check("tool under strace", status, result)
             for line in counts.read().splitlines():
@@ -123,18 +133,21 @@ class Scenario:
     def measure(self, runs):
         figures = {"writes": self.write_calls()}
         times = {what: [] for what in self.commands()}
+        cpu = {what: [] for what in self.commands()}
         peaks = {what: 0 for what in self.commands()}
         for i in range(runs):
             for what, (argv, result) in self.commands().items():
                 self.restore()
-                seconds, status, peak = run(argv, self.work, self.stdout)
+                seconds, status, peak, cpu_seconds = run(argv, self.work, self.stdout)
                 self.check(what, status, result)
                 times[what].append(seconds)
+                cpu[what].append(cpu_seconds)
                 peaks[what] = max(peaks[what], peak)
             print("  run %d: %s" % (i + 1, "  ".join(
                 "%s %.3f s" % (what, t[-1]) for what, t in times.items())), flush=True)
         for what, t in times.items():
             figures[what] = statistics.median(t)
+            figures[what + " cpu"] = statistics.median(cpu[what])
         figures["peak"] = peaks["tool"]
         figures["xdelta3 peak"] = peaks["xdelta3"]
         return figures
@@ -170,6 +183,18 @@ def table(rows):
     return head + "\n".join(lines) + "\n"
 
 
+def cpu_table(rows):
+    """CPU time (user + system, children included): less swayed than wall time
+    by other programs competing for the cores, blind to waiting for the disk."""
+    head = ("| Scenario | Tool | Floor | `xdelta3 -d` | Tool/floor | Tool/xdelta3 |\n"
+            "|---|---:|---:|---:|---:|---:|\n")
+    return head + "".join(
+        "| %s | %.3f s | %.3f s | %.3f s | %.2f | %.2f |\n"
+        % (name, f["tool cpu"], f["floor cpu"], f["xdelta3 cpu"],
+           f["tool cpu"] / f["floor cpu"], f["xdelta3 cpu"] and f["tool cpu"] / f["xdelta3 cpu"])
+        for name, f in rows)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--tool", required=True, help="the Vorandel executable to time")
@@ -183,6 +208,18 @@ def main():
     tool = os.path.abspath(args.tool)
     inputs = os.path.join(args.scratch, "inputs")
 
+    # Inputs still to be made, and the scratch copies of the largest scenario:
+    # the level, its backup and xdelta3's output.
+    stamped = lambda name: os.path.exists(os.path.join(inputs, name.lower() + ".stamp"))
+    needed = sum(scenarios.disk_needed(n) for n in names if not stamped(n))
+    needed += max(3 * scenarios.disk_needed(n) // 2 for n in names)
+    os.makedirs(args.scratch, exist_ok=True)
+    free = shutil.disk_usage(args.scratch).free
+    if free < needed:
+        sys.exit("%s needs about %.1f GiB of free disk, has %.1f GiB"
+                 % (args.scratch, needed / (1 << 30), free / (1 << 30)))
+
+    pressure_before = cpu_pressure()
     rows = []
     for name in names:
         print("%s: %s" % (name, scenarios.DESCRIPTIONS[name]), flush=True)
@@ -202,10 +239,17 @@ def main():
         shutil.rmtree(work, ignore_errors=True)
 
     cores = os.cpu_count()
+    pressure = [p for p in (pressure_before, cpu_pressure()) if p is not None]
+    busy = ("" if not pressure else
+            " Tasks waited for a CPU %s of the time (CPU pressure over the minute before "
+            "the start and before the end); above a few percent, wall times are inflated "
+            "and ratios are noisy." % " and ".join("%.0f%%" % p for p in pressure))
     result = ("Measured %s on %s, %d cores, Linux %s; medians of %d alternating runs, "
-              "warm page cache, seed %d.\n\n%s\nReproduce: `%s`\n"
+              "warm page cache, seed %d.%s\n\nWall time:\n\n%s\nCPU time (user + system):\n\n%s"
+              "\nReproduce: `%s`\n"
               % (datetime.date.today().isoformat(), platform.machine(), cores,
-                 platform.release(), args.runs, args.seed, table(rows), args.command))
+                 platform.release(), args.runs, args.seed, busy, table(rows), cpu_table(rows),
+                 args.command))
     print()
     print(result)
     with open(os.path.join(args.scratch, "results.md"), "w") as f:

@@ -312,6 +312,25 @@ class FileSystem(ToolCase):
                 self.check(["m.mrg"], said() + write_failure(), 255, level=merged[:limit],
                            backup=SAME, original=level, preexec=file_size_limit(limit))
 
+    def test_file_larger_than_the_memory_to_be_had(self):
+        # The address space limit leaves room for the tool but not for the file.
+        limit = lambda: resource.setrlimit(resource.RLIMIT_AS, (128 << 20, 128 << 20))
+        big = 256 << 20
+        with self.subTest("merge file"):
+            self.put("m.mrg", merge_file("l.lvl", [(4, 2, b"abc")]))
+            os.truncate(self.path("m.mrg"), big)
+            self.check(["m.mrg"], "Can't read the data (error 8).\n", 255, preexec=limit)
+        with self.subTest("level"):
+            self.put("m.mrg", merge_file("l.lvl", [(4, 2, b"abc")]))
+            self.put("l.lvl", LEVEL)
+            os.truncate(self.path("l.lvl"), big)  # sparse: nothing of it is written
+            out, code = self.run_tool("m.mrg", preexec=limit)
+            self.assertEqual((out, code), (said() + "Can't read the data (error 8).\n", 255))
+            for name in ["l.lvl", "l.lvl.bak"]:
+                self.assertEqual(os.path.getsize(self.path(name)), big)
+                with open(self.path(name), "rb") as f:
+                    self.assertEqual(f.read(len(LEVEL)), LEVEL)
+
     def test_failed_backup_copy_leaves_the_level_alone(self):
         self.put("l.lvl", b"L" * 4096)
         out, code = self.run_tool("m.mrg", preexec=file_size_limit(1024))
