@@ -1,17 +1,20 @@
 // What reading a file whole into fresh memory costs with each way of getting
-// that memory. Build and run (the file should be in the page cache: run twice):
+// that memory: medians of 5 rounds, wall and CPU time. Build and run (with the
+// file in the page cache):
 //   g++ -O2 -o build/bench/alloc_strategies bench/alloc_strategies.cpp
-//   build/bench/alloc_strategies FILE
+//   build/bench/alloc_strategies build/bench/inputs/s1.orig
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <new>
+#include <vector>
 
 namespace {
 
@@ -27,15 +30,29 @@ void ReadAll(int fd, unsigned char* buffer, size_t size) {
   }
 }
 
-unsigned char* Anonymous(size_t size, int extraFlags, bool huge) {
+unsigned char* Anonymous(size_t size, int extraFlags, bool huge, bool populate) {
   void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE,
                  MAP_PRIVATE | MAP_ANONYMOUS | extraFlags, -1, 0);
   if (p == MAP_FAILED) {
     perror("mmap");
     exit(1);
   }
+  // Huge pages need the advice before the pages are touched.
   if (huge) madvise(p, size, MADV_HUGEPAGE);
+  if (populate) madvise(p, size, MADV_POPULATE_WRITE);
   return static_cast<unsigned char*>(p);
+}
+
+double CpuSeconds() {
+  struct rusage usage;
+  getrusage(RUSAGE_SELF, &usage);
+  return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
 }
 
 }  // namespace
@@ -52,41 +69,47 @@ int main(int argc, char** argv) {
     return 1;
   }
   size_t size = static_cast<size_t>(info.st_size);
-  const char* names[] = {"new[]",
+  const char* names[] = {"new[] (heap)",
                          "mmap",
-                         "mmap+MADV_HUGEPAGE",
-                         "mmap+MAP_POPULATE",
-                         "mmap+MADV_HUGEPAGE+MADV_POPULATE_WRITE",
-                         "memory already touched (copy only)"};
+                         "mmap, MAP_POPULATE",
+                         "mmap, MADV_HUGEPAGE",
+                         "mmap, MADV_HUGEPAGE + MADV_POPULATE_WRITE",
+                         "memory already touched: the copy alone"};
+  constexpr int kWays = 6;
+  constexpr int kRounds = 5;
   unsigned char* touched = new unsigned char[size];
   memset(touched, 1, size);
-  for (int round = 0; round < 3; ++round) {
-    for (int way = 0; way < 6; ++way) {
+  std::vector<double> wall[kWays];
+  std::vector<double> cpu[kWays];
+  for (int round = 0; round < kRounds; ++round) {
+    for (int way = 0; way < kWays; ++way) {
       auto start = std::chrono::steady_clock::now();
+      double cpuStart = CpuSeconds();
       unsigned char* buffer = nullptr;
       switch (way) {
         case 0: buffer = new unsigned char[size]; break;
-        case 1: buffer = Anonymous(size, 0, false); break;
-        case 2: buffer = Anonymous(size, 0, true); break;
-        case 3: buffer = Anonymous(size, MAP_POPULATE, false); break;
-        case 4: {
-          // Huge pages need the advice before the pages are touched.
-          buffer = Anonymous(size, 0, true);
-          madvise(buffer, size, MADV_POPULATE_WRITE);
-          break;
-        }
-        case 5: buffer = touched; break;
+        case 1: buffer = Anonymous(size, 0, false, false); break;
+        case 2: buffer = Anonymous(size, MAP_POPULATE, false, false); break;
+        case 3: buffer = Anonymous(size, 0, true, false); break;
+        case 4: buffer = Anonymous(size, 0, true, true); break;
+        default: buffer = touched; break;
       }
       ReadAll(fd, buffer, size);
-      double seconds =
-          std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-      printf("%-34s %.3f s  %.2f s/GiB\n", names[way], seconds,
-             seconds * double(1 << 30) / double(size));
+      wall[way].push_back(
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
+              .count());
+      cpu[way].push_back(CpuSeconds() - cpuStart);
       if (way == 0)
         delete[] buffer;
-      else if (way != 5)
+      else if (buffer != touched)
         munmap(buffer, size);
     }
   }
+  double gib = double(size) / double(1 << 30);
+  printf(
+      "| Memory the file is read into | Wall, s/GiB | CPU, s/GiB |\n|---|---:|---:|\n");
+  for (int way = 0; way < kWays; ++way)
+    printf("| %s | %.2f | %.2f |\n", names[way], Median(wall[way]) / gib,
+           Median(cpu[way]) / gib);
   return 0;
 }
