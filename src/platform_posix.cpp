@@ -333,7 +333,9 @@ BOOL WINAPI CopyFileA(LPCSTR existingPath, LPCSTR newPath, BOOL failIfExists) {
   }
   // Emptying the target must never empty the source through a link.
   if (source.st_dev == target.st_dev && source.st_ino == target.st_ino) err = EWOULDBLOCK;
-  if (err == 0 && ftruncate(to, 0) != 0) err = errno;
+  // A new, empty backup is left as it is: emptying a file marks it, on some
+  // file systems, to be flushed to disk at once when it is closed.
+  if (err == 0 && target.st_size != 0 && ftruncate(to, 0) != 0) err = errno;
   if (err == 0) err = CopyFileContent(from, to, source.st_size, FirstCopyWay());
   if (err == 0 && fchmod(to, source.st_mode & 0777) != 0) err = errno;
   if (err == 0) {
