@@ -131,6 +131,26 @@ class InjectedFaults(TracedCase):
                     self.assertEqual(self.content("l.lvl"), self.MERGED)
                     self.assertEqual(self.content("l.lvl.bak"), self.LEVEL)
 
+    def test_every_failing_read_is_reported_before_the_level_is_written(self):
+        read_failure = "Can't read the data (error 1117).\n"
+        # file read, the outcomes a failing read of it may have
+        cases = [("m.mrg", [read_failure]),
+                 ("l.lvl", [copy_failure(1117), said() + read_failure])]
+        for on, outcomes in cases:
+            self.lay_out(self.LEVEL, self.MERGE)
+            for k in range(1, self.calls(on, "read") + 1):
+                with self.subTest(file=on, read=k):
+                    self.lay_out(self.LEVEL, self.MERGE)
+                    out, code, _ = self.trace(
+                        on, ["-e", "trace=read", "-e", "inject=read:error=EIO:when=%d" % k])
+                    self.assertIn(out, outcomes)
+                    self.assertEqual(code, 255)
+                    self.assertEqual(self.content("l.lvl"), self.LEVEL)
+                    if out.startswith(said()):
+                        self.assertEqual(self.content("l.lvl.bak"), self.LEVEL)
+                    elif on == "m.mrg":
+                        self.assertIsNone(self.content("l.lvl.bak"))
+
     def test_failing_close_of_the_rewritten_level_is_a_write_failure(self):
         # A network file system may report a failed write only at the close.
         self.lay_out(self.LEVEL, self.MERGE)
