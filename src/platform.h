@@ -25,14 +25,17 @@ typedef const char* LPCSTR;
 typedef void* LPVOID;
 typedef const void* LPCVOID;
 typedef DWORD* LPDWORD;
+// Reserved identifiers, but the system's own names, as <windows.h> has them.
+// NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 typedef struct _SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 typedef struct _OVERLAPPED* LPOVERLAPPED;
+// NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 
 #define WINAPI
 #define TRUE 1
 #define FALSE 0
 
-#define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
+#define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)))
 #define INVALID_FILE_SIZE ((DWORD)0xFFFFFFFF)
 
 #define GENERIC_READ 0x80000000u

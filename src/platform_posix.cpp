@@ -90,7 +90,7 @@ int OpenLocked(const char* path, int flags, int lockOperation, int* fdOut,
 
   int err = 0;
   if (fstat(fd, info) != 0)
-    err = errno;
+    err = errno;  // NOLINT(bugprone-branch-clone): fstat's errno, not fcntl's
   else if (S_ISDIR(info->st_mode))
     err = EISDIR;
   else if (!S_ISREG(info->st_mode))
