@@ -13,7 +13,9 @@ function(run)
 endfunction()
 
 if(STEP STREQUAL "start")
-  run(${WINESERVER} -p60)
+  # The server starts only in an existing folder; Wine fills an empty one.
+  file(MAKE_DIRECTORY "$ENV{WINEPREFIX}")
+  run(${WINESERVER} -p60)  # fails only where a server runs already
   run(${WINE} wineboot --init)
   if(NOT status EQUAL 0)
     message(FATAL_ERROR "wineboot failed (${status}) in the prefix $ENV{WINEPREFIX}")
