@@ -83,7 +83,8 @@ def main():
             if "Backuping" in stdout and not stdout.startswith("Backuping %s " % name):
                 skipped += 1  # damage renamed the level: a copy failure, covered elsewhere
                 continue
-            said, status_got = run_captured(command, folder, windows=options.windows, timeout=60)
+            said, status_got = run_captured(command, folder, windows=options.windows,
+                                            timeout=60)
             with open(os.path.join(folder, name), "rb") as f:
                 got_level = f.read()
             backup = os.path.join(folder, name + ".bak")
