@@ -67,6 +67,10 @@ typedef struct _OVERLAPPED* LPOVERLAPPED;
 #define ERROR_IO_DEVICE 1117u
 #define ERROR_CANT_RESOLVE_FILENAME 1921u
 
+#define MOVEFILE_REPLACE_EXISTING 0x00000001u
+#define STD_OUTPUT_HANDLE ((DWORD)-11)
+#define STD_ERROR_HANDLE ((DWORD)-12)
+
 HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD shareMode,
                           LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
                           HANDLE templateFile);
@@ -79,6 +83,11 @@ BOOL WINAPI CloseHandle(HANDLE object);
 BOOL WINAPI CopyFileA(LPCSTR existingPath, LPCSTR newPath, BOOL failIfExists);
 BOOL WINAPI SetFileAttributesA(LPCSTR path, DWORD attributes);
 DWORD WINAPI GetLastError(void);
+BOOL WINAPI MoveFileExA(LPCSTR existingPath, LPCSTR newPath, DWORD flags);
+BOOL WINAPI DeleteFileA(LPCSTR path);
+HANDLE WINAPI GetStdHandle(DWORD which);
+// Succeeds only for a handle that is a console (a terminal).
+BOOL WINAPI GetConsoleMode(HANDLE console, LPDWORD mode);
 
 // Only '/' separates, and only '/' roots a path.
 constexpr bool kWindowsPaths = false;

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <memory>
 
 namespace {
@@ -293,3 +294,34 @@ BOOL WINAPI SetFileAttributesA(LPCSTR path, DWORD attributes) {
 }
 
 DWORD WINAPI GetLastError(void) { return lastError; }
+
+BOOL WINAPI MoveFileExA(LPCSTR existingPath, LPCSTR newPath, DWORD flags) {
+  if ((flags & MOVEFILE_REPLACE_EXISTING) != 0)
+    return rename(existingPath, newPath) == 0 ? TRUE : Fail(errno);
+  // Without the flag an existing target is kept: link fails on it.
+  if (link(existingPath, newPath) != 0) return Fail(errno);
+  return unlink(existingPath) == 0 ? TRUE : Fail(errno);
+}
+
+BOOL WINAPI DeleteFileA(LPCSTR path) {
+  struct stat info;
+  if (lstat(path, &info) == 0 && S_ISDIR(info.st_mode)) return Fail(EISDIR);
+  return unlink(path) == 0 ? TRUE : Fail(errno);
+}
+
+HANDLE WINAPI GetStdHandle(DWORD which) {
+  switch (which) {
+    case STD_OUTPUT_HANDLE: return HandleFromFd(STDOUT_FILENO);
+    case STD_ERROR_HANDLE: return HandleFromFd(STDERR_FILENO);
+    default: lastError = ERROR_INVALID_PARAMETER; return INVALID_HANDLE_VALUE;
+  }
+}
+
+BOOL WINAPI GetConsoleMode(HANDLE console, LPDWORD mode) {
+  if (!isatty(FdFromHandle(console))) {
+    lastError = ERROR_INVALID_HANDLE;
+    return FALSE;
+  }
+  *mode = 0;
+  return TRUE;
+}
