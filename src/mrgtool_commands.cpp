@@ -61,9 +61,9 @@ bool CountSlice(void* context, const uint8_t*, uint32_t count) {
 bool Reproduces(const MergeImage& merge, const FileBytes& original,
                 const FileBytes& modified) {
   uint32_t first = FirstActionAt(merge);
-  LevelImage level{original.bytes.get(), original.size};
+  LevelImage level{const_cast<uint8_t*>(original.bytes), original.size};
   if (CheckActions(merge, first, level.size).kind != FaultKind::NONE) return false;
-  Comparison comparison{modified.bytes.get(), modified.size, 0};
+  Comparison comparison{modified.bytes, modified.size, 0};
   return ApplyActions(level, merge, first, CompareSlice, &comparison) &&
          comparison.at == modified.size;
 }
@@ -122,7 +122,7 @@ int RunMake(const CommandLine& line) {
   bool showProgress = uint64_t{original.size} + modified.size >= PROGRESS_FROM &&
                       StandardErrorIsTerminal();
   std::vector<Edit> edits =
-      DiffBytes(original.bytes.get(), original.size, modified.bytes.get(), modified.size,
+      DiffBytes(original.bytes, original.size, modified.bytes, modified.size,
                 showProgress ? ShowProgress : nullptr, &bar);
   if (showProgress) ClearProgress();
 
@@ -138,7 +138,7 @@ int RunMake(const CommandLine& line) {
   bytes.reserve(static_cast<size_t>(size));
   StartMergeFile(name.c_str(), &bytes);
   for (const Edit& edit : edits)
-    AppendAction({edit.aAt, edit.aLength, edit.bLength, modified.bytes.get() + edit.bAt},
+    AppendAction({edit.aAt, edit.aLength, edit.bLength, modified.bytes + edit.bAt},
                  &bytes);
 
   MergeImage merge{bytes.data(), static_cast<uint32_t>(bytes.size())};
@@ -172,7 +172,7 @@ int RunCheck(const CommandLine& line) {
     fputs(text, stdout);
     return MRGTOOL_FAILED;
   }
-  LevelImage level{levelFile.bytes.get(), levelFile.size};
+  LevelImage level{const_cast<uint8_t*>(levelFile.bytes), levelFile.size};
   uint64_t mergedSize = 0;
   ApplyActions(level, input.merge, input.firstActionAt, CountSlice, &mergedSize);
   MergeTotals totals = SumActions(input.merge, input.firstActionAt);
@@ -197,7 +197,7 @@ int RunInvert(const CommandLine& line) {
     PrintError("%s does not fit %s: %s", mergePath, originalPath, text);
     return MRGTOOL_FAILED;
   }
-  LevelImage original{originalFile.bytes.get(), originalFile.size};
+  LevelImage original{const_cast<uint8_t*>(originalFile.bytes), originalFile.size};
   std::vector<uint8_t> bytes;
   switch (InvertMerge(input.merge, original, &bytes)) {
     case EditOutcome::OK: break;

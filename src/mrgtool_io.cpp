@@ -41,9 +41,48 @@ const char* ErrorMeaning(DWORD error) {
   }
 }
 
+FileBytes::~FileBytes() {
+  if (view != nullptr) UnmapViewOfFile(view);
+}
+
+namespace {
+
+// Maps the open file whole; false when the system can't.
+bool MapWholeFile(HANDLE handle, FileBytes* file) {
+  HANDLE mapping = CreateFileMappingA(handle, nullptr, PAGE_READONLY, 0, 0, nullptr);
+  if (mapping == nullptr) return false;
+  file->view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
+  CloseHandle(mapping);
+  file->bytes = static_cast<const uint8_t*>(file->view);
+  return file->view != nullptr;
+}
+
+bool ReadOpenFile(const char* path, HANDLE handle, DWORD size, FileBytes* file) {
+  file->buffer.reset(new (std::nothrow) uint8_t[size == 0 ? 1 : size]);
+  if (!file->buffer) {
+    PrintError("not enough memory to read %s (%lu bytes)", path,
+               static_cast<unsigned long>(size));
+    return false;
+  }
+  file->bytes = file->buffer.get();
+  DWORD done = 0;
+  DWORD got = 0;
+  while (done < size) {
+    DWORD want = size - done < TRANSFER_MAX ? size - done : TRANSFER_MAX;
+    if (!ReadFile(handle, file->buffer.get() + done, want, &got, nullptr) || got == 0)
+      break;
+    done += got;
+  }
+  if (done == size) return true;
+  DWORD error = GetLastError();
+  PrintError("can't read %s: %s (error %lu)", path, ErrorMeaning(error),
+             static_cast<unsigned long>(error));
+  return false;
+}
+
+}  // namespace
+
 bool ReadWholeFile(const char* path, FileBytes* file) {
-  file->bytes.reset();
-  file->size = 0;
   HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
@@ -52,7 +91,7 @@ bool ReadWholeFile(const char* path, FileBytes* file) {
                static_cast<unsigned long>(error));
     return false;
   }
-  bool read = false;
+  bool loaded = false;
   DWORD high = 0;
   DWORD low = GetFileSize(handle, &high);
   DWORD error = low == INVALID_FILE_SIZE ? GetLastError() : NO_ERROR;
@@ -62,32 +101,13 @@ bool ReadWholeFile(const char* path, FileBytes* file) {
   } else if (high != 0 || low == INVALID_FILE_SIZE) {
     PrintError("%s is too large: merge files and levels stay below 4 GiB - 1 byte", path);
   } else {
-    file->bytes.reset(new (std::nothrow) uint8_t[low == 0 ? 1 : low]);
-    if (!file->bytes) {
-      PrintError("not enough memory to read %s (%lu bytes)", path,
-                 static_cast<unsigned long>(low));
-    } else {
-      DWORD done = 0;
-      DWORD got = 0;
-      while (done < low) {
-        DWORD want = low - done < TRANSFER_MAX ? low - done : TRANSFER_MAX;
-        if (!ReadFile(handle, file->bytes.get() + done, want, &got, nullptr) || got == 0)
-          break;
-        done += got;
-      }
-      if (done == low) {
-        file->size = low;
-        read = true;
-      } else {
-        error = GetLastError();
-        PrintError("can't read %s: %s (error %lu)", path, ErrorMeaning(error),
-                   static_cast<unsigned long>(error));
-      }
-    }
+    // Mapping spares the copy and the fresh memory a read needs.
+    loaded =
+        (low != 0 && MapWholeFile(handle, file)) || ReadOpenFile(path, handle, low, file);
+    if (loaded) file->size = low;
   }
   CloseHandle(handle);
-  if (!read) file->bytes.reset();
-  return read;
+  return loaded;
 }
 
 namespace {

@@ -20,13 +20,22 @@ void PrintError(const char* format, ...) MRGTOOL_FORMAT;
 // Words for a Windows error number, such as "file not found".
 const char* ErrorMeaning(DWORD error);
 
+// A whole file's bytes, read-only: mapped into memory where the system can,
+// else read into a buffer. Released with the record.
 struct FileBytes {
-  std::unique_ptr<uint8_t[]> bytes;
-  uint32_t size;
+  const uint8_t* bytes = nullptr;
+  uint32_t size = 0;
+  LPVOID view = nullptr;
+  std::unique_ptr<uint8_t[]> buffer;
+
+  FileBytes() = default;
+  FileBytes(const FileBytes&) = delete;
+  FileBytes& operator=(const FileBytes&) = delete;
+  ~FileBytes();
 };
 
-// Reads a whole file of less than 4 GiB - 1 byte, the merge tool's limit.
-// Prints why on failure.
+// Loads a whole file of less than 4 GiB - 1 byte, the merge tool's limit.
+// Prints why on failure. The file must not shrink while it is loaded.
 bool ReadWholeFile(const char* path, FileBytes* file);
 
 // Writes `size` bytes as the file `path`, through a new file beside it that

@@ -9,7 +9,7 @@ InputVerdict LoadMergeInput(const char* path, MergeInput* input) {
   input->levelName = nullptr;
   input->firstActionAt = 0;
   if (!ReadWholeFile(path, &input->file)) return InputVerdict::UNREADABLE;
-  input->merge = {input->file.bytes.get(), input->file.size};
+  input->merge = {const_cast<uint8_t*>(input->file.bytes), input->file.size};
   if (!HasValidLevelName(input->merge)) return InputVerdict::BAD_NAME;
   input->firstActionAt = FirstActionAt(input->merge);
   input->levelName = reinterpret_cast<const char*>(input->merge.buffer + LEVEL_NAME_AT);

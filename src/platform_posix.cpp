@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include <csignal>
 #include <cstdio>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -324,4 +326,85 @@ BOOL WINAPI GetConsoleMode(HANDLE console, LPDWORD mode) {
   }
   *mode = 0;
   return TRUE;
+}
+
+// A mapping is a second descriptor of the file; views remember their size,
+// which munmap needs and UnmapViewOfFile is not given.
+namespace {
+
+struct View {
+  const void* address;
+  size_t size;
+};
+
+std::vector<View>& Views() {
+  static std::vector<View> views;
+  return views;
+}
+
+}  // namespace
+
+HANDLE WINAPI CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES, DWORD protect,
+                                 DWORD maxSizeHigh, DWORD maxSizeLow, LPCSTR name) {
+  if (protect != PAGE_READONLY || maxSizeHigh != 0 || maxSizeLow != 0 ||
+      name != nullptr) {
+    lastError = ERROR_INVALID_PARAMETER;
+    return nullptr;
+  }
+  struct stat info;
+  if (fstat(FdFromHandle(file), &info) != 0) {
+    Fail(errno);
+    return nullptr;
+  }
+  if (info.st_size == 0) {
+    lastError = ERROR_FILE_INVALID;
+    return nullptr;
+  }
+  int fd = fcntl(FdFromHandle(file), F_DUPFD_CLOEXEC, 0);
+  if (fd < 0) {
+    Fail(errno);
+    return nullptr;
+  }
+  return HandleFromFd(fd);
+}
+
+LPVOID WINAPI MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh,
+                            DWORD offsetLow, SIZE_T bytes) {
+  struct stat info;
+  uint64_t offset = uint64_t{offsetHigh} << 32 | offsetLow;
+  if (access != FILE_MAP_READ ||
+      offset % static_cast<uint64_t>(sysconf(_SC_PAGESIZE)) != 0) {
+    lastError = ERROR_INVALID_PARAMETER;
+    return nullptr;
+  }
+  if (fstat(FdFromHandle(mapping), &info) != 0) {
+    Fail(errno);
+    return nullptr;
+  }
+  auto fileSize = static_cast<uint64_t>(info.st_size);
+  if (offset >= fileSize || bytes > fileSize - offset) {
+    lastError = ERROR_INVALID_PARAMETER;
+    return nullptr;
+  }
+  size_t size = bytes != 0 ? bytes : static_cast<size_t>(fileSize - offset);
+  void* address = mmap(nullptr, size, PROT_READ, MAP_SHARED, FdFromHandle(mapping),
+                       static_cast<off_t>(offset));
+  if (address == MAP_FAILED) {
+    Fail(errno);
+    return nullptr;
+  }
+  Views().push_back({address, size});
+  return address;
+}
+
+BOOL WINAPI UnmapViewOfFile(LPCVOID address) {
+  std::vector<View>& views = Views();
+  for (size_t i = 0; i < views.size(); ++i) {
+    if (views[i].address != address) continue;
+    int result = munmap(const_cast<void*>(views[i].address), views[i].size);
+    views.erase(views.begin() + static_cast<std::ptrdiff_t>(i));
+    return result == 0 ? TRUE : Fail(errno);
+  }
+  lastError = ERROR_INVALID_ADDRESS;
+  return FALSE;
 }
