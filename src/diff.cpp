@@ -145,7 +145,7 @@ struct Differ {
   uint64_t nextReport = 0;
   bool indexBuilt = false;
   BlockIndex index;
-  std::vector<Run> runs;
+  std::vector<EqualRun> runs;
   std::vector<Edit> edits;
 
   void Tick(uint64_t done) {
@@ -232,7 +232,7 @@ struct Differ {
         ShortestEditRuns(a + aAt, aLength, b + bAt, bLength, EXACT_EDITS_MAX, &runs)) {
       uint32_t x = 0;
       uint32_t y = 0;
-      for (const Run& run : runs) {
+      for (const EqualRun& run : runs) {
         AddEdit(aAt + x, run.aAt - x, bAt + y, run.bAt - y);
         x = run.aAt + run.length;
         y = run.bAt + run.length;

@@ -15,7 +15,7 @@ struct Edit {
 };
 
 // Bytes equal in both: A[aAt, aAt + length) == B[bAt, bAt + length).
-struct Run {
+struct EqualRun {
   uint32_t aAt;
   uint32_t bAt;
   uint32_t length;
@@ -36,4 +36,4 @@ std::vector<Edit> DiffBytes(const uint8_t* a, uint32_t aSize, const uint8_t* b,
 // more than maxEdits inserted and deleted bytes. Work is about
 // (aSize + bSize) * maxEdits at worst, memory maxEdits squared.
 bool ShortestEditRuns(const uint8_t* a, uint32_t aSize, const uint8_t* b, uint32_t bSize,
-                      uint32_t maxEdits, std::vector<Run>* runs);
+                      uint32_t maxEdits, std::vector<EqualRun>* runs);

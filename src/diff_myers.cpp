@@ -8,7 +8,7 @@
 #include "diff.h"
 
 bool ShortestEditRuns(const uint8_t* a, uint32_t aSize, const uint8_t* b, uint32_t bSize,
-                      uint32_t maxEdits, std::vector<Run>* runs) {
+                      uint32_t maxEdits, std::vector<EqualRun>* runs) {
   runs->clear();
   const int64_t n = aSize;
   const int64_t m = bSize;

@@ -2,6 +2,18 @@
 
 #include <algorithm>
 
+EditOutcome MergeFromEdits(const char* levelName, const std::vector<Edit>& edits,
+                           const uint8_t* modified, std::vector<uint8_t>* out) {
+  uint64_t size = MergeHeaderSize(levelName);
+  for (const Edit& edit : edits) size += RECORD_HEAD_SIZE + uint64_t{edit.bLength};
+  if (size > MERGE_FILE_MAX) return EditOutcome::FILE_TOO_LARGE;
+  out->reserve(static_cast<size_t>(size));
+  StartMergeFile(levelName, out);
+  for (const Edit& edit : edits)
+    AppendAction({edit.aAt, edit.aLength, edit.bLength, modified + edit.bAt}, out);
+  return EditOutcome::OK;
+}
+
 EditOutcome InvertMerge(const MergeImage& merge, const LevelImage& original,
                         std::vector<uint8_t>* out) {
   const uint32_t first = ReadU32(merge.buffer + NAME_LENGTH_AT) + LEVEL_NAME_AT;

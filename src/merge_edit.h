@@ -6,10 +6,16 @@
 #include <cstdint>
 #include <vector>
 
+#include "diff.h"
 #include "merge_build.h"
 #include "merge_format.h"
 
 enum class EditOutcome { OK, LEVEL_TOO_LARGE, FILE_TOO_LARGE, CONFLICT };
+
+// The merge file for `levelName` whose actions are `edits`, their data taken
+// from `modified`. FILE_TOO_LARGE when it would be too large to load.
+EditOutcome MergeFromEdits(const char* levelName, const std::vector<Edit>& edits,
+                           const uint8_t* modified, std::vector<uint8_t>* out);
 
 // The merge file that turns the level `merge` makes of `original` back into
 // `original`, under the same level name. The actions must have passed

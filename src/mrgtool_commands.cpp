@@ -126,21 +126,12 @@ int RunMake(const CommandLine& line) {
                 showProgress ? ShowProgress : nullptr, &bar);
   if (showProgress) ClearProgress();
 
-  uint64_t size = MergeHeaderSize(name.c_str());
-  for (const Edit& edit : edits) size += RECORD_HEAD_SIZE + uint64_t{edit.bLength};
-  if (size > MERGE_FILE_MAX) {
-    PrintError("the merge file would be %" PRIu64
-               " bytes, too large for the merge tool (4 GiB - 1 byte or more)",
-               size);
+  std::vector<uint8_t> bytes;
+  if (MergeFromEdits(name.c_str(), edits, modified.bytes, &bytes) != EditOutcome::OK) {
+    PrintError(
+        "the merge file would be too large for the merge tool (4 GiB - 1 byte or more)");
     return MRGTOOL_FAILED;
   }
-  std::vector<uint8_t> bytes;
-  bytes.reserve(static_cast<size_t>(size));
-  StartMergeFile(name.c_str(), &bytes);
-  for (const Edit& edit : edits)
-    AppendAction({edit.aAt, edit.aLength, edit.bLength, modified.bytes + edit.bAt},
-                 &bytes);
-
   MergeImage merge{bytes.data(), static_cast<uint32_t>(bytes.size())};
   if (!Reproduces(merge, original, modified)) {
     PrintError(

@@ -301,7 +301,11 @@ BOOL WINAPI MoveFileExA(LPCSTR existingPath, LPCSTR newPath, DWORD flags) {
   if ((flags & MOVEFILE_REPLACE_EXISTING) != 0)
     return rename(existingPath, newPath) == 0 ? TRUE : Fail(errno);
   // Without the flag an existing target is kept: link fails on it.
-  if (link(existingPath, newPath) != 0) return Fail(errno);
+  if (link(existingPath, newPath) != 0) {
+    if (errno != EEXIST) return Fail(errno);
+    lastError = ERROR_ALREADY_EXISTS;
+    return FALSE;
+  }
   return unlink(existingPath) == 0 ? TRUE : Fail(errno);
 }
 
