@@ -26,7 +26,7 @@ constexpr uint32_t EXACT_EDITS_MAX = 256;
 // Equal stretches no longer than this between two edits cost more as a
 // record head of their own than as data.
 constexpr uint32_t FOLD_MAX = RECORD_HEAD_SIZE;
-constexpr uint64_t PROGRESS_STEP = uint64_t{1} << 24;
+constexpr uint64_t PROGRESS_STEP = uint64_t{1} << 22;
 
 constexpr uint64_t SplitMix(uint64_t x) {
   x += 0x9E3779B97F4A7C15ull;

@@ -25,9 +25,9 @@ struct EqualRun {
 using DiffProgress = void (*)(void* context, uint64_t done, uint64_t total);
 
 // Edits that turn A into B, chosen to keep the merge file small: each edit
-// costs a record head plus its B bytes, so equal stretches shorter than a
-// record head between two edits are folded into one edit. Time is about
-// linear in the sizes; memory at most about half of A's size on top.
+// costs a record head plus its B bytes, so an equal stretch between two
+// edits that is no longer than a record head is folded into one edit. Time is
+// about linear in the sizes; memory at most about A's size on top.
 std::vector<Edit> DiffBytes(const uint8_t* a, uint32_t aSize, const uint8_t* b,
                             uint32_t bSize, DiffProgress progress, void* context);
 

@@ -78,12 +78,17 @@ void ShowProgress(void* context, uint64_t done, uint64_t total) {
   int percent = total == 0 ? 100 : static_cast<int>(done * 100 / total);
   if (percent == bar->shown) return;
   bar->shown = percent;
-  fprintf(stderr, "\rmrgtool: %s %3d%%", bar->label, percent);
+  constexpr int WIDTH = 30;
+  char filled[WIDTH + 1];
+  int marks = percent * WIDTH / 100;
+  for (int i = 0; i < WIDTH; ++i) filled[i] = i < marks ? '#' : '.';
+  filled[WIDTH] = '\0';
+  fprintf(stderr, "\rmrgtool: %s [%s] %3d%%", bar->label, filled, percent);
   fflush(stderr);
 }
 
 void ClearProgress() {
-  fprintf(stderr, "\r%40s\r", "");
+  fprintf(stderr, "\r%60s\r", "");
   fflush(stderr);
 }
 
