@@ -22,7 +22,10 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-import scenarios  # noqa: E402
+try:
+    import scenarios  # noqa: E402  (the benchmark's generator of level pairs)
+except ImportError:
+    sys.exit("bench/scenarios.py, the benchmark's generator of level pairs, is missing")
 
 MiB = 1 << 20
 
