@@ -23,6 +23,10 @@ constexpr uint32_t GLOBAL_AFTER = 4 * BLOCK;
 // Gaps diffed exactly: at most this many bytes in all, this many edits.
 constexpr uint32_t EXACT_SPAN_MAX = 1u << 14;
 constexpr uint32_t EXACT_EDITS_MAX = 256;
+// The exact diffs may do this much work per input byte in all (plus a
+// fixed allowance); beyond it, gaps are replaced whole, so time stays linear.
+constexpr uint64_t EXACT_WORK_PER_BYTE = 64;
+constexpr uint64_t EXACT_WORK_ALLOWANCE = uint64_t{1} << 26;
 // Equal stretches no longer than this between two edits cost more as a
 // record head of their own than as data.
 constexpr uint32_t FOLD_MAX = RECORD_HEAD_SIZE;
@@ -143,6 +147,7 @@ struct Differ {
   void* context;
   uint64_t total;
   uint64_t nextReport = 0;
+  uint64_t exactWorkLeft;
   bool indexBuilt = false;
   BlockIndex index;
   std::vector<EqualRun> runs;
@@ -228,8 +233,12 @@ struct Differ {
   void AddGap(uint32_t aAt, uint32_t aEnd, uint32_t bAt, uint32_t bEnd) {
     uint32_t aLength = aEnd - aAt;
     uint32_t bLength = bEnd - bAt;
-    if (aLength != 0 && bLength != 0 && uint64_t{aLength} + bLength <= EXACT_SPAN_MAX &&
+    uint64_t span = uint64_t{aLength} + bLength;
+    // The most work the exact diff can take: span times the edits allowed.
+    uint64_t work = span * std::min<uint64_t>(span, EXACT_EDITS_MAX);
+    if (aLength != 0 && bLength != 0 && span <= EXACT_SPAN_MAX && work <= exactWorkLeft &&
         ShortestEditRuns(a + aAt, aLength, b + bAt, bLength, EXACT_EDITS_MAX, &runs)) {
+      exactWorkLeft -= work;
       uint32_t x = 0;
       uint32_t y = 0;
       for (const EqualRun& run : runs) {
@@ -273,6 +282,8 @@ std::vector<Edit> DiffBytes(const uint8_t* a, uint32_t aSize, const uint8_t* b,
   differ.progress = progress;
   differ.context = context;
   differ.total = bSize;
+  differ.exactWorkLeft =
+      EXACT_WORK_PER_BYTE * (uint64_t{aSize} + bSize) + EXACT_WORK_ALLOWANCE;
   uint32_t shorter = std::min(aSize, bSize);
   uint32_t prefix = CommonPrefix(a, b, shorter);
   uint32_t suffix = CommonSuffix(a + aSize, b + bSize, shorter - prefix);

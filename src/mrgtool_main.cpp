@@ -160,9 +160,7 @@ int RunCommand(const Command& command, int argc, char** argv) {
   return RunCombine(line);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
   if (argc < 2) return UsageError(nullptr, "%s", "a command is missing");
   const char* first = argv[1];
   if (strcmp(first, "-h") == 0 || strcmp(first, "--help") == 0 ||
@@ -177,4 +175,16 @@ int main(int argc, char** argv) {
   for (const Command& command : COMMANDS)
     if (strcmp(first, command.name) == 0) return RunCommand(command, argc, argv);
   return UsageError(nullptr, "unknown command '%s'", first);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int status = Run(argc, argv);
+  // Output that never arrived is a failure, not a success.
+  if (fflush(stdout) != 0 || ferror(stdout)) {
+    fprintf(stderr, "mrgtool: can't write to standard output\n");
+    return MRGTOOL_FAILED;
+  }
+  return status;
 }

@@ -148,6 +148,15 @@ class Show(ToolCase):
         self.assertEqual(self.mrgtool("show", "none.mrg"),
                          ("", "mrgtool: can't open none.mrg: file not found (error 2)\n", 1))
 
+    @unittest.skipUnless(os.path.exists("/dev/full"), "needs /dev/full")
+    def test_lost_output_is_a_failure(self):
+        self.put("m.mrg", merge_file("l.lvl", [(0, 0, b"x")]))
+        with open("/dev/full", "wb") as full:
+            done = subprocess.run([MRGTOOL, "show", "m.mrg"], cwd=self.folder, stdout=full,
+                                  stderr=subprocess.PIPE, timeout=60)
+        self.assertEqual((done.stderr, done.returncode),
+                         (b"mrgtool: can't write to standard output\n", 1))
+
 
 # What a broken merge file is, and the message both tools give for it.
 BROKEN = [
