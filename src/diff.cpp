@@ -104,6 +104,14 @@ uint32_t CommonSuffix(const uint8_t* xEnd, const uint8_t* yEnd, uint32_t limit) 
 struct BlockIndex {
   std::vector<uint64_t> slots;
   unsigned shift = 64;
+  // One bit per hash class, set for the classes of A's blocks: most bytes of
+  // B that match nothing are turned away here, without touching the slots.
+  std::vector<uint64_t> filter;
+  unsigned filterShift = 64;
+
+  size_t FilterBitOf(uint64_t hash) const {
+    return static_cast<size_t>((hash * 0xD6E8FEB86659FD93ull) >> filterShift);
+  }
 
   size_t SlotOf(uint64_t hash) const {
     return static_cast<size_t>((hash * 0x9E3779B97F4A7C15ull) >> shift);
@@ -115,8 +123,13 @@ struct BlockIndex {
     shift = 64 - bits;
     slots.assign(size_t{1} << bits, 0);
     const size_t mask = slots.size() - 1;
+    unsigned filterBits = bits + 2;
+    filterShift = 64 - filterBits;
+    filter.assign(size_t{1} << (filterBits - 6), 0);
     for (uint32_t block = 0; block < count; ++block) {
       uint64_t hash = BlockHash(blocks + uint64_t{block} * BLOCK);
+      size_t bit = FilterBitOf(hash);
+      filter[bit >> 6] |= uint64_t{1} << (bit & 63);
       auto tag = static_cast<uint32_t>(hash);
       for (size_t s = SlotOf(hash);; s = (s + 1) & mask) {
         if (slots[s] == 0) {
@@ -130,6 +143,8 @@ struct BlockIndex {
 
   // The block with this hash, plus one, or 0.
   uint32_t Find(uint64_t hash) const {
+    size_t bit = FilterBitOf(hash);
+    if ((filter[bit >> 6] >> (bit & 63) & 1) == 0) return 0;
     auto tag = static_cast<uint32_t>(hash);
     const size_t mask = slots.size() - 1;
     for (size_t s = SlotOf(hash); slots[s] != 0; s = (s + 1) & mask)
