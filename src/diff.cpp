@@ -2,9 +2,10 @@
 // is walked from left to right. After each equal stretch ends, a rolling hash
 // over B looks for the next block of A: first among the few blocks that
 // follow the current place in A (small edits), then, after a while, in an
-// index of all of A's blocks (large insertions and deletions). The block
-// found is grown both ways into an equal stretch, and the short gap left
-// behind it is diffed exactly.
+// index of all of A's blocks (large insertions and deletions), where a match
+// far ahead must be long or confirmed by a second one. The block found is
+// grown both ways into an equal stretch, and the short gap left behind it is
+// diffed exactly.
 #include "diff.h"
 
 #include <algorithm>
@@ -20,6 +21,12 @@ constexpr uint32_t BLOCK = 32;
 constexpr int LOCAL_BLOCKS = 4;
 // Bytes of B scanned without a nearby match before the index of all of A is asked.
 constexpr uint32_t GLOBAL_AFTER = 4 * BLOCK;
+// Matches from the index that skip more of A than NEAR_SKIP must match at
+// least one byte for every SKIP_PER_MATCHED skipped, or be followed by
+// another on a diagonal at most DRIFT_MAX away.
+constexpr uint32_t NEAR_SKIP = 4 * BLOCK;
+constexpr uint32_t SKIP_PER_MATCHED = 4;
+constexpr int64_t DRIFT_MAX = 64;
 // Gaps diffed exactly: at most this many bytes in all, this many edits.
 constexpr uint32_t EXACT_SPAN_MAX = 1u << 14;
 constexpr uint32_t EXACT_EDITS_MAX = 256;
@@ -154,6 +161,14 @@ struct BlockIndex {
   }
 };
 
+// A match from the index not taken yet: its diagonal (A position minus B
+// position) and where it ends in B.
+struct Doubt {
+  bool seen;
+  int64_t diagonal;
+  uint32_t bEnd;
+};
+
 struct Differ {
   const uint8_t* a;
   const uint8_t* b;
@@ -189,6 +204,28 @@ struct Differ {
     return index;
   }
 
+  // A match found in the index that skips much of A is taken only when it is
+  // long for what it skips, or when a second match on about the same
+  // diagonal follows it: repeated content gives short matches all over A,
+  // and taking one drops the A bytes skipped, to be inserted again later.
+  // Returns 0 to take it, else the length of the match (at least BLOCK)
+  // after noting it as doubtful.
+  uint32_t Trusted(uint32_t start, uint32_t j, uint32_t gapA, Doubt* doubt) const {
+    uint32_t skip = start - gapA;
+    if (skip <= NEAR_SKIP) return 0;
+    uint32_t enough = std::max(skip / SKIP_PER_MATCHED, BLOCK);
+    uint32_t limit = std::min(std::min(aHi - start, bHi - j), enough);
+    uint32_t length =
+        BLOCK + CommonPrefix(a + start + BLOCK, b + j + BLOCK, limit - BLOCK);
+    int64_t diagonal = int64_t{start} - int64_t{j};
+    if (length >= enough ||
+        (doubt->seen && j >= doubt->bEnd && diagonal - doubt->diagonal <= DRIFT_MAX &&
+         doubt->diagonal - diagonal <= DRIFT_MAX))
+      return 0;
+    *doubt = {true, diagonal, j + length};
+    return length;
+  }
+
   // A block of A at or after gapA equal to B's bytes at or after gapB.
   bool FindAnchor(uint32_t gapA, uint32_t gapB, uint32_t* anchorA, uint32_t* anchorB) {
     if (aHi - gapA < BLOCK || bHi - gapB < BLOCK) return false;
@@ -203,8 +240,9 @@ struct Differ {
       localHash[locals] = BlockHash(a + start);
     }
 
+    Doubt doubt{false, 0, 0};
     uint64_t hash = BlockHash(b + gapB);
-    for (uint32_t j = gapB;; ++j) {
+    for (uint32_t j = gapB;;) {
       for (int t = 0; t < locals; ++t) {
         if (hash == localHash[t] && SameBlock(localAt[t], j)) {
           *anchorA = localAt[t];
@@ -215,17 +253,24 @@ struct Differ {
       if (j - gapB >= GLOBAL_AFTER) {
         if ((j & 0xFFFFF) == 0) Tick(j);
         uint32_t found = Index().Find(hash);
-        if (found != 0) {
-          uint32_t start = aLo + (found - 1) * BLOCK;
-          if (start >= gapA && SameBlock(start, j)) {
+        uint32_t start = found != 0 ? aLo + (found - 1) * BLOCK : 0;
+        if (found != 0 && start >= gapA && SameBlock(start, j)) {
+          uint32_t length = Trusted(start, j, gapA, &doubt);
+          if (length == 0) {
             *anchorA = start;
             *anchorB = j;
             return true;
           }
+          // The rest of this match lies on the same diagonal: jump past it.
+          if (bHi - j - length < BLOCK) return false;
+          j += length;
+          hash = BlockHash(b + j);
+          continue;
         }
       }
       if (bHi - j == BLOCK) return false;
       hash = RollHash(hash, b[j], b[j + BLOCK]);
+      ++j;
     }
   }
 

@@ -285,4 +285,38 @@ TEST(Make, FindsShiftedContentInLargeInputs) {
   EXPECT_LT(merge.size(), inserted.size() + 1000);
 }
 
+TEST(Make, NeitherFarShortMatchesNorDenseEditsAfterALongJumpCostMuch) {
+  Pairs pairs(17);
+  // Records repeated in random order: a block moved forward matches briefly
+  // all over the level, and must still cost little more than its bytes.
+  std::vector<Bytes> records;
+  for (int i = 0; i < 50; ++i) records.push_back(pairs.Random(64));
+  Bytes a;
+  for (int i = 0; i < (1 << 16); ++i) {
+    const Bytes& one = records[pairs.Below(50)];
+    a.insert(a.end(), one.begin(), one.end());
+  }
+  Bytes b = pairs.Edited(a, 200, 8);
+  b.insert(b.begin() + 1000, a.begin() + 3000000, a.begin() + 3000000 + 262144);
+  Bytes merge = Make(a, b);
+  ASSERT_TRUE(Apply(merge, a) == b);
+  // At most what made it, the block and 200 edits of at most 8 bytes, and 10%.
+  EXPECT_LE(merge.size(), (262144u + 201u * (RECORD_HEAD_SIZE + 8)) * 110 / 100);
+
+  // A long deletion followed by an edit every hundred bytes or so.
+  a = pairs.Random(400000);
+  b.assign(a.begin(), a.begin() + 20000);
+  b.insert(b.end(), a.begin() + 120000, a.end());
+  uint64_t generating = MergeHeaderSize("l.lvl") + RECORD_HEAD_SIZE;
+  for (size_t at = 20050; at < 50000; at += 60 + pairs.Below(80)) {
+    uint32_t length = 1 + pairs.Below(7);
+    Bytes data = pairs.Random(length);
+    std::copy(data.begin(), data.end(), b.begin() + static_cast<std::ptrdiff_t>(at));
+    generating += RECORD_HEAD_SIZE + length;
+  }
+  merge = Make(a, b);
+  ASSERT_TRUE(Apply(merge, a) == b);
+  EXPECT_LE(merge.size(), generating * 110 / 100);
+}
+
 }  // namespace
