@@ -16,6 +16,7 @@ constexpr bool kWindowsPaths = true;
 
 #else
 
+#include <cstddef>
 #include <cstdint>
 
 typedef int BOOL;
@@ -23,6 +24,7 @@ typedef uint32_t DWORD;
 typedef void* HANDLE;
 typedef const char* LPCSTR;
 typedef void* LPVOID;
+typedef size_t SIZE_T;
 typedef const void* LPCVOID;
 typedef DWORD* LPDWORD;
 // Reserved identifiers, but the system's own names, as <windows.h> has them.
@@ -70,6 +72,16 @@ typedef struct _OVERLAPPED* LPOVERLAPPED;
 #define ERROR_IO_DEVICE 1117u
 #define ERROR_CANT_RESOLVE_FILENAME 1921u
 
+#define ERROR_ALREADY_EXISTS 183u
+#define ERROR_INVALID_ADDRESS 487u
+#define ERROR_FILE_INVALID 1006u
+
+#define PAGE_READONLY 0x02u
+#define FILE_MAP_READ 0x0004u
+#define MOVEFILE_REPLACE_EXISTING 0x00000001u
+#define STD_OUTPUT_HANDLE ((DWORD)-11)
+#define STD_ERROR_HANDLE ((DWORD)-12)
+
 HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD shareMode,
                           LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
                           HANDLE templateFile);
@@ -82,6 +94,19 @@ BOOL WINAPI CloseHandle(HANDLE object);
 BOOL WINAPI CopyFileA(LPCSTR existingPath, LPCSTR newPath, BOOL failIfExists);
 BOOL WINAPI SetFileAttributesA(LPCSTR path, DWORD attributes);
 DWORD WINAPI GetLastError(void);
+BOOL WINAPI MoveFileExA(LPCSTR existingPath, LPCSTR newPath, DWORD flags);
+BOOL WINAPI DeleteFileA(LPCSTR path);
+// Read-only mappings of a whole open file: protect PAGE_READONLY, sizes 0.
+// Both give NULL on failure; an empty file can't be mapped.
+HANDLE WINAPI CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES security,
+                                 DWORD protect, DWORD maxSizeHigh, DWORD maxSizeLow,
+                                 LPCSTR name);
+LPVOID WINAPI MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh,
+                            DWORD offsetLow, SIZE_T bytes);
+BOOL WINAPI UnmapViewOfFile(LPCVOID address);
+HANDLE WINAPI GetStdHandle(DWORD which);
+// Succeeds only for a handle that is a console (a terminal).
+BOOL WINAPI GetConsoleMode(HANDLE console, LPDWORD mode);
 
 // Only '/' separates, and only '/' roots a path.
 constexpr bool kWindowsPaths = false;
