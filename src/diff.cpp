@@ -140,7 +140,8 @@ struct BlockIndex {
       auto tag = static_cast<uint32_t>(hash);
       for (size_t s = SlotOf(hash);; s = (s + 1) & mask) {
         if (slots[s] == 0) {
-          slots[s] = uint64_t{tag} << 32 | (uint64_t{block} + 1);
+          slots[s] =
+              static_cast<uint64_t>(tag) << 32 | (static_cast<uint64_t>(block) + 1);
           break;
         }
         if (static_cast<uint32_t>(slots[s] >> 32) == tag) break;

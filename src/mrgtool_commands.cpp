@@ -84,12 +84,12 @@ void ShowProgress(void* context, uint64_t done, uint64_t total) {
   for (int i = 0; i < WIDTH; ++i) filled[i] = i < marks ? '#' : '.';
   filled[WIDTH] = '\0';
   fprintf(stderr, "\rmrgtool: %s [%s] %3d%%", bar->label, filled, percent);
-  fflush(stderr);
+  (void)fflush(stderr);
 }
 
 void ClearProgress() {
   fprintf(stderr, "\r%60s\r", "");
-  fflush(stderr);
+  (void)fflush(stderr);
 }
 
 uint64_t RangeStart(const PartAction& item) { return item.action.offset; }

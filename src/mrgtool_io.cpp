@@ -14,7 +14,7 @@ constexpr int TEMPORARY_TRIES = 100;
 }  // namespace
 
 void PrintError(const char* format, ...) {
-  fflush(stdout);
+  (void)fflush(stdout);  // keeps results and errors in order; stdout is checked at exit
   fputs("mrgtool: ", stderr);
   va_list arguments;
   va_start(arguments, format);
