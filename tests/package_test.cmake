@@ -1,6 +1,6 @@
 # Makes the build's package in a scratch folder and checks what it holds:
-# the tool under bin/ and the README, in one top folder named as the package.
-# cmake -DCPACK=cpack -DBUILD=build/folder -DTOOL=Vorandel -P package_test.cmake
+# the tools under bin/ and the README, in one top folder named as the package.
+# cmake -DCPACK=cpack -DBUILD=build/folder -DTOOLS=Vorandel,mrgtool -P package_test.cmake
 set(out "${BUILD}/package-test")
 file(REMOVE_RECURSE "${out}")
 execute_process(COMMAND "${CPACK}" --config "${BUILD}/CPackConfig.cmake" -B "${out}"
@@ -20,7 +20,9 @@ string(REGEX REPLACE "\\.(zip|tar\\.gz)$" "" top "${name}")
 execute_process(COMMAND "${CMAKE_COMMAND}" -E tar tf "${packages}"
                 RESULT_VARIABLE status OUTPUT_VARIABLE listing)
 string(REPLACE "\n" ";" entries "${listing}")
-foreach(wanted "${top}/bin/${TOOL}" "${top}/README.md|${top}/share/doc/vorandel/README.md")
+string(REPLACE "," ";" tools "${TOOLS}")
+list(TRANSFORM tools PREPEND "${top}/bin/")
+foreach(wanted ${tools} "${top}/README.md|${top}/share/doc/vorandel/README.md")
   set(found FALSE)
   foreach(entry IN LISTS entries)
     if(entry MATCHES "^(${wanted})$")
