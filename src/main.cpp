@@ -33,6 +33,7 @@ int main(int argc, char** argv) {
   // The name has at most NAME_CHARS_MAX characters: the suffix fits.
   char backupName[NAME_FIELD_MAX];
   size_t nameChars = strlen(levelName);
+  // NOLINTNEXTLINE(bugprone-not-null-terminated-result): the suffix brings the NUL
   memcpy(backupName, levelName, nameChars);
   memcpy(backupName + nameChars, BACKUP_SUFFIX, sizeof BACKUP_SUFFIX);
 

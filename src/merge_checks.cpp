@@ -1,5 +1,6 @@
 #include "merge_checks.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "report.h"
@@ -85,24 +86,35 @@ ActionFault CheckActions(const MergeImage& merge, uint32_t firstActionAt,
   return {FaultKind::NONE, 0, 0};
 }
 
-void ReportActionFault(const ActionFault& fault) {
+void FormatActionFault(const ActionFault& fault, char* text, size_t size) {
   // Positions are printed unsigned: on Windows a long has 32 bits, and a
   // merge file may be larger than 2 GiB.
   auto at = static_cast<unsigned long>(fault.recordAt);
+  text[0] = '\0';
   switch (fault.kind) {
     case FaultKind::NONE: break;
     case FaultKind::TRUNCATED:
-      Report("Truncated action at offset %lu parsing the merge file !\n", at);
+      snprintf(text, size, "Truncated action at offset %lu parsing the merge file !\n",
+               at);
       break;
     case FaultKind::UNKNOWN_CODE:
-      Report("Unknown action (%ld) at offset %lu parsing the merge file !\n",
-             static_cast<long>(fault.code), at);
+      snprintf(text, size,
+               "Unknown action (%ld) at offset %lu parsing the merge file !\n",
+               static_cast<long>(fault.code), at);
       break;
     case FaultKind::MISPLACED:
-      Report("Misplaced action at offset %lu parsing the merge file !\n", at);
+      snprintf(text, size, "Misplaced action at offset %lu parsing the merge file !\n",
+               at);
       break;
     case FaultKind::PAST_LEVEL_END:
-      Report("Action at offset %lu reaches past the end of the level !\n", at);
+      snprintf(text, size, "Action at offset %lu reaches past the end of the level !\n",
+               at);
       break;
   }
+}
+
+void ReportActionFault(const ActionFault& fault) {
+  char text[FAULT_TEXT_MAX];
+  FormatActionFault(fault, text, sizeof text);
+  if (text[0] != '\0') Report("%s", text);
 }

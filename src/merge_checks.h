@@ -2,6 +2,7 @@
 // comes from anywhere: nothing in it is trusted until these checks pass.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "merge_format.h"
@@ -35,3 +36,8 @@ ActionFault CheckActions(const MergeImage& merge, uint32_t firstActionAt,
                          uint32_t levelSize);
 
 void ReportActionFault(const ActionFault& fault);
+
+// The text ReportActionFault prints, line end included, into `text`; room
+// for FAULT_TEXT_MAX bytes is always enough.
+constexpr size_t FAULT_TEXT_MAX = 96;
+void FormatActionFault(const ActionFault& fault, char* text, size_t size);

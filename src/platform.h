@@ -24,17 +24,20 @@ typedef uint32_t DWORD;
 typedef void* HANDLE;
 typedef const char* LPCSTR;
 typedef void* LPVOID;
+typedef size_t SIZE_T;
 typedef const void* LPCVOID;
 typedef DWORD* LPDWORD;
-typedef size_t SIZE_T;
+// Reserved identifiers, but the system's own names, as <windows.h> has them.
+// NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 typedef struct _SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 typedef struct _OVERLAPPED* LPOVERLAPPED;
+// NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 
 #define WINAPI
 #define TRUE 1
 #define FALSE 0
 
-#define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
+#define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)))
 #define INVALID_FILE_SIZE ((DWORD)0xFFFFFFFF)
 
 #define GENERIC_READ 0x80000000u
@@ -74,6 +77,16 @@ typedef struct _OVERLAPPED* LPOVERLAPPED;
 #define ERROR_IO_DEVICE 1117u
 #define ERROR_CANT_RESOLVE_FILENAME 1921u
 
+#define ERROR_ALREADY_EXISTS 183u
+#define ERROR_INVALID_ADDRESS 487u
+#define ERROR_FILE_INVALID 1006u
+
+#define PAGE_READONLY 0x02u
+#define FILE_MAP_READ 0x0004u
+#define MOVEFILE_REPLACE_EXISTING 0x00000001u
+#define STD_OUTPUT_HANDLE ((DWORD)-11)
+#define STD_ERROR_HANDLE ((DWORD)-12)
+
 HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD shareMode,
                           LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
                           HANDLE templateFile);
@@ -86,6 +99,19 @@ BOOL WINAPI CloseHandle(HANDLE object);
 BOOL WINAPI CopyFileA(LPCSTR existingPath, LPCSTR newPath, BOOL failIfExists);
 BOOL WINAPI SetFileAttributesA(LPCSTR path, DWORD attributes);
 DWORD WINAPI GetLastError(void);
+BOOL WINAPI MoveFileExA(LPCSTR existingPath, LPCSTR newPath, DWORD flags);
+BOOL WINAPI DeleteFileA(LPCSTR path);
+// Read-only mappings of a whole open file: protect PAGE_READONLY, sizes 0.
+// Both give NULL on failure; an empty file can't be mapped.
+HANDLE WINAPI CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES security,
+                                 DWORD protect, DWORD maxSizeHigh, DWORD maxSizeLow,
+                                 LPCSTR name);
+LPVOID WINAPI MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh,
+                            DWORD offsetLow, SIZE_T bytes);
+BOOL WINAPI UnmapViewOfFile(LPCVOID address);
+HANDLE WINAPI GetStdHandle(DWORD which);
+// Succeeds only for a handle that is a console (a terminal).
+BOOL WINAPI GetConsoleMode(HANDLE console, LPDWORD mode);
 // Fresh zeroed pages at an address of the system's choosing (address null,
 // MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE); released whole by VirtualFree
 // with size 0 and MEM_RELEASE.

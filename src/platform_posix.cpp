@@ -15,7 +15,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -94,7 +96,7 @@ int OpenLocked(const char* path, int flags, int lockOperation, int* fdOut,
 
   int err = 0;
   if (fstat(fd, info) != 0)
-    err = errno;
+    err = errno;  // NOLINT(bugprone-branch-clone): fstat's errno, not fcntl's
   else if (S_ISDIR(info->st_mode))
     err = EISDIR;
   else if (!S_ISREG(info->st_mode))
@@ -364,6 +366,8 @@ BOOL WINAPI SetFileAttributesA(LPCSTR path, DWORD attributes) {
 
 DWORD WINAPI GetLastError(void) { return lastError; }
 
+// The system's own signature: the address is not written through.
+// cppcheck-suppress constParameter
 LPVOID WINAPI VirtualAlloc(LPVOID address, SIZE_T size, DWORD allocationType,
                            DWORD protect) {
   if (address != nullptr || size == 0 || allocationType != (MEM_COMMIT | MEM_RESERVE) ||
@@ -396,4 +400,120 @@ BOOL WINAPI VirtualFree(LPVOID address, SIZE_T size, DWORD freeType) {
   if (address == nullptr || size != 0 || freeType != MEM_RELEASE) return Fail(EINVAL);
   void* mapping = static_cast<unsigned char*>(address) - kMappingHead;
   return munmap(mapping, *static_cast<size_t*>(mapping)) == 0 ? TRUE : Fail(errno);
+}
+
+BOOL WINAPI MoveFileExA(LPCSTR existingPath, LPCSTR newPath, DWORD flags) {
+  if ((flags & MOVEFILE_REPLACE_EXISTING) != 0)
+    return rename(existingPath, newPath) == 0 ? TRUE : Fail(errno);
+  // Without the flag an existing target is kept: link fails on it.
+  if (link(existingPath, newPath) != 0) {
+    if (errno != EEXIST) return Fail(errno);
+    lastError = ERROR_ALREADY_EXISTS;
+    return FALSE;
+  }
+  return unlink(existingPath) == 0 ? TRUE : Fail(errno);
+}
+
+BOOL WINAPI DeleteFileA(LPCSTR path) {
+  struct stat info;
+  if (lstat(path, &info) == 0 && S_ISDIR(info.st_mode)) return Fail(EISDIR);
+  return unlink(path) == 0 ? TRUE : Fail(errno);
+}
+
+HANDLE WINAPI GetStdHandle(DWORD which) {
+  switch (which) {
+    case STD_OUTPUT_HANDLE: return HandleFromFd(STDOUT_FILENO);
+    case STD_ERROR_HANDLE: return HandleFromFd(STDERR_FILENO);
+    default: lastError = ERROR_INVALID_PARAMETER; return INVALID_HANDLE_VALUE;
+  }
+}
+
+BOOL WINAPI GetConsoleMode(HANDLE console, LPDWORD mode) {
+  if (!isatty(FdFromHandle(console))) {
+    lastError = ERROR_INVALID_HANDLE;
+    return FALSE;
+  }
+  *mode = 0;
+  return TRUE;
+}
+
+// A mapping is a second descriptor of the file; views remember their size,
+// which munmap needs and UnmapViewOfFile is not given.
+namespace {
+
+struct View {
+  const void* address;
+  size_t size;
+};
+
+std::vector<View>& Views() {
+  static std::vector<View> views;
+  return views;
+}
+
+}  // namespace
+
+HANDLE WINAPI CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES, DWORD protect,
+                                 DWORD maxSizeHigh, DWORD maxSizeLow, LPCSTR name) {
+  if (protect != PAGE_READONLY || maxSizeHigh != 0 || maxSizeLow != 0 ||
+      name != nullptr) {
+    lastError = ERROR_INVALID_PARAMETER;
+    return nullptr;
+  }
+  struct stat info;
+  if (fstat(FdFromHandle(file), &info) != 0) {
+    Fail(errno);
+    return nullptr;
+  }
+  if (info.st_size == 0) {
+    lastError = ERROR_FILE_INVALID;
+    return nullptr;
+  }
+  int fd = fcntl(FdFromHandle(file), F_DUPFD_CLOEXEC, 0);
+  if (fd < 0) {
+    Fail(errno);
+    return nullptr;
+  }
+  return HandleFromFd(fd);
+}
+
+LPVOID WINAPI MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh,
+                            DWORD offsetLow, SIZE_T bytes) {
+  struct stat info;
+  uint64_t offset = uint64_t{offsetHigh} << 32 | offsetLow;
+  if (access != FILE_MAP_READ ||
+      offset % static_cast<uint64_t>(sysconf(_SC_PAGESIZE)) != 0) {
+    lastError = ERROR_INVALID_PARAMETER;
+    return nullptr;
+  }
+  if (fstat(FdFromHandle(mapping), &info) != 0) {
+    Fail(errno);
+    return nullptr;
+  }
+  auto fileSize = static_cast<uint64_t>(info.st_size);
+  if (offset >= fileSize || bytes > fileSize - offset) {
+    lastError = ERROR_INVALID_PARAMETER;
+    return nullptr;
+  }
+  size_t size = bytes != 0 ? bytes : static_cast<size_t>(fileSize - offset);
+  void* address = mmap(nullptr, size, PROT_READ, MAP_SHARED, FdFromHandle(mapping),
+                       static_cast<off_t>(offset));
+  if (address == MAP_FAILED) {
+    Fail(errno);
+    return nullptr;
+  }
+  Views().push_back({address, size});
+  return address;
+}
+
+BOOL WINAPI UnmapViewOfFile(LPCVOID address) {
+  std::vector<View>& views = Views();
+  for (size_t i = 0; i < views.size(); ++i) {
+    if (views[i].address != address) continue;
+    int result = munmap(const_cast<void*>(views[i].address), views[i].size);
+    views.erase(views.begin() + static_cast<std::ptrdiff_t>(i));
+    return result == 0 ? TRUE : Fail(errno);
+  }
+  lastError = ERROR_INVALID_ADDRESS;
+  return FALSE;
 }

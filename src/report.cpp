@@ -8,5 +8,7 @@ void Report(const char* format, ...) {
   va_start(arguments, format);
   vprintf(format, arguments);
   va_end(arguments);
-  fflush(stdout);
+  // A message that can't be written has nowhere else to go; the exit status
+  // still tells the outcome.
+  (void)fflush(stdout);
 }

@@ -2,8 +2,16 @@
 folder, runs the tool there, and checks what it printed, its exit status,
 the level and the backup, and that nothing else appeared.
 
-Run: python3 cli_test.py PATH/TO/Vorandel [unittest arguments]"""
-import fcntl
+Run: python3 cli_test.py PATH/TO/Vorandel [--windows] [--runner WORD]...
+         [--holder PATH/TO/hold_file] [unittest arguments]
+--windows: the tool is a Windows build; cases whose results differ between
+the systems say so where they are written. --runner: the command that runs
+the tool and the holder (Wine, for a Windows build on another system), one
+word at a time. --holder: the helper that holds a file open as another
+program would; the cases that need it are skipped without it."""
+import argparse
+import contextlib
+import functools
 import os
 import resource
 import shutil
@@ -14,8 +22,12 @@ import tempfile
 import unittest
 
 from mergefile import USAGE, expected_run, merge_file, name_field, record
+from tool_run import run_captured
 
 TOOL = None
+WINDOWS = False  # the tool is a Windows build
+RUNNER = []  # words put before the tool's path to run it
+HOLDER = None  # path of the hold_file helper
 LEVEL = b"0123456789"
 SAME = "the level as it was"  # expected content: the original level
 NOBODY = 65534
@@ -23,6 +35,23 @@ NOBODY = 65534
 
 def said(name="l.lvl"):
     return "Backuping %s to %s.bak\nProcessing level: %s\n" % (name, name, name)
+
+
+def per_system(posix, windows):
+    """The expectation on the system the tool was built for."""
+    return windows if WINDOWS else posix
+
+
+def posix_only(reason):
+    """Marks a case that a Windows build skips, and why."""
+    def mark(test):
+        @functools.wraps(test)
+        def run(self):
+            if WINDOWS:
+                self.skipTest("POSIX only: " + reason)
+            test(self)
+        return run
+    return mark
 
 
 def write_failure(name="l.lvl", error=223):
@@ -48,25 +77,42 @@ class ToolCase(unittest.TestCase):
         try:
             with open(self.path(name), "rb") as f:
                 return f.read()
-        except FileNotFoundError:
+        except (FileNotFoundError, NotADirectoryError):
             return None
 
-    def run_tool(self, *args, prefix=(), preexec=None):
-        done = subprocess.run(list(prefix) + [TOOL] + list(args), cwd=self.folder,
-                              capture_output=True, timeout=120, preexec_fn=preexec)
-        return done.stdout.decode("latin-1"), done.returncode
+    def run_tool(self, *args, prefix=(), preexec=None, env=None):
+        return run_captured(list(prefix) + RUNNER + [TOOL] + list(args), self.folder,
+                            windows=WINDOWS, env=env, preexec=preexec)
+
+    @contextlib.contextmanager
+    def held(self, name, shared=False):
+        """Another program holding the file open: without sharing, or
+        sharing it with readers (shared)."""
+        if HOLDER is None:
+            self.skipTest("no hold_file helper given")
+        holder = subprocess.Popen(RUNNER + [HOLDER, name] + (["read"] if shared else []),
+                                  cwd=self.folder, stdin=subprocess.PIPE,
+                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        try:
+            self.assertEqual(holder.stdout.readline().strip(), b"held")
+            yield
+        finally:
+            holder.stdin.close()
+            holder.stdout.close()
+            holder.wait(timeout=120)
 
     def check(self, args, stdout, status, level=SAME, backup=None, name="l.lvl",
-              original=LEVEL, **run):
+              original=LEVEL, backup_name=None, **run):
         """Runs the tool and checks everything it left; level and backup are
         the expected contents (SAME for the original level, None for absent)."""
+        backup_name = backup_name or name + ".bak"
         before = set(os.listdir(self.folder))
         out, code = self.run_tool(*args, **run)
         self.assertEqual(out, stdout)
         self.assertEqual(code, status)
         self.assertEqual(self.content(name), original if level is SAME else level)
-        self.assertEqual(self.content(name + ".bak"), original if backup is SAME else backup)
-        appeared = set(os.listdir(self.folder)) - before - {name, name + ".bak"}
+        self.assertEqual(self.content(backup_name), original if backup is SAME else backup)
+        appeared = set(os.listdir(self.folder)) - before - {name, backup_name}
         self.assertEqual(appeared, set())
 
 
@@ -121,7 +167,7 @@ class Merges(ToolCase):
 
     def test_longest_name_and_names_with_folders_and_dots(self):
         os.mkdir(self.path("maps"))
-        for name in ["n" * 123, "maps/a.lvl", "a..b.lvl", "..a", "a.."]:
+        for name in ["n" * 123, "maps/a.lvl", "a..b.lvl", "..a"]:
             with self.subTest(name):
                 self.put(name, LEVEL)
                 self.put("m.mrg", merge_file(name, [(9, 1, b"!")]))
@@ -239,8 +285,64 @@ def as_nobody():
     return (setpriv, "--reuid=%d" % NOBODY, "--regid=%d" % NOBODY, "--clear-groups")
 
 
+def unprivileged_env(prefix):
+    """The environment of runs as another user. Wine refuses a prefix that
+    another user owns: under Wine that user gets one of its own beside the
+    build's, made on first use."""
+    if not prefix or not RUNNER or "WINEPREFIX" not in os.environ:
+        return None
+    wine_prefix = os.environ["WINEPREFIX"] + "-nobody"
+    env = dict(os.environ, WINEPREFIX=wine_prefix, HOME=wine_prefix)
+    if not os.path.isdir(wine_prefix):
+        os.mkdir(wine_prefix)
+        os.chown(wine_prefix, NOBODY, NOBODY)
+        subprocess.run(list(prefix) + RUNNER + ["wineboot", "--init"], env=env, check=True,
+                       timeout=300, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+    return env
+
+
 def file_size_limit(limit):
     return lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+
+
+class SystemPaths(ToolCase):
+    """Level names that Windows reads as paths of its own: '\\' separates
+    folders, a drive letter or a leading separator roots the path, and a
+    name's trailing dots and spaces fall away. On POSIX systems each is a
+    plain file name in the current folder, merged as any other."""
+
+    # name; on Windows the level file and backup file it names, or None
+    # where the name leads out of the current folder and is refused
+    CASES = [
+        ("maps\\a.lvl", ("maps/a.lvl", "maps/a.lvl.bak")),
+        ("a..", ("a", "a...bak")),
+        ("a. .", ("a", "a. ..bak")),
+        ("b.lvl ", ("b.lvl", "b.lvl .bak")),
+        ("C:l.lvl", None),
+        ("c:\\l.lvl", None),
+        ("a:b", None),
+        ("\\l.lvl", None),
+        ("\\\\server\\share\\l.lvl", None),
+        ("maps\\..\\..\\l.lvl", None),
+        ("maps\\..", None),
+        ("...", None),
+        (". .", None),
+    ]
+
+    def test_windows_paths_in_level_names(self):
+        os.mkdir(self.path("maps"))
+        for name, on_windows in self.CASES:
+            with self.subTest(name):
+                self.put("m.mrg", merge_file(name, [(0, 1, b"X")]))
+                level, backup = per_system((name, name + ".bak"), on_windows or (name, None))
+                self.put(level, LEVEL)
+                if backup is None:
+                    self.check(["m.mrg"], "Unsafe level name %s in the merge file.\n" % name,
+                               255, name=level)
+                else:
+                    self.check(["m.mrg"], said(name) + "Done !\n", 0, level=b"X123456789",
+                               backup=SAME, name=level, backup_name=backup)
 
 
 class FileSystem(ToolCase):
@@ -249,18 +351,22 @@ class FileSystem(ToolCase):
         self.put("l.lvl", LEVEL)
         self.put("m.mrg", merge_file("l.lvl", [(4, 2, b"abc")]))
 
-    def test_missing_level_is_reported_by_the_copy(self):
-        self.put("m.mrg", merge_file("absent.lvl", [(0, 0, b"x")]))
-        self.check(["m.mrg"], "Backuping absent.lvl to absent.lvl.bak\n"
-                   "Can't copy the file absent.lvl to absent.lvl.bak (error 2)", 255,
-                   name="absent.lvl", original=None)
+    # level name, error number on POSIX, on Windows: POSIX tells a missing
+    # folder from a missing file only where a path runs through a file
+    MISSING_LEVELS = [
+        ("absent.lvl", 2, 2),
+        ("absent/l.lvl", 2, 3),
+        ("l.lvl/x", 3, 3),
+    ]
 
-    def test_missing_folder_of_the_level(self):
-        self.put("m.mrg", merge_file("l.lvl/x", [(0, 0, b"x")]))
-        out, code = self.run_tool("m.mrg")
-        self.assertEqual(out, "Backuping l.lvl/x to l.lvl/x.bak\n"
-                         "Can't copy the file l.lvl/x to l.lvl/x.bak (error 3)")
-        self.assertEqual(code, 255)
+    def test_missing_level_is_reported_by_the_copy(self):
+        for name, posix_error, windows_error in self.MISSING_LEVELS:
+            with self.subTest(name):
+                self.put("m.mrg", merge_file(name, [(0, 0, b"x")]))
+                self.check(["m.mrg"], "Backuping %s to %s.bak\n"
+                           "Can't copy the file %s to %s.bak (error %d)"
+                           % (name, name, name, name, per_system(posix_error, windows_error)),
+                           255, name=name, original=None)
 
     def test_missing_or_unreadable_merge_files(self):
         os.mkdir(self.path("folder.mrg"))
@@ -276,26 +382,25 @@ class FileSystem(ToolCase):
                                        "Can't copy the file d to d.bak (error 5)", 255))
 
     def test_level_held_by_another_program(self):
-        with open(self.path("l.lvl"), "rb") as held:
-            fcntl.flock(held, fcntl.LOCK_EX)
+        with self.held("l.lvl"):
             self.check(["m.mrg"], "Backuping l.lvl to l.lvl.bak\n"
                        "Can't copy the file l.lvl to l.lvl.bak (error 32)", 255)
 
     def test_level_read_by_another_program_copies_but_does_not_load(self):
-        with open(self.path("l.lvl"), "rb") as shared:
-            fcntl.flock(shared, fcntl.LOCK_SH)
+        with self.held("l.lvl", shared=True):
             self.check(["m.mrg"], said() + "File l.lvl not found.\n", 255, backup=SAME)
 
     def test_merge_file_held_by_another_program(self):
-        with open(self.path("m.mrg"), "rb") as held:
-            fcntl.flock(held, fcntl.LOCK_EX)
+        with self.held("m.mrg"):
             self.check(["m.mrg"], "File m.mrg not found.\n", 255)
 
+    @posix_only("a file size limit (RLIMIT_FSIZE); Windows has none")
     def test_write_failure_keeps_the_backup_and_fails(self):
         self.put("m.mrg", merge_file("l.lvl", [(5, 0, b"x" * 5000)]))
         self.check(["m.mrg"], said() + write_failure(), 255,
                    level=LEVEL[:5] + b"x" * 2043, backup=SAME, preexec=file_size_limit(2048))
 
+    @posix_only("a file size limit (RLIMIT_FSIZE); Windows has none")
     def test_write_failure_after_many_writes_is_reported_once(self):
         # Megabytes of output, one large slice and then thousands of small
         # ones: the size limit, above the level's size so that the backup is
@@ -312,6 +417,7 @@ class FileSystem(ToolCase):
                 self.check(["m.mrg"], said() + write_failure(), 255, level=merged[:limit],
                            backup=SAME, original=level, preexec=file_size_limit(limit))
 
+    @posix_only("an address space limit (RLIMIT_AS); Windows has none")
     def test_file_larger_than_the_memory_to_be_had(self):
         # The address space limit leaves room for the tool but not for the file.
         limit = lambda: resource.setrlimit(resource.RLIMIT_AS, (128 << 20, 128 << 20))
@@ -331,6 +437,7 @@ class FileSystem(ToolCase):
                 with open(self.path(name), "rb") as f:
                     self.assertEqual(f.read(len(LEVEL)), LEVEL)
 
+    @posix_only("a file size limit (RLIMIT_FSIZE); Windows has none")
     def test_failed_backup_copy_leaves_the_level_alone(self):
         self.put("l.lvl", b"L" * 4096)
         out, code = self.run_tool("m.mrg", preexec=file_size_limit(1024))
@@ -339,6 +446,7 @@ class FileSystem(ToolCase):
         self.assertEqual(code, 255)
         self.assertEqual(self.content("l.lvl"), b"L" * 4096)
 
+    @posix_only("Windows' CopyFileA writes the holes out: 4 GiB of disk")
     def test_level_of_4_gib_is_too_large_and_its_backup_stays_sparse(self):
         size = (1 << 32) + 10
         marks = {0: b"HEAD", 1 << 31: b"MIDDLE", size - 4: b"TAIL"}
@@ -386,6 +494,8 @@ class FileSystem(ToolCase):
             self.assertEqual(self.content(name), b"0123abc6789")
         self.assertEqual(self.content("soft.lvl.bak"), LEVEL)
 
+    @posix_only("Windows files have no permission bits; the read-only attribute is "
+                "copied, as the read-only level case checks")
     def test_permission_bits_are_copied_to_the_backup(self):
         os.chmod(self.path("l.lvl"), 0o640)
         self.check(["m.mrg"], said() + "Done !\n", 0, level=b"0123abc6789", backup=SAME)
@@ -400,8 +510,12 @@ class Unprivileged(ToolCase):
         self.prefix = as_nobody()
         if self.prefix is None:
             self.skipTest("can't run as an unprivileged user here")
+        self.env = unprivileged_env(self.prefix)
         os.chmod(self.folder, 0o777)
         self.put("m.mrg", merge_file("l.lvl", [(4, 2, b"abc")]), mode=0o644)
+
+    def run_tool(self, *args, **run):
+        return super().run_tool(*args, prefix=self.prefix, env=self.env, **run)
 
     def own(self, name):
         if os.geteuid() == 0:
@@ -410,8 +524,7 @@ class Unprivileged(ToolCase):
     def test_read_only_level_is_not_written(self):
         self.put("l.lvl", LEVEL, mode=0o444)
         self.own("l.lvl")
-        self.check(["m.mrg"], said() + write_failure(error=5), 255, backup=SAME,
-                   prefix=self.prefix)
+        self.check(["m.mrg"], said() + write_failure(error=5), 255, backup=SAME)
         self.assertEqual(stat.S_IMODE(os.stat(self.path("l.lvl.bak")).st_mode), 0o444)
 
     def test_read_only_backup_of_an_earlier_run_is_replaced(self):
@@ -419,8 +532,7 @@ class Unprivileged(ToolCase):
         self.put("l.lvl.bak", b"old backup", mode=0o444)
         self.own("l.lvl")
         self.own("l.lvl.bak")
-        self.check(["m.mrg"], said() + "Done !\n", 0, level=b"0123abc6789", backup=SAME,
-                   prefix=self.prefix)
+        self.check(["m.mrg"], said() + "Done !\n", 0, level=b"0123abc6789", backup=SAME)
 
     def test_level_in_a_read_only_folder_is_not_backed_up(self):
         os.mkdir(self.path("ro"))
@@ -429,9 +541,16 @@ class Unprivileged(ToolCase):
         self.put("m.mrg", merge_file("ro/l.lvl", [(0, 1, b"")]), mode=0o644)
         self.check(["m.mrg"], "Backuping ro/l.lvl to ro/l.lvl.bak\n"
                    "Can't copy the file ro/l.lvl to ro/l.lvl.bak (error 5)", 255,
-                   name="ro/l.lvl", prefix=self.prefix)
+                   name="ro/l.lvl")
 
 
 if __name__ == "__main__":
     TOOL = os.path.abspath(sys.argv.pop(1))
+    parser = argparse.ArgumentParser(add_help=False)
+    parser.add_argument("--windows", action="store_true")
+    parser.add_argument("--runner", action="append", default=[])
+    parser.add_argument("--holder")
+    options, sys.argv[1:] = parser.parse_known_args()  # the rest is unittest's
+    WINDOWS, RUNNER = options.windows, options.runner
+    HOLDER = options.holder and os.path.abspath(options.holder)
     unittest.main()

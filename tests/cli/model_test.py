@@ -2,16 +2,19 @@
 and damaged, run through the built tool and compared with the independent
 model in mergefile.py.
 
-Run: python3 model_test.py PATH/TO/Vorandel [runs] [seed]"""
+Run: python3 model_test.py PATH/TO/Vorandel [runs] [seed] [--windows]
+         [--runner WORD]...
+(--windows and --runner as for cli_test.py)"""
+import argparse
 import os
 import random
 import shutil
 import struct
-import subprocess
 import sys
 import tempfile
 
 from mergefile import expected_run, merge_file
+from tool_run import run_captured
 
 NAMES = ["l.lvl", "level.dat", "a..b", "sub/x.lvl"]
 
@@ -51,9 +54,15 @@ def damage(rng, merge):
 
 
 def main():
-    tool = os.path.abspath(sys.argv[1])
-    runs = int(sys.argv[2]) if len(sys.argv) > 2 else 400
-    seed = int(sys.argv[3]) if len(sys.argv) > 3 else 20261207
+    parser = argparse.ArgumentParser()
+    parser.add_argument("tool")
+    parser.add_argument("runs", type=int, nargs="?", default=400)
+    parser.add_argument("seed", type=int, nargs="?", default=20261207)
+    parser.add_argument("--windows", action="store_true")
+    parser.add_argument("--runner", action="append", default=[])
+    options = parser.parse_args()
+    command = options.runner + [os.path.abspath(options.tool), "m.mrg"]
+    runs, seed = options.runs, options.seed
     rng = random.Random(seed)
     failures = skipped = 0
     for run in range(runs):
@@ -74,14 +83,15 @@ def main():
             if "Backuping" in stdout and not stdout.startswith("Backuping %s " % name):
                 skipped += 1  # damage renamed the level: a copy failure, covered elsewhere
                 continue
-            done = subprocess.run([tool, "m.mrg"], cwd=folder, capture_output=True, timeout=60)
+            said, status_got = run_captured(command, folder, windows=options.windows,
+                                            timeout=60)
             with open(os.path.join(folder, name), "rb") as f:
                 got_level = f.read()
             backup = os.path.join(folder, name + ".bak")
             loaded = "Processing level" in stdout
             backup_ok = (open(backup, "rb").read() == level if loaded
                          else not os.path.exists(backup))
-            got = (done.stdout.decode("latin-1"), done.returncode, got_level, backup_ok)
+            got = (said, status_got, got_level, backup_ok)
             want = (stdout, status, level if new_level is None else new_level, True)
             if got != want:
                 failures += 1

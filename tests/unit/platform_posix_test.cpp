@@ -323,3 +323,65 @@ TEST_F(PosixApi, SetFileAttributesNormalRestoresOwnerWrite) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(PosixApi, MoveFileExReplacesOnlyWhenTold) {
+  std::string from = dir.Write("from", "new");
+  std::string to = dir.Write("to", "old");
+  EXPECT_FALSE(MoveFileExA(from.c_str(), to.c_str(), 0));
+  EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+  EXPECT_EQ(TempDir::Read(to), "old");
+  EXPECT_TRUE(MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(TempDir::Read(to), "new");
+  EXPECT_NE(access(from.c_str(), F_OK), 0);
+  EXPECT_TRUE(MoveFileExA(to.c_str(), dir.Path("fresh").c_str(), 0));
+  EXPECT_EQ(TempDir::Read(dir.Path("fresh")), "new");
+}
+
+TEST_F(PosixApi, DeleteFileRemovesFilesNotFolders) {
+  std::string file = dir.Write("f", "x");
+  ASSERT_EQ(mkdir(dir.Path("folder").c_str(), 0755), 0);
+  EXPECT_TRUE(DeleteFileA(file.c_str()));
+  EXPECT_NE(access(file.c_str(), F_OK), 0);
+  EXPECT_FALSE(DeleteFileA(file.c_str()));
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(DeleteFileA(dir.Path("folder").c_str()));
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+}
+
+TEST_F(PosixApi, OnlyATerminalIsAConsole) {
+  HANDLE file = Open(dir.Write("f", "x"), GENERIC_READ, 0, OPEN_EXISTING);
+  DWORD mode = 0;
+  EXPECT_FALSE(GetConsoleMode(file, &mode));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  CloseHandle(file);
+  EXPECT_EQ(GetStdHandle(STD_ERROR_HANDLE), reinterpret_cast<HANDLE>(intptr_t{2}));
+  int terminal = open("/dev/tty", O_RDWR | O_CLOEXEC);
+  if (terminal >= 0) {
+    EXPECT_TRUE(GetConsoleMode(reinterpret_cast<HANDLE>(intptr_t{terminal}), &mode));
+    close(terminal);
+  }
+}
+
+TEST_F(PosixApi, MappedViewShowsTheFileAndOutlivesItsHandles) {
+  HANDLE file = Open(dir.Write("f", "mapped content"), GENERIC_READ, FILE_SHARE_READ,
+                     OPEN_EXISTING);
+  HANDLE mapping = CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+  ASSERT_NE(mapping, nullptr);
+  LPVOID view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
+  EXPECT_TRUE(CloseHandle(mapping));
+  EXPECT_TRUE(CloseHandle(file));
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(std::string(static_cast<const char*>(view), 14), "mapped content");
+  EXPECT_TRUE(UnmapViewOfFile(view));
+  EXPECT_FALSE(UnmapViewOfFile(view));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_ADDRESS);
+
+  HANDLE empty = Open(dir.Write("empty", ""), GENERIC_READ, 0, OPEN_EXISTING);
+  EXPECT_EQ(CreateFileMappingA(empty, nullptr, PAGE_READONLY, 0, 0, nullptr), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_FILE_INVALID);
+  CloseHandle(empty);
+}
+
+}  // namespace

@@ -14,8 +14,8 @@
 
 class TempDir {
  public:
-  TempDir() {
-    root_ = (std::filesystem::temp_directory_path() / "vorandel-XXXXXX").string();
+  TempDir()
+      : root_((std::filesystem::temp_directory_path() / "vorandel-XXXXXX").string()) {
     if (mkdtemp(root_.data()) == nullptr) throw std::runtime_error("mkdtemp");
   }
   ~TempDir() {

@@ -1,0 +1,39 @@
+// Finds the edits that turn one byte string into another: what `mrgtool make`
+// writes as actions.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+// A[aAt, aAt + aLength) is replaced by B[bAt, bAt + bLength). Edits come in
+// ascending order in both strings and never touch each other.
+struct Edit {
+  uint32_t aAt;
+  uint32_t aLength;
+  uint32_t bAt;
+  uint32_t bLength;
+};
+
+// Bytes equal in both: A[aAt, aAt + length) == B[bAt, bAt + length).
+struct EqualRun {
+  uint32_t aAt;
+  uint32_t bAt;
+  uint32_t length;
+};
+
+// Called now and then with how much of B has been worked through.
+using DiffProgress = void (*)(void* context, uint64_t done, uint64_t total);
+
+// Edits that turn A into B, chosen to keep the merge file small: each edit
+// costs a record head plus its B bytes, so an equal stretch between two
+// edits that is no longer than a record head is folded into one edit. Time is
+// about linear in the sizes; memory at most about A's size on top.
+std::vector<Edit> DiffBytes(const uint8_t* a, uint32_t aSize, const uint8_t* b,
+                            uint32_t bSize, DiffProgress progress, void* context);
+
+// The equal runs of a shortest edit script (fewest inserted plus deleted
+// bytes) between two short strings, ascending. False when that script needs
+// more than maxEdits inserted and deleted bytes. Work is about
+// (aSize + bSize) * maxEdits at worst, memory maxEdits squared.
+bool ShortestEditRuns(const uint8_t* a, uint32_t aSize, const uint8_t* b, uint32_t bSize,
+                      uint32_t maxEdits, std::vector<EqualRun>* runs);

@@ -1,0 +1,54 @@
+#include "merge_build.h"
+
+#include <cstring>
+
+namespace {
+
+void PutU16(uint16_t value, std::vector<uint8_t>* out) {
+  out->push_back(static_cast<uint8_t>(value));
+  out->push_back(static_cast<uint8_t>(value >> 8));
+}
+
+void PutU32(uint32_t value, std::vector<uint8_t>* out) {
+  for (int shift = 0; shift < 32; shift += 8)
+    out->push_back(static_cast<uint8_t>(value >> shift));
+}
+
+}  // namespace
+
+uint64_t MergeHeaderSize(const char* levelName) {
+  return LEVEL_NAME_AT + strlen(levelName) + 1;
+}
+
+void StartMergeFile(const char* levelName, std::vector<uint8_t>* out) {
+  out->clear();
+  auto fieldLength = static_cast<uint32_t>(strlen(levelName) + 1);
+  PutU32(fieldLength, out);
+  out->insert(out->end(), levelName, levelName + fieldLength);
+}
+
+void AppendAction(const MergeAction& action, std::vector<uint8_t>* out) {
+  PutU16(ACTION_REPLACE, out);
+  PutU32(action.offset, out);
+  PutU32(action.removeLength, out);
+  PutU32(action.insertLength, out);
+  out->insert(out->end(), action.data, action.data + action.insertLength);
+}
+
+MergeAction ActionAt(const MergeImage& merge, uint32_t at) {
+  const uint8_t* record = merge.buffer + at;
+  return {ReadU32(record + OFFSET_AT), ReadU32(record + REMOVE_LENGTH_AT),
+          ReadU32(record + INSERT_LENGTH_AT), record + DATA_AT};
+}
+
+MergeTotals SumActions(const MergeImage& merge, uint32_t firstActionAt) {
+  MergeTotals totals{0, 0, 0};
+  for (uint32_t at = firstActionAt; at < merge.size;) {
+    MergeAction action = ActionAt(merge, at);
+    ++totals.actions;
+    totals.removed += action.removeLength;
+    totals.inserted += action.insertLength;
+    at = NextRecordAt(action, at);
+  }
+  return totals;
+}

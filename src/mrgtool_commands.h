@@ -1,0 +1,18 @@
+// mrgtool's commands, each run with its parsed command line and returning
+// the process's exit status (mrgtool_status.h).
+#pragma once
+
+#include <vector>
+
+struct CommandLine {
+  std::vector<const char*> operands;
+  const char* output;  // -o
+  const char* name;    // --name
+  bool json;           // --json
+};
+
+int RunMake(const CommandLine& line);
+int RunShow(const CommandLine& line);
+int RunCheck(const CommandLine& line);
+int RunInvert(const CommandLine& line);
+int RunCombine(const CommandLine& line);

@@ -1,0 +1,46 @@
+// mrgtool's files and messages. Its errors go to standard error, each
+// prefixed with "mrgtool: ", and name the file and the system's error.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "platform.h"
+
+#if defined(__GNUC__)
+#define MRGTOOL_FORMAT __attribute__((format(printf, 1, 2)))
+#else
+#define MRGTOOL_FORMAT
+#endif
+
+// Prints "mrgtool: ", the message and a line end on standard error.
+void PrintError(const char* format, ...) MRGTOOL_FORMAT;
+
+// Words for a Windows error number, such as "file not found".
+const char* ErrorMeaning(DWORD error);
+
+// A whole file's bytes, read-only: mapped into memory where the system can,
+// else read into a buffer. Released with the record.
+struct FileBytes {
+  const uint8_t* bytes = nullptr;
+  uint32_t size = 0;
+  LPVOID view = nullptr;
+  std::unique_ptr<uint8_t[]> buffer;
+
+  FileBytes() = default;
+  FileBytes(const FileBytes&) = delete;
+  FileBytes& operator=(const FileBytes&) = delete;
+  ~FileBytes();
+};
+
+// Loads a whole file of less than 4 GiB - 1 byte, the merge tool's limit.
+// Prints why on failure. The file must not shrink while it is loaded.
+bool ReadWholeFile(const char* path, FileBytes* file);
+
+// Writes `size` bytes as the file `path`, through a new file beside it that
+// then replaces `path`: a failure leaves no partial file behind. Prints why
+// on failure.
+bool WriteFileReplacing(const char* path, const uint8_t* bytes, size_t size);
+
+bool StandardErrorIsTerminal();

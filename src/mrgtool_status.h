@@ -1,0 +1,6 @@
+// What mrgtool's process ends with.
+#pragma once
+
+constexpr int MRGTOOL_OK = 0;
+constexpr int MRGTOOL_FAILED = 1;  // the command was understood but did not succeed
+constexpr int MRGTOOL_USAGE = 2;   // the command line was wrong

@@ -1,0 +1,322 @@
+#include "diff.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "apply_actions.h"
+#include "merge_checks.h"
+#include "merge_edit.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Of(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+// Longest common subsequence by the textbook table: what a shortest edit
+// script keeps.
+size_t CommonSubsequence(const Bytes& a, const Bytes& b) {
+  std::vector<size_t> row(b.size() + 1, 0);
+  for (uint8_t x : a) {
+    size_t diagonal = 0;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      size_t above = row[j];
+      row[j] = x == b[j - 1] ? diagonal + 1 : std::max(row[j], row[j - 1]);
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+TEST(ShortestEditRuns, KeepsALongestCommonSubsequenceInEqualRuns) {
+  std::mt19937 rng(7);
+  for (int round = 0; round < 400; ++round) {
+    SCOPED_TRACE(round);
+    auto random = [&](size_t size, int letters) {
+      Bytes bytes(size);
+      for (uint8_t& b : bytes)
+        b = static_cast<uint8_t>('a' + rng() % static_cast<unsigned>(letters));
+      return bytes;
+    };
+    Bytes a = random(rng() % 40, 1 + static_cast<int>(rng() % 4));
+    Bytes b = random(rng() % 40, 1 + static_cast<int>(rng() % 4));
+    std::vector<EqualRun> runs;
+    ASSERT_TRUE(ShortestEditRuns(a.data(), static_cast<uint32_t>(a.size()), b.data(),
+                                 static_cast<uint32_t>(b.size()), 100, &runs));
+    size_t kept = 0;
+    uint32_t x = 0;
+    uint32_t y = 0;
+    for (const EqualRun& run : runs) {
+      ASSERT_GE(run.aAt, x);
+      ASSERT_GE(run.bAt, y);
+      ASSERT_GT(run.length, 0u);
+      ASSERT_TRUE(std::equal(a.begin() + run.aAt, a.begin() + run.aAt + run.length,
+                             b.begin() + run.bAt));
+      x = run.aAt + run.length;
+      y = run.bAt + run.length;
+      kept += run.length;
+    }
+    EXPECT_LE(x, a.size());
+    EXPECT_LE(y, b.size());
+    EXPECT_EQ(kept, CommonSubsequence(a, b));
+  }
+}
+
+TEST(ShortestEditRuns, GivesUpBeyondTheEditLimit) {
+  Bytes a = Of("abcdefgh");
+  Bytes b = Of("ABCDEFGH");
+  std::vector<EqualRun> runs;
+  EXPECT_FALSE(ShortestEditRuns(a.data(), 8, b.data(), 8, 15, &runs));
+  EXPECT_TRUE(ShortestEditRuns(a.data(), 8, b.data(), 8, 16, &runs));
+  EXPECT_TRUE(runs.empty());
+}
+
+bool Collect(void* context, const uint8_t* bytes, uint32_t count) {
+  auto* out = static_cast<Bytes*>(context);
+  out->insert(out->end(), bytes, bytes + count);
+  return true;
+}
+
+// What `merge` makes of `level`, after the checks the merge tool runs.
+Bytes Apply(const Bytes& mergeBytes, const Bytes& levelBytes) {
+  MergeImage merge{const_cast<uint8_t*>(mergeBytes.data()),
+                   static_cast<uint32_t>(mergeBytes.size())};
+  LevelImage level{const_cast<uint8_t*>(levelBytes.data()),
+                   static_cast<uint32_t>(levelBytes.size())};
+  EXPECT_TRUE(HasValidLevelName(merge));
+  uint32_t first = FirstActionAt(merge);
+  EXPECT_EQ(CheckActions(merge, first, level.size).kind, FaultKind::NONE);
+  Bytes out;
+  ApplyActions(level, merge, first, Collect, &out);
+  return out;
+}
+
+Bytes Make(const Bytes& a, const Bytes& b) {
+  std::vector<Edit> edits = DiffBytes(a.data(), static_cast<uint32_t>(a.size()), b.data(),
+                                      static_cast<uint32_t>(b.size()), nullptr, nullptr);
+  for (size_t i = 1; i < edits.size(); ++i) {
+    // Ascending, and never so close that one record would cost less.
+    EXPECT_GT(edits[i].aAt, edits[i - 1].aAt + edits[i - 1].aLength + RECORD_HEAD_SIZE);
+    EXPECT_EQ(edits[i].aAt - edits[i - 1].aAt - edits[i - 1].aLength,
+              edits[i].bAt - edits[i - 1].bAt - edits[i - 1].bLength);
+  }
+  Bytes merge;
+  EXPECT_EQ(MergeFromEdits("l.lvl", edits, b.data(), &merge), EditOutcome::OK);
+  return merge;
+}
+
+Bytes Invert(const Bytes& mergeBytes, const Bytes& original) {
+  MergeImage merge{const_cast<uint8_t*>(mergeBytes.data()),
+                   static_cast<uint32_t>(mergeBytes.size())};
+  LevelImage level{const_cast<uint8_t*>(original.data()),
+                   static_cast<uint32_t>(original.size())};
+  Bytes undo;
+  EXPECT_EQ(InvertMerge(merge, level, &undo), EditOutcome::OK);
+  return undo;
+}
+
+class Pairs {
+ public:
+  explicit Pairs(uint32_t seed) : rng_(seed) {}
+
+  uint32_t Below(uint32_t n) { return n == 0 ? 0 : static_cast<uint32_t>(rng_() % n); }
+
+  Bytes Random(size_t size, int letters = 256) {
+    Bytes bytes(size);
+    for (uint8_t& b : bytes)
+      b = static_cast<uint8_t>(Below(static_cast<uint32_t>(letters)));
+    return bytes;
+  }
+
+  // Scattered insertions, deletions and replacements of up to `most` bytes.
+  Bytes Edited(Bytes b, int edits, uint32_t most) {
+    for (int i = 0; i < edits; ++i) {
+      auto at = static_cast<std::ptrdiff_t>(Below(static_cast<uint32_t>(b.size()) + 1));
+      auto removed = std::min<std::ptrdiff_t>(Below(most + 1), b.end() - b.begin() - at);
+      Bytes data = Random(Below(most + 1));
+      b.erase(b.begin() + at, b.begin() + at + removed);
+      b.insert(b.begin() + at, data.begin(), data.end());
+    }
+    return b;
+  }
+
+  // A stretch cut out and put back elsewhere.
+  Bytes Moved(Bytes b, size_t length) {
+    if (b.size() < length) return b;
+    size_t from = Below(static_cast<uint32_t>(b.size() - length + 1));
+    Bytes piece(b.begin() + static_cast<std::ptrdiff_t>(from),
+                b.begin() + static_cast<std::ptrdiff_t>(from + length));
+    b.erase(b.begin() + static_cast<std::ptrdiff_t>(from),
+            b.begin() + static_cast<std::ptrdiff_t>(from + length));
+    size_t to = Below(static_cast<uint32_t>(b.size() + 1));
+    b.insert(b.begin() + static_cast<std::ptrdiff_t>(to), piece.begin(), piece.end());
+    return b;
+  }
+
+  // A pattern repeated over and over.
+  Bytes Repeated(size_t size, size_t period) {
+    Bytes pattern = Random(period, 4);
+    Bytes bytes(size);
+    for (size_t i = 0; i < size; ++i) bytes[i] = pattern[i % period];
+    return bytes;
+  }
+
+ private:
+  std::mt19937 rng_;
+};
+
+TEST(MakeAndInvert, RoundTripOnEveryKindOfPair) {
+  Pairs pairs(2024);
+  const struct {
+    const char* what;
+    std::function<std::pair<Bytes, Bytes>()> make;
+  } kinds[] = {
+      {"both empty", [&] { return std::make_pair(Bytes(), Bytes()); }},
+      {"identical",
+       [&] {
+         Bytes a = pairs.Random(3000);
+         return std::make_pair(a, a);
+       }},
+      {"from empty", [&] { return std::make_pair(Bytes(), pairs.Random(500)); }},
+      {"to empty", [&] { return std::make_pair(pairs.Random(500), Bytes()); }},
+      {"one byte changed",
+       [&] {
+         Bytes a = pairs.Random(2000);
+         Bytes b = a;
+         b[977] ^= 1;
+         return std::make_pair(a, b);
+       }},
+      {"few small edits",
+       [&] {
+         Bytes a = pairs.Random(20000);
+         return std::make_pair(a, pairs.Edited(a, 5, 16));
+       }},
+      {"many small edits",
+       [&] {
+         Bytes a = pairs.Random(20000);
+         return std::make_pair(a, pairs.Edited(a, 400, 16));
+       }},
+      {"small alphabet",
+       [&] {
+         Bytes a = pairs.Random(5000, 3);
+         return std::make_pair(a, pairs.Edited(a, 50, 8));
+       }},
+      {"big edits",
+       [&] {
+         Bytes a = pairs.Random(40000);
+         return std::make_pair(a, pairs.Edited(a, 6, 5000));
+       }},
+      {"moved block",
+       [&] {
+         Bytes a = pairs.Random(30000);
+         return std::make_pair(a, pairs.Moved(a, 4000));
+       }},
+      {"repeated content",
+       [&] {
+         Bytes a = pairs.Repeated(20000, 7);
+         return std::make_pair(a, pairs.Edited(a, 20, 16));
+       }},
+      {"zeros",
+       [&] {
+         Bytes a(50000, 0);
+         return std::make_pair(a, pairs.Edited(a, 10, 40));
+       }},
+      {"unrelated",
+       [&] { return std::make_pair(pairs.Random(9000), pairs.Random(7000)); }},
+  };
+  for (const auto& kind : kinds) {
+    for (int round = 0; round < 6; ++round) {
+      SCOPED_TRACE(std::string(kind.what) + " #" + std::to_string(round));
+      auto [a, b] = kind.make();
+      Bytes merge = Make(a, b);
+      ASSERT_TRUE(Apply(merge, a) == b);
+      ASSERT_TRUE(Apply(Invert(merge, a), b) == a);
+      if (a == b) {
+        EXPECT_EQ(merge.size(), MergeHeaderSize("l.lvl"));
+      }
+    }
+  }
+}
+
+TEST(Make, StaysNearTheSizeOfTheMergeFileThatMadeThePair) {
+  // Small actions scattered over a level, as mod authors make them: the
+  // merge file found must not be much larger than the one that made B.
+  Pairs pairs(99);
+  for (size_t spacing : {size_t{300}, size_t{4000}}) {
+    SCOPED_TRACE(spacing);
+    Bytes a = pairs.Random(2000 * spacing / 10);
+    Bytes b;
+    uint64_t generating = MergeHeaderSize("l.lvl");
+    for (size_t at = 0; at < a.size();) {
+      size_t keep = std::min(a.size() - at, spacing - pairs.Below(16));
+      b.insert(b.end(), a.begin() + static_cast<std::ptrdiff_t>(at),
+               a.begin() + static_cast<std::ptrdiff_t>(at + keep));
+      at += keep;
+      uint32_t removed =
+          std::min<uint32_t>(pairs.Below(17), static_cast<uint32_t>(a.size() - at));
+      Bytes data = pairs.Random(pairs.Below(17));
+      b.insert(b.end(), data.begin(), data.end());
+      at += removed;
+      generating += RECORD_HEAD_SIZE + data.size();
+    }
+    Bytes merge = Make(a, b);
+    ASSERT_TRUE(Apply(merge, a) == b);
+    EXPECT_LE(merge.size(), generating * 110 / 100);
+  }
+}
+
+TEST(Make, FindsShiftedContentInLargeInputs) {
+  // A large insertion and a large deletion shift everything after them: the
+  // rest must be found again, not written out.
+  Pairs pairs(5);
+  Bytes a = pairs.Random(1 << 22);
+  Bytes b = a;
+  Bytes inserted = pairs.Random(200000);
+  b.erase(b.begin() + 3000000, b.begin() + 3300000);
+  b.insert(b.begin() + 1000000, inserted.begin(), inserted.end());
+  Bytes merge = Make(a, b);
+  ASSERT_TRUE(Apply(merge, a) == b);
+  EXPECT_LT(merge.size(), inserted.size() + 1000);
+}
+
+TEST(Make, NeitherFarShortMatchesNorDenseEditsAfterALongJumpCostMuch) {
+  Pairs pairs(17);
+  // Records repeated in random order: a block moved forward matches briefly
+  // all over the level, and must still cost little more than its bytes.
+  std::vector<Bytes> records;
+  for (int i = 0; i < 50; ++i) records.push_back(pairs.Random(64));
+  Bytes a;
+  for (int i = 0; i < (1 << 16); ++i) {
+    const Bytes& one = records[pairs.Below(50)];
+    a.insert(a.end(), one.begin(), one.end());
+  }
+  Bytes b = pairs.Edited(a, 200, 8);
+  b.insert(b.begin() + 1000, a.begin() + 3000000, a.begin() + 3000000 + 262144);
+  Bytes merge = Make(a, b);
+  ASSERT_TRUE(Apply(merge, a) == b);
+  // At most what made it, the block and 200 edits of at most 8 bytes, and 10%.
+  EXPECT_LE(merge.size(), (262144u + 201u * (RECORD_HEAD_SIZE + 8)) * 110 / 100);
+
+  // A long deletion followed by an edit every hundred bytes or so.
+  a = pairs.Random(400000);
+  b.assign(a.begin(), a.begin() + 20000);
+  b.insert(b.end(), a.begin() + 120000, a.end());
+  uint64_t generating = MergeHeaderSize("l.lvl") + RECORD_HEAD_SIZE;
+  for (size_t at = 20050; at < 50000; at += 60 + pairs.Below(80)) {
+    uint32_t length = 1 + pairs.Below(7);
+    Bytes data = pairs.Random(length);
+    std::copy(data.begin(), data.end(), b.begin() + static_cast<std::ptrdiff_t>(at));
+    generating += RECORD_HEAD_SIZE + length;
+  }
+  merge = Make(a, b);
+  ASSERT_TRUE(Apply(merge, a) == b);
+  EXPECT_LE(merge.size(), generating * 110 / 100);
+}
+
+}  // namespace
