@@ -51,6 +51,11 @@ typedef struct _OVERLAPPED* LPOVERLAPPED;
 #define OPEN_ALWAYS 4u
 #define TRUNCATE_EXISTING 5u
 
+#define MEM_COMMIT 0x00001000u
+#define MEM_RESERVE 0x00002000u
+#define MEM_RELEASE 0x00008000u
+#define PAGE_READWRITE 0x04u
+
 #define FILE_ATTRIBUTE_READONLY 0x00000001u
 #define FILE_ATTRIBUTE_NORMAL 0x00000080u
 
@@ -107,6 +112,12 @@ BOOL WINAPI UnmapViewOfFile(LPCVOID address);
 HANDLE WINAPI GetStdHandle(DWORD which);
 // Succeeds only for a handle that is a console (a terminal).
 BOOL WINAPI GetConsoleMode(HANDLE console, LPDWORD mode);
+// Fresh zeroed pages at an address of the system's choosing (address null,
+// MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE); released whole by VirtualFree
+// with size 0 and MEM_RELEASE.
+LPVOID WINAPI VirtualAlloc(LPVOID address, SIZE_T size, DWORD allocationType,
+                           DWORD protect);
+BOOL WINAPI VirtualFree(LPVOID address, SIZE_T size, DWORD freeType);
 
 // Only '/' separates, and only '/' roots a path.
 constexpr bool kWindowsPaths = false;

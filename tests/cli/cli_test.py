@@ -21,7 +21,7 @@ import sys
 import tempfile
 import unittest
 
-from mergefile import USAGE, merge_file, name_field, record
+from mergefile import USAGE, expected_run, merge_file, name_field, record
 from tool_run import run_captured
 
 TOOL = None
@@ -399,6 +399,45 @@ class FileSystem(ToolCase):
         self.put("m.mrg", merge_file("l.lvl", [(5, 0, b"x" * 5000)]))
         self.check(["m.mrg"], said() + write_failure(), 255,
                    level=LEVEL[:5] + b"x" * 2043, backup=SAME, preexec=file_size_limit(2048))
+
+    @posix_only("a file size limit (RLIMIT_FSIZE); Windows has none")
+    def test_write_failure_after_many_writes_is_reported_once(self):
+        # Megabytes of output, one large slice and then thousands of small
+        # ones: the size limit, above the level's size so that the backup is
+        # made, falls in the middle of a later write.
+        level = bytes(range(256)) * (4 << 10)
+        actions = [(5, 1, b"big" * 1200000)]
+        actions += [(at, at % 7, b"d" * (at % 11)) for at in range(700, 1 << 20, 700)]
+        self.put("m.mrg", merge_file("l.lvl", actions))
+        _, _, merged = expected_run(self.content("m.mrg"), level)
+        for where, limit in [("large slice", (2 << 20) + 12345),
+                             ("small slices", (4 << 20) + 12345)]:
+            with self.subTest(where):
+                self.put("l.lvl", level)
+                self.check(["m.mrg"], said() + write_failure(), 255, level=merged[:limit],
+                           backup=SAME, original=level, preexec=file_size_limit(limit))
+
+    @posix_only("an address space limit (RLIMIT_AS); Windows has none")
+    def test_file_larger_than_the_memory_to_be_had(self):
+        # The address space limit leaves room for the tool but not for the file.
+        limit = lambda: resource.setrlimit(resource.RLIMIT_AS, (128 << 20, 128 << 20))
+        if self.run_tool(preexec=limit) != (USAGE, 0):
+            self.skipTest("this build can't start within the limit (a sanitizer's shadow memory)")
+        big = 256 << 20
+        with self.subTest("merge file"):
+            self.put("m.mrg", merge_file("l.lvl", [(4, 2, b"abc")]))
+            os.truncate(self.path("m.mrg"), big)
+            self.check(["m.mrg"], "Can't read the data (error 8).\n", 255, preexec=limit)
+        with self.subTest("level"):
+            self.put("m.mrg", merge_file("l.lvl", [(4, 2, b"abc")]))
+            self.put("l.lvl", LEVEL)
+            os.truncate(self.path("l.lvl"), big)  # sparse: nothing of it is written
+            out, code = self.run_tool("m.mrg", preexec=limit)
+            self.assertEqual((out, code), (said() + "Can't read the data (error 8).\n", 255))
+            for name in ["l.lvl", "l.lvl.bak"]:
+                self.assertEqual(os.path.getsize(self.path(name)), big)
+                with open(self.path(name), "rb") as f:
+                    self.assertEqual(f.read(len(LEVEL)), LEVEL)
 
     @posix_only("a file size limit (RLIMIT_FSIZE); Windows has none")
     def test_failed_backup_copy_leaves_the_level_alone(self):

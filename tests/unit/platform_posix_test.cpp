@@ -3,12 +3,15 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "temp_dir.h"
 
@@ -182,6 +185,132 @@ TEST_F(PosixApi, CopyFileIsByteExactAcrossChunks) {
     ASSERT_TRUE(CopyFileA(from.c_str(), to.c_str(), FALSE));
     EXPECT_TRUE(TempDir::Read(to) == bytes);
   }
+}
+
+constexpr off_t kMiB = off_t{1} << 20;
+
+// A file of `size` bytes with data in the given ranges and holes elsewhere.
+std::string Layout(const std::string& path, off_t size,
+                   const std::vector<std::pair<off_t, off_t>>& data) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  EXPECT_GE(fd, 0);
+  uint32_t state = 12345;
+  for (const auto& [begin, end] : data) {
+    std::string bytes(static_cast<size_t>(end - begin), '\0');
+    for (char& b : bytes) {
+      state = state * 1103515245u + 12345u;
+      b = static_cast<char>(state >> 24);
+    }
+    EXPECT_EQ(pwrite(fd, bytes.data(), bytes.size(), begin),
+              static_cast<ssize_t>(bytes.size()));
+  }
+  EXPECT_EQ(ftruncate(fd, size), 0);
+  close(fd);
+  return path;
+}
+
+off_t Allocated(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 ? info.st_blocks * 512 : -1;
+}
+
+// Runs CopyFileContent from `from` into a new file `to` starting with `way`.
+int CopyContent(const std::string& from, const std::string& to, CopyWay way) {
+  int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  int out = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  struct stat info;
+  int err = in < 0 || out < 0 || fstat(in, &info) != 0
+                ? errno
+                : CopyFileContent(in, out, info.st_size, way);
+  close(in);
+  close(out);
+  return err;
+}
+
+const struct {
+  const char* what;
+  CopyWay way;
+} kCopyWays[] = {
+    {"kernel copy", CopyWay::KERNEL_COPY},
+    {"sendfile", CopyWay::SEND_FILE},
+    {"read and write", CopyWay::READ_WRITE},
+};
+
+TEST_F(PosixApi, CopyFileContentKeepsBytesAndHolesEveryWay) {
+  const struct {
+    const char* what;
+    off_t size;
+    std::vector<std::pair<off_t, off_t>> data;
+  } layouts[] = {
+      {"empty", 0, {}},
+      {"no holes, past the chunk size", 3 * kMiB + 17, {{0, 3 * kMiB + 17}}},
+      {"hole in the middle", 4 * kMiB, {{0, kMiB}, {3 * kMiB, 4 * kMiB}}},
+      {"holes at both ends", 4 * kMiB, {{kMiB + 5, 2 * kMiB + 7}}},
+      {"only a hole", 4 * kMiB, {}},
+  };
+  for (const auto& way : kCopyWays) {
+    for (const auto& layout : layouts) {
+      SCOPED_TRACE(std::string(way.what) + ", " + layout.what);
+      std::string from = Layout(dir.Path("from"), layout.size, layout.data);
+      std::string to = dir.Path("to");
+      ASSERT_EQ(CopyContent(from, to, way.way), 0);
+      EXPECT_TRUE(TempDir::Read(to) == TempDir::Read(from));
+      EXPECT_LE(Allocated(to), Allocated(from) + kMiB);
+    }
+  }
+}
+
+TEST_F(PosixApi, CopyFileContentPastTheFileSizeLimitFailsEveryWay) {
+  std::string from = Layout(dir.Path("from"), 2 * kMiB, {{0, 2 * kMiB}});
+  for (const auto& way : kCopyWays) {
+    SCOPED_TRACE(way.what);
+    struct rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    struct rlimit lowered = saved;
+    lowered.rlim_cur = static_cast<rlim_t>(kMiB + 5);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &lowered), 0);
+    int err = CopyContent(from, dir.Path("to"), way.way);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    EXPECT_EQ(err, EFBIG);
+  }
+}
+
+// Where the kernel cannot copy between two file systems, the copy still
+// happens, by the next way.
+TEST_F(PosixApi, CopyFileBetweenFileSystems) {
+  struct stat shm;
+  struct stat here;
+  if (stat("/dev/shm", &shm) != 0 || stat(dir.Path("").c_str(), &here) != 0 ||
+      shm.st_dev == here.st_dev)
+    GTEST_SKIP() << "no second file system at /dev/shm";
+  char other[] = "/dev/shm/vorandel-XXXXXX";
+  int fd = mkstemp(other);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  Layout(other, 3 * kMiB + 17, {{0, 3 * kMiB + 17}});
+  std::string to = dir.Path("to");
+  EXPECT_TRUE(CopyFileA(other, to.c_str(), FALSE));
+  EXPECT_TRUE(TempDir::Read(to) == TempDir::Read(other));
+  EXPECT_TRUE(CopyFileA(to.c_str(), other, FALSE));
+  EXPECT_TRUE(TempDir::Read(to) == TempDir::Read(other));
+  unlink(other);
+}
+
+TEST(VirtualAlloc, GivesZeroedWritableMemoryUntilReleased) {
+  for (size_t size : {size_t{1}, size_t{4096}, size_t{3} << 20}) {
+    SCOPED_TRACE(size);
+    auto* bytes = static_cast<unsigned char*>(
+        VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    ASSERT_NE(bytes, nullptr);
+    EXPECT_EQ(bytes[0] | bytes[size / 2] | bytes[size - 1], 0);
+    bytes[0] = bytes[size - 1] = 1;
+    EXPECT_TRUE(VirtualFree(bytes, 0, MEM_RELEASE));
+  }
+  EXPECT_EQ(VirtualAlloc(nullptr, 0, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(VirtualAlloc(nullptr, SIZE_MAX, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE),
+            nullptr);
+  EXPECT_NE(GetLastError(), NO_ERROR);
 }
 
 TEST_F(PosixApi, SetFileAttributesNormalRestoresOwnerWrite) {

@@ -1,0 +1,260 @@
+"""Times the tool against the copy floor and `xdelta3 -d` on the scenarios
+of scenarios.py, and prints a Markdown table of the medians. Run through
+bench/run, which installs what is missing and builds the tool first.
+
+Every command runs on the same restored files, after `sync`, with the
+restore and the sync outside the timed region; the commands alternate, run
+after run. A run counts only once its result has been compared with the
+expected level, byte for byte.
+"""
+import argparse
+import datetime
+import os
+import platform
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+import scenarios
+
+MiB = 1 << 20
+WRITE_BLOCK = 64 * 1024
+WRITE_HANDFUL = 16
+MEMORY_SLACK = 16 * MiB
+GOALS = {"S1": 1.40, "S2": 1.40, "S3": 1.50}  # tool/floor at most
+
+
+def same_bytes(a, b):
+    if os.path.getsize(a) != os.path.getsize(b):
+        return False
+    with open(a, "rb") as fa, open(b, "rb") as fb:
+        while True:
+            x = fa.read(MiB)
+            if x != fb.read(MiB):
+                return False
+            if not x:
+                return True
+
+
+def run(argv, cwd, stdout_path):
+    """Runs argv and returns (seconds, exit status, peak memory in bytes, CPU
+    seconds of it and its children)."""
+    with open(stdout_path, "wb") as out:
+        start = time.perf_counter()
+        child = subprocess.Popen(argv, cwd=cwd, stdout=out, stderr=subprocess.STDOUT)
+        _, status, usage = os.wait4(child.pid, 0)
+        seconds = time.perf_counter() - start
+    child.returncode = os.waitstatus_to_exitcode(status)
+    return seconds, child.returncode, usage.ru_maxrss * 1024, usage.ru_utime + usage.ru_stime
+
+
+def cpu_pressure():
+    """Share of the last minute in which some task waited for a CPU, or None."""
+    try:
+        with open("/proc/pressure/cpu") as f:
+            return float(f.readline().split()[2].split("=")[1])
+    except (OSError, IndexError, ValueError):
+        return None
+
+
+def make_vcdiff(paths):
+    """The same change as the merge file, as a VCDIFF made by `xdelta3 -e`."""
+    vcdiff = paths.merge[:-len(".mrg")] + ".vcdiff"
+    if os.path.exists(vcdiff) and os.path.getmtime(vcdiff) >= os.path.getmtime(paths.expected):
+        return vcdiff
+    window = 1 << max(26, (os.path.getsize(paths.original) - 1).bit_length())
+    subprocess.run(["xdelta3", "-e", "-f", "-B", str(window), "-s", paths.original,
+                    paths.expected, vcdiff], check=True)
+    return vcdiff
+
+
+class Scenario:
+    def __init__(self, name, paths, vcdiff, work, tool):
+        self.name, self.paths, self.vcdiff, self.work, self.tool = name, paths, vcdiff, work, tool
+        self.level = os.path.join(work, paths.level_name)
+        self.backup = self.level + ".bak"
+        self.xdelta_out = os.path.join(work, "xdelta.out")
+        self.stdout = os.path.join(work, "stdout")
+        self.said = ("Backuping {0} to {0}.bak\nProcessing level: {0}\nDone !\n"
+                     .format(paths.level_name)).encode()
+
+    def restore(self):
+        for path in (self.backup, self.xdelta_out):
+            if os.path.exists(path):
+                os.remove(path)
+        shutil.copyfile(self.paths.original, self.level)
+        os.sync()
+
+    def commands(self):
+        """name: (argv, file that must equal the expected level after it)"""
+        p = self.paths
+        floor = "cp {0} {0}.bak && cat {1} > /dev/null && cp {2} {0}".format(
+            p.level_name, p.merge, p.expected)
+        return {
+            "tool": ([self.tool, p.merge], self.level),
+            "floor": (["sh", "-c", floor], self.level),
+            "xdelta3": (["xdelta3", "-d", "-f", "-s", self.level, self.vcdiff,
+                         self.xdelta_out], self.xdelta_out),
+        }
+
+    def check(self, what, status, result):
+        problems = []
+        if status != 0:
+            problems.append("exit status %d" % status)
+        if not same_bytes(result, self.paths.expected):
+            problems.append("result differs from the expected level")
+        if what == "tool":
+            with open(self.stdout, "rb") as f:
+                said = f.read()
+            if said != self.said:
+                problems.append("printed %r" % said)
+            if not same_bytes(self.backup, self.paths.original):
+                problems.append("backup differs from the original level")
+        if problems:
+            sys.exit("%s, %s: %s" % (self.name, what, "; ".join(problems)))
+
+    def write_calls(self):
+        """write(2) calls of one run of the tool, counted by strace (untimed)."""
+        self.restore()
+        with tempfile.NamedTemporaryFile("r", dir=self.work) as counts:
+            argv, result = self.commands()["tool"]
+            _, status, _, _ = run(["strace", "-f", "-c", "-e", "trace=write", "-o", counts.name]
+                               + argv, self.work, self.stdout)
+            self.check("tool under strace", status, result)
+            for line in counts.read().splitlines():
+                fields = line.split()
+                if fields and fields[-1] == "write":
+                    return int(fields[3])
+        return 0
+
+    def measure(self, runs):
+        figures = {"writes": self.write_calls()}
+        times = {what: [] for what in self.commands()}
+        cpu = {what: [] for what in self.commands()}
+        peaks = {what: 0 for what in self.commands()}
+        for i in range(runs):
+            for what, (argv, result) in self.commands().items():
+                self.restore()
+                seconds, status, peak, cpu_seconds = run(argv, self.work, self.stdout)
+                self.check(what, status, result)
+                times[what].append(seconds)
+                cpu[what].append(cpu_seconds)
+                peaks[what] = max(peaks[what], peak)
+            print("  run %d: %s" % (i + 1, "  ".join(
+                "%s %.3f s" % (what, t[-1]) for what, t in times.items())), flush=True)
+        for what, t in times.items():
+            figures[what] = statistics.median(t)
+            figures[what + " cpu"] = statistics.median(cpu[what])
+        figures["peak"] = peaks["tool"]
+        figures["xdelta3 peak"] = peaks["xdelta3"]
+        return figures
+
+
+def table(rows):
+    head = ("| Scenario | Tool | Floor | `xdelta3 -d` | Tool/floor | Tool/xdelta3 "
+            "| Peak memory (budget) | Write calls (budget) | Goals |\n"
+            "|---|---:|---:|---:|---:|---:|---:|---:|---|\n")
+    lines = []
+    for name, f in rows:
+        level = os.path.getsize(f["paths"].original)
+        merge = os.path.getsize(f["paths"].merge)
+        output = os.path.getsize(f["paths"].expected)
+        budget_memory = level + merge + MEMORY_SLACK
+        budget_writes = -(-output // WRITE_BLOCK) + WRITE_HANDFUL
+        to_floor = f["tool"] / f["floor"]
+        to_xdelta = f["tool"] / f["xdelta3"]
+        missed = []
+        if to_floor > GOALS[name]:
+            missed.append("tool/floor > %.2f" % GOALS[name])
+        if name == "S2" and to_xdelta >= 1:
+            missed.append("not faster than xdelta3")
+        if f["peak"] > budget_memory:
+            missed.append("memory")
+        if name == "S2" and f["writes"] > budget_writes:
+            missed.append("write calls")
+        lines.append(
+            "| %s: %s | %.3f s | %.3f s | %.3f s | %.2f | %.2f | %.0f MiB (%.0f) | %d (%d) | %s |"
+            % (name, scenarios.DESCRIPTIONS[name], f["tool"], f["floor"], f["xdelta3"],
+               to_floor, to_xdelta, f["peak"] / MiB, budget_memory / MiB, f["writes"],
+               budget_writes, "met" if not missed else "missed: " + ", ".join(missed)))
+    return head + "\n".join(lines) + "\n"
+
+
+def cpu_table(rows):
+    """CPU time (user + system, children included): less swayed than wall time
+    by other programs competing for the cores, blind to waiting for the disk."""
+    head = ("| Scenario | Tool | Floor | `xdelta3 -d` | Tool/floor | Tool/xdelta3 |\n"
+            "|---|---:|---:|---:|---:|---:|\n")
+    return head + "".join(
+        "| %s | %.3f s | %.3f s | %.3f s | %.2f | %.2f |\n"
+        % (name, f["tool cpu"], f["floor cpu"], f["xdelta3 cpu"],
+           f["tool cpu"] / f["floor cpu"], f["xdelta3 cpu"] and f["tool cpu"] / f["xdelta3 cpu"])
+        for name, f in rows)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--tool", required=True, help="the Vorandel executable to time")
+    parser.add_argument("--scratch", required=True, help="folder for inputs and runs")
+    parser.add_argument("--runs", type=int, default=5, help="timed runs of each command")
+    parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--scenarios", default="S1,S2,S3")
+    parser.add_argument("--command", default="bench/run", help="shown in the results")
+    args = parser.parse_args()
+    names = args.scenarios.split(",")
+    tool = os.path.abspath(args.tool)
+    inputs = os.path.join(args.scratch, "inputs")
+
+    # Inputs still to be made, and the scratch copies of the largest scenario:
+    # the level, its backup and xdelta3's output.
+    stamped = lambda name: os.path.exists(os.path.join(inputs, name.lower() + ".stamp"))
+    needed = sum(scenarios.disk_needed(n) for n in names if not stamped(n))
+    needed += max(3 * scenarios.disk_needed(n) // 2 for n in names)
+    os.makedirs(args.scratch, exist_ok=True)
+    free = shutil.disk_usage(args.scratch).free
+    if free < needed:
+        sys.exit("%s needs about %.1f GiB of free disk, has %.1f GiB"
+                 % (args.scratch, needed / (1 << 30), free / (1 << 30)))
+
+    pressure_before = cpu_pressure()
+    rows = []
+    for name in names:
+        print("%s: %s" % (name, scenarios.DESCRIPTIONS[name]), flush=True)
+        # Made by another process: this one must stay small, since a child
+        # started from it inherits its peak memory figure.
+        made = subprocess.run([sys.executable, scenarios.__file__, name, str(args.seed), inputs],
+                              check=True, capture_output=True, text=True).stdout.split("\n")
+        paths = scenarios.Paths(*made[:4])
+        paths = scenarios.Paths(*[os.path.abspath(p) for p in paths[:3]], paths.level_name)
+        vcdiff = make_vcdiff(paths)
+        work = os.path.abspath(os.path.join(args.scratch, "work"))
+        shutil.rmtree(work, ignore_errors=True)
+        os.makedirs(work)
+        figures = Scenario(name, paths, vcdiff, work, tool).measure(args.runs)
+        figures["paths"] = paths
+        rows.append((name, figures))
+        shutil.rmtree(work, ignore_errors=True)
+
+    cores = os.cpu_count()
+    pressure = [p for p in (pressure_before, cpu_pressure()) if p is not None]
+    busy = ("" if not pressure else
+            " Tasks waited for a CPU %s of the time (CPU pressure over the minute before "
+            "the start and before the end); above a few percent, wall times are inflated "
+            "and ratios are noisy." % " and ".join("%.0f%%" % p for p in pressure))
+    result = ("Measured %s on %s, %d cores, Linux %s; medians of %d alternating runs, "
+              "warm page cache, seed %d.%s\n\nWall time:\n\n%s\nCPU time (user + system):\n\n%s"
+              "\nReproduce: `%s`\n"
+              % (datetime.date.today().isoformat(), platform.machine(), cores,
+                 platform.release(), args.runs, args.seed, busy, table(rows), cpu_table(rows),
+                 args.command))
+    print()
+    print(result)
+    with open(os.path.join(args.scratch, "results.md"), "w") as f:
+        f.write(result)
+
+
+if __name__ == "__main__":
+    main()
