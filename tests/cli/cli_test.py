@@ -90,16 +90,29 @@ class ToolCase(unittest.TestCase):
         sharing it with readers (shared)."""
         if HOLDER is None:
             self.skipTest("no hold_file helper given")
-        holder = subprocess.Popen(RUNNER + [HOLDER, name] + (["read"] if shared else []),
-                                  cwd=self.folder, stdin=subprocess.PIPE,
-                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        # Under Wine a program now and then fails to start at all and says
+        # nothing: only that is tried again.
+        for attempt in range(3):
+            errors = tempfile.TemporaryFile()
+            holder = subprocess.Popen(RUNNER + [HOLDER, name] + (["read"] if shared else []),
+                                      cwd=self.folder, stdin=subprocess.PIPE,
+                                      stdout=subprocess.PIPE, stderr=errors)
+            answer = holder.stdout.readline()
+            if answer or attempt == 2:
+                break
+            holder.stdin.close()
+            holder.stdout.close()
+            holder.wait(timeout=120)
+            errors.close()
         try:
-            self.assertEqual(holder.stdout.readline().strip(), b"held")
+            errors.seek(0)
+            self.assertEqual(answer.strip(), b"held", errors.read().decode("latin-1"))
             yield
         finally:
             holder.stdin.close()
             holder.stdout.close()
             holder.wait(timeout=120)
+            errors.close()
 
     def check(self, args, stdout, status, level=SAME, backup=None, name="l.lvl",
               original=LEVEL, backup_name=None, **run):
