@@ -89,14 +89,21 @@ def main():
                 got_level = f.read()
             backup = os.path.join(folder, name + ".bak")
             loaded = "Processing level" in stdout
-            backup_ok = (open(backup, "rb").read() == level if loaded
-                         else not os.path.exists(backup))
+            if loaded:
+                try:
+                    with open(backup, "rb") as f:
+                        backup_ok = f.read() == level
+                except FileNotFoundError:
+                    backup_ok = False
+            else:
+                backup_ok = not os.path.exists(backup)
             got = (said, status_got, got_level, backup_ok)
             want = (stdout, status, level if new_level is None else new_level, True)
             if got != want:
                 failures += 1
                 print("run %d (seed %d) differs:\n merge %s\n level %s\n got  %r\n want %r"
-                      % (run, seed, merge.hex(), level.hex(), got[:2], want[:2]))
+                      % (run, seed, merge.hex(), level.hex(), got[:2] + got[3:],
+                         want[:2] + want[3:]))
         finally:
             shutil.rmtree(folder, True)
     print("%d passed, %d failed, %d skipped" % (runs - failures - skipped, failures, skipped))
