@@ -41,6 +41,29 @@ bool IsParentComponent(const char* begin, const char* end, bool windowsPaths) {
   return dots >= 2;
 }
 
+char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// Windows opens a device, not a file, for a component named like one, in any
+// case, whatever extension follows and with trailing spaces: "con", "Nul.lvl",
+// "COM1 .txt". A level named so could wait on the console or talk to a port.
+bool IsDeviceComponent(const char* begin, const char* end) {
+  const char* stem = begin;
+  while (stem != end && *stem != '.') ++stem;
+  while (stem != begin && stem[-1] == ' ') --stem;
+  static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+  for (const char* device : kDevices) {
+    const char* c = begin;
+    const char* d = device;
+    while (c != stem && *d != '\0' && Upper(*c) == *d) ++c, ++d;
+    if (c == stem && *d == '\0') return true;
+  }
+  if (stem - begin != 4) return false;
+  bool port =
+      (Upper(begin[0]) == 'C' && Upper(begin[1]) == 'O' && Upper(begin[2]) == 'M') ||
+      (Upper(begin[0]) == 'L' && Upper(begin[1]) == 'P' && Upper(begin[2]) == 'T');
+  return port && begin[3] >= '0' && begin[3] <= '9';
+}
+
 bool HasDriveLetter(const char* name) {
   char first = name[0];
   bool letter = (first >= 'A' && first <= 'Z') || (first >= 'a' && first <= 'z');
@@ -57,6 +80,7 @@ bool IsSafeLevelName(const char* name, bool windowsPaths) {
     const char* end = begin;
     while (*end != '\0' && !IsSeparator(*end, windowsPaths)) ++end;
     if (IsParentComponent(begin, end, windowsPaths)) return false;
+    if (windowsPaths && IsDeviceComponent(begin, end)) return false;
     if (*end == '\0') return true;
     begin = end + 1;
   }

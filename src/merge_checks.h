@@ -17,8 +17,9 @@ bool HasValidLevelName(const MergeImage& merge);
 uint32_t FirstActionAt(const MergeImage& merge);
 
 // False for a name that leads out of the current folder: an absolute path
-// or a ".." component. With Windows paths, '\' separates too, and drive
-// letters and UNC paths count as absolute.
+// or a ".." component. With Windows paths, '\' separates too, drive
+// letters and UNC paths count as absolute, and device names (CON, NUL, COM1,
+// ...) are refused in any component.
 bool IsSafeLevelName(const char* name, bool windowsPaths);
 
 enum class FaultKind { NONE, TRUNCATED, UNKNOWN_CODE, MISPLACED, PAST_LEVEL_END };

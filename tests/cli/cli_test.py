@@ -322,8 +322,9 @@ def file_size_limit(limit):
 class SystemPaths(ToolCase):
     """Level names that Windows reads as paths of its own: '\\' separates
     folders, a drive letter or a leading separator roots the path, and a
-    name's trailing dots and spaces fall away. On POSIX systems each is a
-    plain file name in the current folder, merged as any other."""
+    name's trailing dots and spaces fall away, and device names open devices.
+    On POSIX systems each is a plain file name in the current folder, merged
+    as any other."""
 
     # name; on Windows the level file and backup file it names, or None
     # where the name leads out of the current folder and is refused
@@ -341,6 +342,9 @@ class SystemPaths(ToolCase):
         ("maps\\..", None),
         ("...", None),
         (". .", None),
+        ("con", None),
+        ("Nul.lvl", None),
+        ("maps\\COM1", None),
     ]
 
     def test_windows_paths_in_level_names(self):

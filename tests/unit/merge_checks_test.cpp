@@ -87,6 +87,19 @@ TEST(IsSafeLevelName, PosixAndWindowsRules) {
       // Windows drops trailing dots and spaces: these lead upwards there.
       {".. /x", true, false},
       {"x/. ./y", true, false},
+      // Windows device names, in any case, with any extension or folder.
+      {"con", true, false},
+      {"NUL.lvl", true, false},
+      {"maps/Aux", true, false},
+      {"prn .txt", true, false},
+      {"com1", true, false},
+      {"LPT9.lvl", true, false},
+      {"CONOUT$", true, false},
+      {"console.lvl", true, true},
+      {"com10", true, true},
+      {"comx", true, true},
+      {"nul_level", true, true},
+      {"maps.con/a", true, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
