@@ -5,23 +5,13 @@
 #include <new>
 #include <string>
 
+#include "staged_output.h"
+
 namespace {
 
-// Single reads and writes stay well below what every system moves at once.
+// Single reads stay well below what every system moves at once.
 constexpr DWORD TRANSFER_MAX = DWORD{1} << 26;
 constexpr int TEMPORARY_TRIES = 100;
-
-}  // namespace
-
-void PrintError(const char* format, ...) {
-  (void)fflush(stdout);  // keeps results and errors in order; stdout is checked at exit
-  fputs("mrgtool: ", stderr);
-  va_list arguments;
-  va_start(arguments, format);
-  vfprintf(stderr, format, arguments);
-  va_end(arguments);
-  fputc('\n', stderr);
-}
 
 const char* ErrorMeaning(DWORD error) {
   switch (error) {
@@ -39,6 +29,23 @@ const char* ErrorMeaning(DWORD error) {
     case ERROR_IO_DEVICE: return "input/output error";
     default: return "system error";
   }
+}
+
+void PrintSystemError(const char* failed, const char* path, DWORD error) {
+  PrintError("can't %s %s: %s (error %lu)", failed, path, ErrorMeaning(error),
+             static_cast<unsigned long>(error));
+}
+
+}  // namespace
+
+void PrintError(const char* format, ...) {
+  (void)fflush(stdout);  // keeps results and errors in order; stdout is checked at exit
+  fputs("mrgtool: ", stderr);
+  va_list arguments;
+  va_start(arguments, format);
+  vfprintf(stderr, format, arguments);
+  va_end(arguments);
+  fputc('\n', stderr);
 }
 
 FileBytes::~FileBytes() {
@@ -74,9 +81,7 @@ bool ReadOpenFile(const char* path, HANDLE handle, DWORD size, FileBytes* file) 
     done += got;
   }
   if (done == size) return true;
-  DWORD error = GetLastError();
-  PrintError("can't read %s: %s (error %lu)", path, ErrorMeaning(error),
-             static_cast<unsigned long>(error));
+  PrintSystemError("read", path, GetLastError());
   return false;
 }
 
@@ -86,9 +91,7 @@ bool ReadWholeFile(const char* path, FileBytes* file) {
   HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
-    DWORD error = GetLastError();
-    PrintError("can't open %s: %s (error %lu)", path, ErrorMeaning(error),
-               static_cast<unsigned long>(error));
+    PrintSystemError("open", path, GetLastError());
     return false;
   }
   bool loaded = false;
@@ -96,8 +99,7 @@ bool ReadWholeFile(const char* path, FileBytes* file) {
   DWORD low = GetFileSize(handle, &high);
   DWORD error = low == INVALID_FILE_SIZE ? GetLastError() : NO_ERROR;
   if (error != NO_ERROR) {
-    PrintError("can't get the size of %s: %s (error %lu)", path, ErrorMeaning(error),
-               static_cast<unsigned long>(error));
+    PrintSystemError("get the size of", path, error);
   } else if (high != 0 || low == INVALID_FILE_SIZE) {
     PrintError("%s is too large: merge files and levels stay below 4 GiB - 1 byte", path);
   } else {
@@ -110,22 +112,6 @@ bool ReadWholeFile(const char* path, FileBytes* file) {
   return loaded;
 }
 
-namespace {
-
-bool WriteAll(HANDLE handle, const uint8_t* bytes, size_t size) {
-  for (size_t done = 0; done < size;) {
-    DWORD want =
-        size - done < TRANSFER_MAX ? static_cast<DWORD>(size - done) : TRANSFER_MAX;
-    DWORD put = 0;
-    if (!WriteFile(handle, bytes + done, want, &put, nullptr) || put != want)
-      return false;
-    done += put;
-  }
-  return true;
-}
-
-}  // namespace
-
 bool WriteFileReplacing(const char* path, const uint8_t* bytes, size_t size) {
   std::string temporary;
   HANDLE handle = INVALID_HANDLE_VALUE;
@@ -137,27 +123,22 @@ bool WriteFileReplacing(const char* path, const uint8_t* bytes, size_t size) {
     if (handle == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
   }
   if (handle == INVALID_HANDLE_VALUE) {
-    DWORD error = GetLastError();
-    PrintError("can't write %s: %s (error %lu)", path, ErrorMeaning(error),
-               static_cast<unsigned long>(error));
+    PrintSystemError("write", path, GetLastError());
     return false;
   }
-  bool written = WriteAll(handle, bytes, size);
+  bool written = WriteWhole(handle, bytes, size);
   DWORD error = written ? NO_ERROR : GetLastError();
   if (!CloseHandle(handle) && written) {
     written = false;
     error = GetLastError();
   }
   if (written && !MoveFileExA(temporary.c_str(), path, MOVEFILE_REPLACE_EXISTING)) {
-    error = GetLastError();
-    PrintError("can't replace %s: %s (error %lu)", path, ErrorMeaning(error),
-               static_cast<unsigned long>(error));
+    PrintSystemError("replace", path, GetLastError());
     DeleteFileA(temporary.c_str());
     return false;
   }
   if (!written) {
-    PrintError("can't write %s: %s (error %lu)", path, ErrorMeaning(error),
-               static_cast<unsigned long>(error));
+    PrintSystemError("write", path, error);
     DeleteFileA(temporary.c_str());
   }
   return written;

@@ -17,9 +17,6 @@
 // Prints "mrgtool: ", the message and a line end on standard error.
 void PrintError(const char* format, ...) MRGTOOL_FORMAT;
 
-// Words for a Windows error number, such as "file not found".
-const char* ErrorMeaning(DWORD error);
-
 // A whole file's bytes, read-only: mapped into memory where the system can,
 // else read into a buffer. Released with the record.
 struct FileBytes {

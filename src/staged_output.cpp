@@ -4,17 +4,26 @@
 
 namespace {
 
-bool WriteAll(HANDLE file, const uint8_t* bytes, uint32_t count) {
-  DWORD written = 0;
-  return WriteFile(file, bytes, count, &written, nullptr) && written == count;
-}
+// Single writes stay well below what every system moves at once.
+constexpr DWORD WRITE_MAX = DWORD{1} << 26;
 
 }  // namespace
+
+bool WriteWhole(HANDLE file, const uint8_t* bytes, size_t count) {
+  for (size_t done = 0; done < count;) {
+    DWORD want = count - done < WRITE_MAX ? static_cast<DWORD>(count - done) : WRITE_MAX;
+    DWORD written = 0;
+    if (!WriteFile(file, bytes + done, want, &written, nullptr) || written != want)
+      return false;
+    done += written;
+  }
+  return true;
+}
 
 bool FlushStaged(StagedOutput* output) {
   uint32_t used = output->used;
   output->used = 0;
-  return used == 0 || WriteAll(output->file, output->buffer, used);
+  return used == 0 || WriteWhole(output->file, output->buffer, used);
 }
 
 bool StageSlice(void* context, const uint8_t* bytes, uint32_t count) {
@@ -26,7 +35,7 @@ bool StageSlice(void* context, const uint8_t* bytes, uint32_t count) {
     return true;
   }
   if (count >= output->capacity)
-    return FlushStaged(output) && WriteAll(output->file, bytes, count);
+    return FlushStaged(output) && WriteWhole(output->file, bytes, count);
   // Top the buffer up, write it, and keep the rest of the slice.
   memcpy(output->buffer + output->used, bytes, room);
   output->used = output->capacity;
