@@ -309,6 +309,10 @@ def unprivileged_env(prefix):
     if not os.path.isdir(wine_prefix):
         os.mkdir(wine_prefix)
         os.chown(wine_prefix, NOBODY, NOBODY)
+    if subprocess.run(list(prefix) + ["test", "-w", wine_prefix]).returncode != 0:
+        raise unittest.SkipTest("the unprivileged user can't reach its Wine prefix: a folder "
+                                "above the build folder is closed to others")
+    if not os.path.isfile(os.path.join(wine_prefix, "system.reg")):
         subprocess.run(list(prefix) + RUNNER + ["wineboot", "--init"], env=env, check=True,
                        timeout=300, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL)
