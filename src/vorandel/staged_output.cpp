@@ -2,23 +2,7 @@
 
 #include <cstring>
 
-namespace {
-
-// Single writes stay well below what every system moves at once.
-constexpr DWORD WRITE_MAX = DWORD{1} << 26;
-
-}  // namespace
-
-bool WriteWhole(HANDLE file, const uint8_t* bytes, size_t count) {
-  for (size_t done = 0; done < count;) {
-    DWORD want = count - done < WRITE_MAX ? static_cast<DWORD>(count - done) : WRITE_MAX;
-    DWORD written = 0;
-    if (!WriteFile(file, bytes + done, want, &written, nullptr) || written != want)
-      return false;
-    done += written;
-  }
-  return true;
-}
+#include "write_whole.h"
 
 bool FlushStaged(StagedOutput* output) {
   uint32_t used = output->used;

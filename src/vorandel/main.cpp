@@ -56,7 +56,9 @@ int main(int argc, char** argv) {
   uint32_t firstActionAt = FirstActionAt(merge);
   ActionFault fault = CheckActions(merge, firstActionAt, level.size);
   if (fault.kind != FaultKind::NONE) {
-    ReportActionFault(fault);
+    char text[FAULT_TEXT_MAX];
+    FormatActionFault(fault, text, sizeof text);
+    Report("%s", text);
     return STATUS_FAILED;
   }
   if (!RewriteLevel(levelName, backupName, level, merge, firstActionAt))

@@ -5,7 +5,7 @@
 #include <new>
 #include <string>
 
-#include "staged_output.h"
+#include "write_whole.h"
 
 namespace {
 

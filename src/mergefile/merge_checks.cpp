@@ -3,8 +3,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "report.h"
-
 bool HasValidLevelName(const MergeImage& merge) {
   if (merge.size < LEVEL_NAME_AT) return false;
   uint32_t nameLength = ReadU32(merge.buffer + NAME_LENGTH_AT);
@@ -135,10 +133,4 @@ void FormatActionFault(const ActionFault& fault, char* text, size_t size) {
                at);
       break;
   }
-}
-
-void ReportActionFault(const ActionFault& fault) {
-  char text[FAULT_TEXT_MAX];
-  FormatActionFault(fault, text, sizeof text);
-  if (text[0] != '\0') Report("%s", text);
 }

@@ -23,7 +23,3 @@ bool StageSlice(void* output, const uint8_t* bytes, uint32_t count);
 
 // Writes what is still gathered. Returns false as StageSlice does.
 bool FlushStaged(StagedOutput* output);
-
-// Writes `count` bytes whole, in calls small enough for every system. Returns
-// false when a write failed; GetLastError then tells why.
-bool WriteWhole(HANDLE file, const uint8_t* bytes, size_t count);

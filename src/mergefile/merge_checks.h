@@ -36,9 +36,7 @@ struct ActionFault {
 ActionFault CheckActions(const MergeImage& merge, uint32_t firstActionAt,
                          uint32_t levelSize);
 
-void ReportActionFault(const ActionFault& fault);
-
-// The text ReportActionFault prints, line end included, into `text`; room
-// for FAULT_TEXT_MAX bytes is always enough.
+// The tool's message for a fault, line end included, into `text`; room for
+// FAULT_TEXT_MAX bytes is always enough. Empty for kind NONE.
 constexpr size_t FAULT_TEXT_MAX = 96;
 void FormatActionFault(const ActionFault& fault, char* text, size_t size);

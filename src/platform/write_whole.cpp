@@ -1,0 +1,19 @@
+#include "write_whole.h"
+
+namespace {
+
+// Single writes stay well below what every system moves at once.
+constexpr DWORD WRITE_MAX = DWORD{1} << 26;
+
+}  // namespace
+
+bool WriteWhole(HANDLE file, const uint8_t* bytes, size_t count) {
+  for (size_t done = 0; done < count;) {
+    DWORD want = count - done < WRITE_MAX ? static_cast<DWORD>(count - done) : WRITE_MAX;
+    DWORD written = 0;
+    if (!WriteFile(file, bytes + done, want, &written, nullptr) || written != want)
+      return false;
+    done += written;
+  }
+  return true;
+}
