@@ -84,6 +84,11 @@ typedef struct _OVERLAPPED* LPOVERLAPPED;
 #define PAGE_READONLY 0x02u
 #define FILE_MAP_READ 0x0004u
 #define MOVEFILE_REPLACE_EXISTING 0x00000001u
+#define CTRL_C_EVENT 0u
+#define CTRL_BREAK_EVENT 1u
+#define CTRL_CLOSE_EVENT 2u
+#define CTRL_LOGOFF_EVENT 5u
+#define CTRL_SHUTDOWN_EVENT 6u
 #define STD_OUTPUT_HANDLE ((DWORD)-11)
 #define STD_ERROR_HANDLE ((DWORD)-12)
 
@@ -96,6 +101,9 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read,
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
                       LPOVERLAPPED overlapped);
 BOOL WINAPI CloseHandle(HANDLE object);
+// Puts what was written through a handle open for writing on the disk,
+// together with the name of a file created since the last flush.
+BOOL WINAPI FlushFileBuffers(HANDLE file);
 BOOL WINAPI CopyFileA(LPCSTR existingPath, LPCSTR newPath, BOOL failIfExists);
 BOOL WINAPI SetFileAttributesA(LPCSTR path, DWORD attributes);
 DWORD WINAPI GetLastError(void);
@@ -112,6 +120,14 @@ BOOL WINAPI UnmapViewOfFile(LPCVOID address);
 HANDLE WINAPI GetStdHandle(DWORD which);
 // Succeeds only for a handle that is a console (a terminal).
 BOOL WINAPI GetConsoleMode(HANDLE console, LPDWORD mode);
+// Console control events: Ctrl+C, Ctrl+Break, the console closed, logoff,
+// shutdown. A handler that returns TRUE keeps the process from ending; one
+// handler at a time. Here the events are the signals SIGINT, SIGQUIT, SIGHUP
+// and SIGTERM: while the handler is registered they are held, and those that
+// came meanwhile reach it on the calling thread when it is removed.
+typedef BOOL(WINAPI* PHANDLER_ROUTINE)(DWORD event);
+BOOL WINAPI SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add);
+void WINAPI Sleep(DWORD milliseconds);
 // Fresh zeroed pages at an address of the system's choosing (address null,
 // MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE); released whole by VirtualFree
 // with size 0 and MEM_RELEASE.

@@ -16,7 +16,9 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <ctime>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace {
@@ -83,15 +85,46 @@ int TakeLock(int fd, int operation) {
   return 0;
 }
 
+// Files created since their last flush, by the folder whose entry names
+// them: a flush puts that entry on the disk too, as Windows does.
+struct CreatedFile {
+  dev_t device;
+  ino_t inode;
+  std::string folder;
+};
+
+std::vector<CreatedFile>& CreatedFiles() {
+  static std::vector<CreatedFile> files;
+  return files;
+}
+
+std::string FolderOf(const char* path) {
+  std::string folder(path);
+  size_t slash = folder.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : folder.substr(0, slash);
+}
+
+int OpenRetrying(const char* path, int flags) {
+  int fd;
+  do {
+    fd = open(path, flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
 // Opens a regular file and locks it before anything else happens to it.
 // Directories, devices and pipes are refused, as Windows refuses them as
 // files; O_NONBLOCK keeps a pipe from hanging the open. Returns 0 or errno.
 int OpenLocked(const char* path, int flags, int lockOperation, int* fdOut,
                struct stat* info) {
-  int fd;
-  do {
-    fd = open(path, flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
-  } while (fd < 0 && errno == EINTR);
+  // An exclusive create first tells whether the file is new.
+  bool created = (flags & O_CREAT) != 0;
+  int fd = OpenRetrying(path, created ? flags | O_EXCL : flags);
+  if (fd < 0 && created && (flags & O_EXCL) == 0 && errno == EEXIST) {
+    created = false;
+    fd = OpenRetrying(path, flags);
+  }
   if (fd < 0) return errno;
 
   int err = 0;
@@ -109,7 +142,47 @@ int OpenLocked(const char* path, int flags, int lockOperation, int* fdOut,
     close(fd);
     return err;
   }
+  if (created) CreatedFiles().push_back({info->st_dev, info->st_ino, FolderOf(path)});
   *fdOut = fd;
+  return 0;
+}
+
+// Asks the system to start writing the file's dirty pages to the disk now,
+// without waiting, so that a later flush finds little left to do. Advice
+// only: where it can't be had, the flush does it all.
+void StartWriteback(int fd) {
+#ifdef __linux__
+  (void)sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+#else
+  (void)fd;
+#endif
+}
+
+// fsync, retried when interrupted. Returns 0 or errno.
+int SyncRetrying(int fd) {
+  while (fsync(fd) != 0) {
+    if (errno != EINTR) return errno;
+  }
+  return 0;
+}
+
+// Puts the folder entry of a file created since its last flush on the disk.
+// Returns 0 or errno.
+int SyncCreatedName(int fd) {
+  struct stat info;
+  if (fstat(fd, &info) != 0) return errno;
+  std::vector<CreatedFile>& files = CreatedFiles();
+  for (size_t i = 0; i < files.size(); ++i) {
+    if (files[i].device != info.st_dev || files[i].inode != info.st_ino) continue;
+    int folder = open(files[i].folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) return errno;
+    int err = SyncRetrying(folder);
+    close(folder);
+    // A file system that can't sync a folder keeps its entries safe its own way.
+    if (err != 0 && err != EINVAL) return err;
+    files.erase(files.begin() + static_cast<std::ptrdiff_t>(i));
+    return 0;
+  }
   return 0;
 }
 
@@ -312,11 +385,24 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD writte
   int err = WriteFully(FdFromHandle(file), static_cast<const unsigned char*>(buffer),
                        toWrite, &done);
   if (written != nullptr) *written = static_cast<DWORD>(done);
-  return err == 0 ? TRUE : Fail(err);
+  if (err != 0) return Fail(err);
+  StartWriteback(FdFromHandle(file));
+  return TRUE;
 }
 
 BOOL WINAPI CloseHandle(HANDLE object) {
   return close(FdFromHandle(object)) == 0 ? TRUE : Fail(errno);
+}
+
+BOOL WINAPI FlushFileBuffers(HANDLE file) {
+  int fd = FdFromHandle(file);
+  int flags = fcntl(fd, F_GETFL);
+  if (flags < 0) return Fail(errno);
+  // As on Windows, only a handle that may write can flush.
+  if ((flags & O_ACCMODE) == O_RDONLY) return Fail(EACCES);
+  int err = SyncRetrying(fd);
+  if (err == 0) err = SyncCreatedName(fd);
+  return err == 0 ? TRUE : Fail(err);
 }
 
 BOOL WINAPI CopyFileA(LPCSTR existingPath, LPCSTR newPath, BOOL failIfExists) {
@@ -345,6 +431,7 @@ BOOL WINAPI CopyFileA(LPCSTR existingPath, LPCSTR newPath, BOOL failIfExists) {
     // Windows copy does; the content is what matters.
     const struct timespec times[2] = {{0, UTIME_OMIT}, source.st_mtim};
     futimens(to, times);
+    StartWriteback(to);
   }
   if (close(to) != 0 && err == 0) err = errno;
   close(from);
@@ -365,6 +452,66 @@ BOOL WINAPI SetFileAttributesA(LPCSTR path, DWORD attributes) {
 }
 
 DWORD WINAPI GetLastError(void) { return lastError; }
+
+namespace {
+
+struct ControlSignal {
+  int signal;
+  DWORD event;
+};
+
+const ControlSignal kControlSignals[] = {
+    {SIGINT, CTRL_C_EVENT},
+    {SIGQUIT, CTRL_BREAK_EVENT},
+    {SIGHUP, CTRL_CLOSE_EVENT},
+    {SIGTERM, CTRL_SHUTDOWN_EVENT},
+};
+
+PHANDLER_ROUTINE controlHandler = nullptr;
+
+sigset_t ControlSignalSet() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (const ControlSignal& control : kControlSignals) sigaddset(&set, control.signal);
+  return set;
+}
+
+}  // namespace
+
+// The handler is called with the signals held, never from a signal handler,
+// so it may do anything; a signal it does not handle takes its usual course
+// once they are let through again.
+BOOL WINAPI SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add) {
+  if (handler == nullptr || (add ? controlHandler != nullptr : handler != controlHandler))
+    return Fail(EINVAL);
+  sigset_t set = ControlSignalSet();
+  if (add) {
+    if (sigprocmask(SIG_BLOCK, &set, nullptr) != 0) return Fail(errno);
+    controlHandler = handler;
+    return TRUE;
+  }
+  controlHandler = nullptr;
+  std::vector<int> unhandled;
+  for (const ControlSignal& control : kControlSignals) {
+    sigset_t pending;
+    if (sigpending(&pending) != 0 || sigismember(&pending, control.signal) != 1) continue;
+    sigset_t one;
+    sigemptyset(&one);
+    sigaddset(&one, control.signal);
+    int taken;
+    if (sigwait(&one, &taken) == 0 && !handler(control.event)) unhandled.push_back(taken);
+  }
+  if (sigprocmask(SIG_UNBLOCK, &set, nullptr) != 0) return Fail(errno);
+  for (int signal : unhandled) raise(signal);
+  return TRUE;
+}
+
+void WINAPI Sleep(DWORD milliseconds) {
+  struct timespec left = {static_cast<time_t>(milliseconds / 1000),
+                          static_cast<long>(milliseconds % 1000) * 1000000L};
+  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+  }
+}
 
 // The system's own signature: the address is not written through.
 // cppcheck-suppress constParameter

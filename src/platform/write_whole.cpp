@@ -11,8 +11,9 @@ bool WriteWhole(HANDLE file, const uint8_t* bytes, size_t count) {
   for (size_t done = 0; done < count;) {
     DWORD want = count - done < WRITE_MAX ? static_cast<DWORD>(count - done) : WRITE_MAX;
     DWORD written = 0;
-    if (!WriteFile(file, bytes + done, want, &written, nullptr) || written != want)
+    if (!WriteFile(file, bytes + done, want, &written, nullptr) || written == 0)
       return false;
+    // A short write goes on: the next one tells why, if anything is wrong.
     done += written;
   }
   return true;

@@ -2,12 +2,23 @@
 #include <cstring>
 
 #include "exit_status.h"
+#include "flush_backup.h"
 #include "load_whole_file.h"
 #include "merge_checks.h"
 #include "merge_format.h"
 #include "platform.h"
 #include "report.h"
 #include "rewrite_level.h"
+
+namespace {
+
+int ReportFailedCopy(const char* levelName, const char* backupName, DWORD error) {
+  Report("Can't copy the file %s to %s (error %ld)", levelName, backupName,
+         static_cast<long>(error));
+  return STATUS_FAILED;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2) {
@@ -40,12 +51,8 @@ int main(int argc, char** argv) {
   // A read-only backup left by an earlier run must not stop the copy.
   (void)SetFileAttributesA(backupName, FILE_ATTRIBUTE_NORMAL);
   Report("Backuping %s to %s\n", levelName, backupName);
-  if (!CopyFileA(levelName, backupName, FALSE)) {
-    DWORD error = GetLastError();
-    Report("Can't copy the file %s to %s (error %ld)", levelName, backupName,
-           static_cast<long>(error));
-    return STATUS_FAILED;
-  }
+  if (!CopyFileA(levelName, backupName, FALSE))
+    return ReportFailedCopy(levelName, backupName, GetLastError());
 
   Report("Processing level: %s\n", levelName);
   static LevelImage level;
@@ -61,6 +68,10 @@ int main(int argc, char** argv) {
     Report("%s", text);
     return STATUS_FAILED;
   }
+  // The backup goes to the disk while the level is read; it must be there
+  // before the level is emptied.
+  DWORD flushError = FlushBackup(backupName);
+  if (flushError != NO_ERROR) return ReportFailedCopy(levelName, backupName, flushError);
   if (!RewriteLevel(levelName, backupName, level, merge, firstActionAt))
     return STATUS_FAILED;
   return STATUS_OK;

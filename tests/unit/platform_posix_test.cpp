@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -130,6 +131,7 @@ TEST_F(PosixApi, WriteReadCloseRoundTrip) {
   DWORD count = 0;
   EXPECT_TRUE(WriteFile(file, "fresh", 5, &count, nullptr));
   EXPECT_EQ(count, 5u);
+  EXPECT_TRUE(FlushFileBuffers(file));
   EXPECT_TRUE(CloseHandle(file));
 
   file = Open(path, GENERIC_READ, 0, OPEN_EXISTING);
@@ -137,6 +139,9 @@ TEST_F(PosixApi, WriteReadCloseRoundTrip) {
   char buffer[64] = {};
   EXPECT_TRUE(ReadFile(file, buffer, sizeof buffer, &count, nullptr));
   EXPECT_EQ(std::string(buffer, count), "fresh");
+  // As on Windows, a handle that can't write can't flush.
+  EXPECT_FALSE(FlushFileBuffers(file));
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
   EXPECT_TRUE(CloseHandle(file));
   // Now a closed descriptor: a bogus handle.
   EXPECT_FALSE(CloseHandle(file));
@@ -348,6 +353,36 @@ TEST_F(PosixApi, DeleteFileRemovesFilesNotFolders) {
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
   EXPECT_FALSE(DeleteFileA(dir.Path("folder").c_str()));
   EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+}
+
+std::vector<DWORD> controlEvents;
+
+BOOL WINAPI Handled(DWORD event) {
+  controlEvents.push_back(event);
+  return TRUE;
+}
+
+BOOL WINAPI NotHandled(DWORD) { return FALSE; }
+
+TEST(ConsoleControl, SignalsWaitForTheHandlerToBeRemovedThenReachIt) {
+  controlEvents.clear();
+  ASSERT_TRUE(SetConsoleCtrlHandler(Handled, TRUE));
+  EXPECT_FALSE(SetConsoleCtrlHandler(NotHandled, TRUE));  // one at a time
+  raise(SIGTERM);
+  raise(SIGINT);
+  EXPECT_TRUE(controlEvents.empty());
+  ASSERT_TRUE(SetConsoleCtrlHandler(Handled, FALSE));
+  EXPECT_EQ(controlEvents, (std::vector<DWORD>{CTRL_C_EVENT, CTRL_SHUTDOWN_EVENT}));
+  EXPECT_FALSE(SetConsoleCtrlHandler(Handled, FALSE));
+  // An event the handler does not take ends the process as the signal would.
+  EXPECT_EXIT(
+      {
+        SetConsoleCtrlHandler(NotHandled, TRUE);
+        raise(SIGHUP);
+        SetConsoleCtrlHandler(NotHandled, FALSE);
+        _exit(0);
+      },
+      testing::KilledBySignal(SIGHUP), "");
 }
 
 TEST_F(PosixApi, OnlyATerminalIsAConsole) {

@@ -1,0 +1,29 @@
+#include "flush_backup.h"
+
+namespace {
+
+HANDLE OpenForFlush(const char* name) {
+  return CreateFileA(name, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+DWORD FlushBackup(const char* backupName) {
+  // Flushing takes a handle that may write, and the backup of a read-only
+  // level is read-only too: the attribute is lifted for that moment.
+  bool readOnly = false;
+  HANDLE file = OpenForFlush(backupName);
+  if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED &&
+      SetFileAttributesA(backupName, FILE_ATTRIBUTE_NORMAL)) {
+    readOnly = true;
+    file = OpenForFlush(backupName);
+  }
+  if (file == INVALID_HANDLE_VALUE) return GetLastError();
+  DWORD error = FlushFileBuffers(file) ? NO_ERROR : GetLastError();
+  if (!CloseHandle(file) && error == NO_ERROR) error = GetLastError();
+  if (readOnly && !SetFileAttributesA(backupName, FILE_ATTRIBUTE_READONLY) &&
+      error == NO_ERROR)
+    error = GetLastError();
+  return error;
+}

@@ -1,0 +1,8 @@
+#pragma once
+
+#include "platform.h"
+
+// Puts the backup, just copied, on the disk, so that it outlives a power
+// failure while the level is rewritten. Returns NO_ERROR, or the error of the
+// step that failed.
+DWORD FlushBackup(const char* backupName);
