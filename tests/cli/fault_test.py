@@ -179,7 +179,7 @@ class InjectedFaults(TracedCase):
 
     def test_interrupted_writes_are_retried(self):
         for on, call in [("l.lvl.bak", "copy_file_range"), ("l.lvl.bak", "write"),
-                         ("l.lvl", "write")]:
+                         ("l.lvl", "write"), ("l.lvl.bak", "fsync"), ("l.lvl", "fsync")]:
             self.lay_out(self.LEVEL, self.MERGE)
             for k in range(1, self.calls(on, call) + 1):
                 with self.subTest(file=on, call=call, when=k):
