@@ -10,13 +10,14 @@ goal is set against the durable floor plus that cost.
 
 Every command runs on the same restored files, after `sync`, with the
 restore and the sync outside the timed region; the commands alternate, run
-after run, each run starting one command further on. A run counts only once
+after run, each run in another order. A run counts only once
 its result has been compared with the expected level, byte for byte.
 """
 import argparse
 import datetime
 import os
 import platform
+import random
 import shutil
 import statistics
 import subprocess
@@ -145,18 +146,19 @@ class Scenario:
                     return int(fields[3])
         return 0
 
-    def measure(self, runs):
+    def measure(self, runs, seed):
         figures = {"writes": self.write_calls()}
         times = {what: [] for what in self.commands()}
         cpu = {what: [] for what in self.commands()}
         peaks = {what: 0 for what in self.commands()}
+        order = random.Random(seed)
         for i in range(runs):
-            # Each run starts with the next command: memory freed by the one
-            # before comes back warm or cold depending on its place, so no
-            # command keeps the same place.
+            # Memory freed by one command comes back warm to the next and cold
+            # to later ones: each run takes the commands in another order, so
+            # that none keeps the same place or the same neighbour.
             commands = list(self.commands().items())
-            shift = i % len(commands)
-            for what, (argv, result) in commands[shift:] + commands[:shift]:
+            order.shuffle(commands)
+            for what, (argv, result) in commands:
                 self.restore()
                 seconds, status, peak, cpu_seconds = run(argv, self.work, self.stdout)
                 self.check(what, status, result)
@@ -283,7 +285,7 @@ def main():
         shutil.rmtree(work, ignore_errors=True)
         os.makedirs(work)
         figures = Scenario(name, paths, vcdiff, work, tool, fresh_memory,
-                           baseline).measure(args.runs)
+                           baseline).measure(args.runs, args.seed)
         figures["paths"] = paths
         rows.append((name, figures))
         shutil.rmtree(work, ignore_errors=True)
