@@ -134,3 +134,28 @@ void FormatActionFault(const ActionFault& fault, char* text, size_t size) {
       break;
   }
 }
+
+MergeVerdict CheckLevelName(const MergeImage& merge, bool windowsPaths, char* text,
+                            size_t size) {
+  text[0] = '\0';
+  if (!HasValidLevelName(merge)) {
+    snprintf(text, size, "Invalid level name in the merge file.\n");
+    return MergeVerdict::BAD_NAME;
+  }
+  const auto* name = reinterpret_cast<const char*>(merge.buffer + LEVEL_NAME_AT);
+  if (!IsSafeLevelName(name, windowsPaths)) {
+    snprintf(text, size, "Unsafe level name %s in the merge file.\n", name);
+    return MergeVerdict::UNSAFE_NAME;
+  }
+  return MergeVerdict::OK;
+}
+
+MergeVerdict CheckMergeFile(const MergeImage& merge, uint32_t levelSize,
+                            bool windowsPaths, char* text, size_t size) {
+  MergeVerdict verdict = CheckLevelName(merge, windowsPaths, text, size);
+  if (verdict != MergeVerdict::OK) return verdict;
+  ActionFault fault = CheckActions(merge, FirstActionAt(merge), levelSize);
+  if (fault.kind == FaultKind::NONE) return MergeVerdict::OK;
+  FormatActionFault(fault, text, size);
+  return MergeVerdict::BAD_ACTION;
+}
