@@ -11,7 +11,7 @@ bool HasValidLevelName(const MergeImage& merge) {
   const uint8_t* field = merge.buffer + LEVEL_NAME_AT;
   const void* nul = memchr(field, 0, nameLength);
   if (nul == nullptr) return false;
-  auto nameChars = static_cast<const uint8_t*>(nul) - field;
+  auto nameChars = static_cast<size_t>(static_cast<const uint8_t*>(nul) - field);
   return nameChars > 0 && nameChars <= NAME_CHARS_MAX;
 }
 
