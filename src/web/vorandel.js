@@ -4,7 +4,7 @@
 // so that the page stays responsive while a large level is merged.
 
 const FILE_MAX = 2 ** 30; // the page's limit; Vorandel's own is 4 GiB - 2 bytes
-const CHUNK = 2 ** 24; // bytes read at a time, between progress reports
+const CHUNK = 2 ** 26; // bytes read at a time, between progress reports
 const ROWS_MAX = 10000; // rows of show's table put in the page
 
 if (typeof document === 'undefined') startWorker();
@@ -410,6 +410,7 @@ function startPage() {
     $('show-table').textContent = head + rows +
       (actions.length / 4 > ROWS_MAX ? `... and ${actions.length / 4 - ROWS_MAX} more rows\n` : '');
     $('show-row').textContent = 'Point at an action to see its row.';
+    logLine('The table and the picture are below the log.', 'note');
     drawBar();
     $('show-panel').scrollIntoView({ block: 'nearest' });
   }

@@ -10,7 +10,11 @@ import os from 'node:os';
 import path from 'node:path';
 import { after, before, test } from 'node:test';
 import { parseArgs } from 'node:util';
-import { chromium } from 'playwright-core';
+
+const { chromium } = await import('playwright-core').catch(() => {
+  console.error('playwright-core is missing: run npm ci --prefix tests/web');
+  process.exit(1);
+});
 
 const { values: options } = parseArgs({
   options: { page: { type: 'string' }, tools: { type: 'string' },
