@@ -7,9 +7,6 @@ const FILE_MAX = 2 ** 30; // the page's limit; Vorandel's own is 4 GiB - 2 bytes
 const CHUNK = 2 ** 26; // bytes read at a time, between progress reports
 const ROWS_MAX = 10000; // rows of show's table put in the page
 
-if (typeof document === 'undefined') startWorker();
-else startPage();
-
 // ---- The worker ---------------------------------------------------------------
 
 // A failed job: the lines say why, in Vorandel's words where Vorandel has them.
@@ -87,7 +84,10 @@ class Library {
   }
 }
 
+// MergeVerdict and MakeOutcome of the library.
 const VERDICT_OK = 0;
+const MAKE_FILE_TOO_LARGE = 1;
+const MAKE_NOT_REPRODUCED = 2;
 
 function startWorker() {
   const module = WebAssembly.compileStreaming(fetch(new URL('mergefile.wasm', import.meta.url)));
@@ -247,11 +247,15 @@ async function applyToDownload(job, levelFile, mergeFile) {
   post({ download: { name: name.split(/[\\/]/).at(-1), bytes } }, [bytes.buffer]);
 }
 
-// mrgtool make, writing to a download instead of a file.
+// mrgtool make, writing to a download instead of a file. The name is judged
+// before the files are read, as mrgtool does.
 async function make(job, original, modified, wantedName) {
   const { lib, say, post } = job;
   lib.x.web_default_name(lib.string(original.name));
   const name = wantedName || lib.text();
+  if (lib.x.web_name_fault(lib.string(name)))
+    throw new Failure(`Can't use the level name '${name}': ${lib.text()}` +
+      `${wantedName ? '' : '; give one in the Level name field'}.`);
   const base = name.split(/[\\/]/).at(-1);
   const outName = `${base.includes('.') ? base.slice(0, base.lastIndexOf('.')) : base}.mrg`;
   const a = await load(job, original, original.name);
@@ -259,15 +263,11 @@ async function make(job, original, modified, wantedName) {
   job.progress('comparing', 0, 1);
   const outcome = lib.x.web_make(a, original.size, b, modified.size, lib.string(name),
     lib.string(outName));
-  if (outcome !== 0)
-    throw new Failure(
-      [
-        '',
-        `Can't use the level name '${name}': ${lib.text()}.`,
-        'The merge file would be too large for Vorandel (4 GiB - 1 byte or more).',
-        `Internal error: the merge file made does not turn ${original.name} into ${modified.name}; nothing written.`,
-      ][outcome],
-    );
+  if (outcome === MAKE_FILE_TOO_LARGE)
+    throw new Failure('The merge file would be too large for Vorandel (4 GiB - 1 byte or more).');
+  if (outcome === MAKE_NOT_REPRODUCED)
+    throw new Failure(`Internal error: the merge file made does not turn ${original.name} `
+      + `into ${modified.name}; nothing written.`);
   const bytes = lib.bytes();
   say(lib.text().trimEnd());
   post({ download: { name: outName, bytes } }, [bytes.buffer]);
@@ -479,3 +479,7 @@ function startPage() {
   };
   window.onresize = () => picture && drawBar();
 }
+
+// Started by the page as its worker, this module has no document.
+if (typeof document === 'undefined') startWorker();
+else startPage();

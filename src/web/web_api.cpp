@@ -109,24 +109,22 @@ void web_default_name(const char* originalPath) {
   text = DefaultLevelName(originalPath, kPlayersPaths);
 }
 
-// mrgtool make: 0 with the merge file as bytes and mrgtool's line as text;
-// 1 with why the name can't be used; 2 when the merge file would be too
-// large; 3 when it would not give MODIFIED.
+// True, with why as text, for a name make can't put in a merge file.
+bool web_name_fault(const char* levelName) {
+  const char* fault = LevelNameFault(levelName);
+  text = fault != nullptr ? fault : "";
+  return fault != nullptr;
+}
+
+// mrgtool make, for a name that passed web_name_fault: a MakeOutcome; when
+// OK the merge file is the bytes and mrgtool's line the text.
 int web_make(uint8_t* original, uint32_t originalSize, uint8_t* modified,
              uint32_t modifiedSize, const char* levelName, const char* outPath) {
   bytes.clear();
-  if (const char* fault = LevelNameFault(levelName)) {
-    text = fault;
-    return 1;
-  }
-  switch (MakeMergeFile(original, originalSize, modified, modifiedSize, levelName,
-                        ReportProgress, nullptr, &bytes)) {
-    case MakeOutcome::OK: break;
-    case MakeOutcome::FILE_TOO_LARGE: return 2;
-    case MakeOutcome::NOT_REPRODUCED: return 3;
-  }
-  text = WrittenReport(outPath, bytes);
-  return 0;
+  MakeOutcome outcome = MakeMergeFile(original, originalSize, modified, modifiedSize,
+                                      levelName, ReportProgress, nullptr, &bytes);
+  if (outcome == MakeOutcome::OK) text = WrittenReport(outPath, bytes);
+  return static_cast<int>(outcome);
 }
 
 // mrgtool check: the MergeVerdict, with mrgtool's report or Vorandel's

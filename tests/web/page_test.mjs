@@ -182,6 +182,10 @@ test('make: the merge file is mrgtool make\'s, and Vorandel applies it', async (
   assert.deepEqual(fs.readFileSync(path.join(dir, 'page.mrg')), fs.readFileSync(path.join(dir, 'keep.mrg')));
   assert.deepEqual(lines(tool('Vorandel', dir, 'page.mrg')).at(-1), 'Done !');
   assert.deepEqual(fs.readFileSync(path.join(dir, 'keep.lvl')), MODDED);
+  // A name Vorandel would refuse is refused before the files are read.
+  await page.fill('#make-name', 'maps\\..\\..\\keep.lvl');
+  assert.deepEqual(await logOf('#make'), ["Can't use the level name 'maps\\..\\..\\keep.lvl': "
+    + "it leads out of the current folder (absolute path, drive or '..')."]);
 });
 
 // mrgtool check on the same files is the reference, but for the page's limit.
