@@ -457,7 +457,7 @@ function startPage() {
   // The action nearest to the pointer: the last one starting at or before
   // it, or the next one if that is closer.
   $('show-bar').onmousemove = (event) => {
-    if (!picture) return;
+    if (!picture?.actions.length) return;
     const { actions, end } = picture;
     const canvas = $('show-bar');
     const at = (event.offsetX / canvas.clientWidth) * end;
@@ -471,7 +471,6 @@ function startPage() {
     const next = Math.min(low + 1, actions.length / 4 - 1);
     const index = Math.abs(actions[next * 4 + 1] - at) < Math.abs(actions[low * 4 + 1] - at)
       ? next : low;
-    if (index < 0) return;
     $('show-marker').style.left = `${(actions[index * 4 + 1] / end) * canvas.clientWidth}px`;
     $('show-marker').hidden = false;
     $('show-row').textContent = `${picture.columns}\n${picture.rows[index] ??

@@ -4,7 +4,7 @@
 // Run: node page_test.mjs --page build/web --tools build/web/native
 //        --chromium /usr/bin/chromium --results build/web/test-results
 import assert from 'node:assert/strict';
-import { execFileSync, spawn } from 'node:child_process';
+import { execFileSync, spawn, spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
@@ -82,6 +82,9 @@ before(async () => {
     '--disable-component-update', '--disable-sync'] });
   page = await browser.newPage({ viewport: { width: 1100, height: 900 } });
   page.on('pageerror', (error) => assert.fail(`page error: ${error}`));
+  const cdp = await page.context().newCDPSession(page);
+  await page.exposeFunction('setQuota', (quotaSize) => cdp.send('Storage.overrideQuotaForOrigin',
+    { origin: `http://127.0.0.1:${port}`, quotaSize }));
   await page.goto(`http://127.0.0.1:${port}/`);
   await page.waitForFunction(() => window.vorandel);
 });
@@ -92,30 +95,40 @@ after(async () => {
   fs.rmSync(scratch, { recursive: true, force: true });
 });
 
-// Runs the page's apply on an origin-private folder holding `files`; returns
-// the log's lines and the folder's files afterwards.
-async function applyInPage(files, merge) {
-  return page.evaluate(async ([files, merge]) => {
+// Runs the page's apply on an origin-private folder holding `files`, with
+// `room` bytes of quota left if given; returns the log's lines and the
+// folder's files afterwards.
+async function applyInPage(files, merge, room) {
+  return page.evaluate(async ([files, merge, room]) => {
+    const bytesOf = (base64) => Uint8Array.from(atob(base64), (c) => c.charCodeAt(0));
     const root = await navigator.storage.getDirectory();
     const dir = await root.getDirectoryHandle(crypto.randomUUID(), { create: true });
     const put = async (at, name, bytes) => {
       const [first, ...rest] = name.split('/');
       if (rest.length) return put(await at.getDirectoryHandle(first, { create: true }), rest.join('/'), bytes);
       const writable = await (await at.getFileHandle(name, { create: true })).createWritable();
-      await writable.write(new Uint8Array(bytes));
+      await writable.write(bytesOf(bytes));
       await writable.close();
     };
     for (const [name, bytes] of Object.entries(files)) await put(dir, name, bytes);
-    const { lines } = await window.vorandel.applyToFolder(dir, new File([new Uint8Array(merge)], 'mod.mrg'));
+    if (room) await window.setQuota((await navigator.storage.estimate()).usage + room);
+    const { lines } = await window.vorandel.applyToFolder(dir, new File([bytesOf(merge)], 'mod.mrg'));
+    await window.setQuota();
     const after = {};
     const walk = async (at, prefix) => {
       for await (const [name, handle] of at.entries())
         if (handle.kind === 'directory') await walk(handle, `${prefix}${name}/`);
-        else after[prefix + name] = [...new Uint8Array(await (await handle.getFile()).arrayBuffer())];
+        else {
+          const reader = new FileReader();
+          reader.readAsDataURL(await handle.getFile());
+          await new Promise((resolve) => { reader.onload = resolve; });
+          after[prefix + name] = reader.result.split(',')[1];
+        }
     };
     await walk(dir, '');
     return { lines, after };
-  }, [Object.fromEntries(Object.entries(files).map(([n, b]) => [n, [...b]])), [...merge]]);
+  }, [Object.fromEntries(Object.entries(files).map(([n, b]) => [n, b.toString('base64')])),
+    merge.toString('base64'), room]);
 }
 
 // Vorandel's run on a player's folder, the Windows rules included: the log's
@@ -145,7 +158,7 @@ test('apply to a folder', async (t) => {
   for (const [name, merge, expectedLines, expectedFiles] of APPLY_CASES) {
     await t.test(name, async () => {
       const got = await applyInPage({ 'keep.lvl': LEVEL, 'maps/keep.lvl': LEVEL }, merge);
-      const files = Object.fromEntries(Object.entries(got.after).map(([n, b]) => [n, Buffer.from(b)]));
+      const files = Object.fromEntries(Object.entries(got.after).map(([n, b]) => [n, Buffer.from(b, 'base64')]));
       if (expectedLines) {
         assert.deepEqual(got.lines, expectedLines);
         assert.deepEqual(files, { 'maps/keep.lvl': LEVEL, ...expectedFiles });
@@ -158,6 +171,16 @@ test('apply to a folder', async (t) => {
         'keep.lvl.bak': LEVEL });
     });
   }
+});
+
+test('apply to a full disk: the level stays as it was', async () => {
+  const level = Buffer.alloc(2 ** 20, 'a');
+  const got = await applyInPage({ 'big.lvl': level }, mergeFile('big.lvl', [[0, 0, 'b'.repeat(2 ** 20)]]), 2 ** 20 * 1.5);
+  assert.deepEqual(got.lines, ['Backuping big.lvl to big.lvl.bak', 'Processing level: big.lvl',
+    "Can't write the level big.lvl (error 112); the level is unchanged."]);
+  assert.deepEqual(Object.keys(got.after).sort(), ['big.lvl', 'big.lvl.bak']);
+  assert.ok(level.equals(Buffer.from(got.after['big.lvl'], 'base64')));
+  assert.ok(level.equals(Buffer.from(got.after['big.lvl.bak'], 'base64')));
 });
 
 test('apply to a download, where folders are out of reach', async () => {
@@ -211,12 +234,26 @@ test('check', async (t) => {
   }
 });
 
-test('show: mrgtool show\'s table and the picture', async () => {
-  const dir = folder({ 'keep.mrg': MERGE });
-  await page.setInputFiles('#check-merge', path.join(dir, 'keep.mrg'));
-  assert.deepEqual(await logOf('#show'), []);
-  assert.equal(await page.textContent('#show-table'), tool('mrgtool', dir, 'show', 'keep.mrg'));
-  // The third action, at level offset 69 of the 82 the actions reach.
+// mrgtool show on the same file is the reference: its table, or its error
+// without the "mrgtool: " before it. The example comes last, for the screenshot.
+const SHOW_CASES = [
+  ['no actions', mergeFile('keep.lvl')],
+  ['a truncated record', MERGE.subarray(0, 40)],
+  ['the example', MERGE],
+];
+
+test('show: mrgtool show\'s table and the picture', async (t) => {
+  for (const [name, merge] of SHOW_CASES) {
+    await t.test(name, async () => {
+      const dir = folder({ 'keep.mrg': merge });
+      await page.setInputFiles('#check-merge', path.join(dir, 'keep.mrg'));
+      const said = await logOf('#show');
+      const reference = spawnSync(path.resolve(options.tools, 'mrgtool'), ['show', 'keep.mrg'], { cwd: dir });
+      if (reference.status === 0) assert.equal(await page.textContent('#show-table'), String(reference.stdout));
+      else assert.deepEqual(said, lines(String(reference.stderr).replace(/^mrgtool: /, '')));
+    });
+  }
+  // The third action of the example, at level offset 69 of the 82 the actions reach.
   const bar = await page.locator('#show-bar').boundingBox();
   await page.mouse.move(bar.x + (bar.width * 69.5) / 82, bar.y + 20);
   assert.match(await page.textContent('#show-row'), /\n +52 +69 +1 +1 +2e +\|\.\|$/);
