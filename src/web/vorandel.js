@@ -337,14 +337,19 @@ function startPage() {
     }
     if (data.download) download(data.download);
     if (data.show) drawShow(data.show);
-    if (data.end !== undefined) {
-      document.body.classList.remove('busy');
-      for (const button of document.querySelectorAll('button')) button.disabled = false;
-      running.resolve({ ok: data.end, lines: running.lines });
-      running = null;
-    }
+    if (data.end !== undefined) finish(data.end);
   };
-  worker.onerror = (event) => logLine(`The page's worker failed: ${event.message}`, 'failed');
+  worker.onerror = (event) => {
+    logLine(`The page's worker failed: ${event.message}`, 'failed');
+    if (running) finish(false);
+  };
+
+  function finish(ok) {
+    document.body.classList.remove('busy');
+    for (const button of document.querySelectorAll('button')) button.disabled = false;
+    running.resolve({ ok, lines: running.lines });
+    running = null;
+  }
 
   // One job at a time; `command` is what the same job is on the command line.
   function run(command, job, ...args) {
@@ -354,6 +359,7 @@ function startPage() {
     $('progress-label').textContent = 'starting';
     $('progress').value = 0;
     for (const button of document.querySelectorAll('button')) button.disabled = true;
+    if (job === 'show') $('show-panel').hidden = true;
     return new Promise((resolve) => {
       running = { resolve, lines: [] };
       worker.postMessage({ job, args });
