@@ -132,7 +132,8 @@ async function applyInPage(files, merge, room) {
 }
 
 // Vorandel's run on a player's folder, the Windows rules included: the log's
-// lines and the files left. A level of null is the level left as it was.
+// lines and the files left besides maps/keep.lvl; a case without them takes
+// the command-line Vorandel's as the reference.
 const BEHIND = mergeFile('keep.lvl', [[97, 1]]);
 const APPLY_CASES = [
   ['the example', MERGE, null, null],
