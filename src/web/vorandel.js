@@ -90,7 +90,13 @@ const MAKE_FILE_TOO_LARGE = 1;
 const MAKE_NOT_REPRODUCED = 2;
 
 function startWorker() {
-  const module = WebAssembly.compileStreaming(fetch(new URL('mergefile.wasm', import.meta.url)));
+  // Compiled from bytes: a server need not know WebAssembly's media type.
+  const module = fetch(new URL('mergefile.wasm', import.meta.url))
+    .then((response) => {
+      if (!response.ok) throw new Error(`mergefile.wasm: HTTP ${response.status}`);
+      return response.arrayBuffer();
+    })
+    .then((bytes) => WebAssembly.compile(bytes));
   const post = (message, transfer = []) => postMessage(message, transfer);
   const say = (line) => post({ line });
   const progress = (label, done, total) => post({ progress: { label, done, total } });
