@@ -2,6 +2,7 @@
 // furthest point reached on each diagonal k = x - y, then a walk back
 // through the saved rows.
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -32,8 +33,10 @@ bool ShortestEditRuns(const uint8_t* a, uint32_t aSize, const uint8_t* b, uint32
         break;
       }
     }
+    // Iterator steps are as wide as a pointer: 32 bits in WebAssembly.
     if (found < 0)
-      trace.insert(trace.end(), v.begin() + (mid - d), v.begin() + (mid + d + 1));
+      trace.insert(trace.end(), v.begin() + static_cast<std::ptrdiff_t>(mid - d),
+                   v.begin() + static_cast<std::ptrdiff_t>(mid + d + 1));
   }
   if (found < 0) return false;
 

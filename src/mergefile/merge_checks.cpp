@@ -11,7 +11,7 @@ bool HasValidLevelName(const MergeImage& merge) {
   const uint8_t* field = merge.buffer + LEVEL_NAME_AT;
   const void* nul = memchr(field, 0, nameLength);
   if (nul == nullptr) return false;
-  auto nameChars = static_cast<const uint8_t*>(nul) - field;
+  auto nameChars = static_cast<size_t>(static_cast<const uint8_t*>(nul) - field);
   return nameChars > 0 && nameChars <= NAME_CHARS_MAX;
 }
 
@@ -133,4 +133,29 @@ void FormatActionFault(const ActionFault& fault, char* text, size_t size) {
                at);
       break;
   }
+}
+
+MergeVerdict CheckLevelName(const MergeImage& merge, bool windowsPaths, char* text,
+                            size_t size) {
+  text[0] = '\0';
+  if (!HasValidLevelName(merge)) {
+    snprintf(text, size, "Invalid level name in the merge file.\n");
+    return MergeVerdict::BAD_NAME;
+  }
+  const auto* name = reinterpret_cast<const char*>(merge.buffer + LEVEL_NAME_AT);
+  if (!IsSafeLevelName(name, windowsPaths)) {
+    snprintf(text, size, "Unsafe level name %s in the merge file.\n", name);
+    return MergeVerdict::UNSAFE_NAME;
+  }
+  return MergeVerdict::OK;
+}
+
+MergeVerdict CheckMergeFile(const MergeImage& merge, uint32_t levelSize,
+                            bool windowsPaths, char* text, size_t size) {
+  MergeVerdict verdict = CheckLevelName(merge, windowsPaths, text, size);
+  if (verdict != MergeVerdict::OK) return verdict;
+  ActionFault fault = CheckActions(merge, FirstActionAt(merge), levelSize);
+  if (fault.kind == FaultKind::NONE) return MergeVerdict::OK;
+  FormatActionFault(fault, text, size);
+  return MergeVerdict::BAD_ACTION;
 }

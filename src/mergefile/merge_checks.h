@@ -40,3 +40,21 @@ ActionFault CheckActions(const MergeImage& merge, uint32_t firstActionAt,
 // FAULT_TEXT_MAX bytes is always enough. Empty for kind NONE.
 constexpr size_t FAULT_TEXT_MAX = 96;
 void FormatActionFault(const ActionFault& fault, char* text, size_t size);
+
+// The level size with which only the records themselves are checked.
+constexpr uint32_t ANY_LEVEL_SIZE = 0xFFFFFFFFu;
+
+enum class MergeVerdict { OK, BAD_NAME, UNSAFE_NAME, BAD_ACTION };
+
+// Room for any message of CheckLevelName and CheckMergeFile.
+constexpr size_t MERGE_TEXT_MAX = NAME_FIELD_MAX + FAULT_TEXT_MAX;
+
+// The tool's verdict on the level name, and its message, line end included,
+// into `text` (empty when the name is fine).
+MergeVerdict CheckLevelName(const MergeImage& merge, bool windowsPaths, char* text,
+                            size_t size);
+
+// The tool's checks in its order: the level name, then every action against a
+// level of `levelSize` bytes; the message for the first fault as above.
+MergeVerdict CheckMergeFile(const MergeImage& merge, uint32_t levelSize,
+                            bool windowsPaths, char* text, size_t size);

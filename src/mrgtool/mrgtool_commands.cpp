@@ -5,11 +5,11 @@
 #include <cstring>
 #include <string>
 
-#include "apply_actions.h"
-#include "diff.h"
 #include "merge_build.h"
 #include "merge_checks.h"
 #include "merge_edit.h"
+#include "merge_make.h"
+#include "merge_text.h"
 #include "mrgtool_io.h"
 #include "mrgtool_merge_input.h"
 #include "mrgtool_status.h"
@@ -19,54 +19,6 @@ namespace {
 
 // Below this many bytes in all, make is quick enough to need no progress bar.
 constexpr uint64_t PROGRESS_FROM = uint64_t{32} << 20;
-
-std::string BaseName(const char* path) {
-  const char* base = path;
-  for (const char* c = path; *c != '\0'; ++c)
-    if (*c == '/' || (kWindowsPaths && *c == '\\')) base = c + 1;
-  return base;
-}
-
-// The merge tool's rules for a level name, on every system: a merge file
-// made here may be applied on Windows or elsewhere.
-const char* LevelNameFault(const std::string& name) {
-  if (name.empty()) return "it is empty";
-  if (name.size() > NAME_CHARS_MAX) return "it has more than 123 characters";
-  if (!IsSafeLevelName(name.c_str(), true) || !IsSafeLevelName(name.c_str(), false))
-    return "it leads out of the current folder (absolute path, drive or '..')";
-  return nullptr;
-}
-
-struct Comparison {
-  const uint8_t* expected;
-  uint32_t size;
-  uint32_t at;
-};
-
-bool CompareSlice(void* context, const uint8_t* bytes, uint32_t count) {
-  auto* comparison = static_cast<Comparison*>(context);
-  if (count > comparison->size - comparison->at ||
-      memcmp(comparison->expected + comparison->at, bytes, count) != 0)
-    return false;
-  comparison->at += count;
-  return true;
-}
-
-bool CountSlice(void* context, const uint8_t*, uint32_t count) {
-  *static_cast<uint64_t*>(context) += count;
-  return true;
-}
-
-// True when `merge` turns `original` into `modified` exactly.
-bool Reproduces(const MergeImage& merge, const FileBytes& original,
-                const FileBytes& modified) {
-  uint32_t first = FirstActionAt(merge);
-  LevelImage level{const_cast<uint8_t*>(original.bytes), original.size};
-  if (CheckActions(merge, first, level.size).kind != FaultKind::NONE) return false;
-  Comparison comparison{modified.bytes, modified.size, 0};
-  return ApplyActions(level, merge, first, CompareSlice, &comparison) &&
-         comparison.at == modified.size;
-}
 
 struct ProgressBar {
   const char* label;
@@ -99,12 +51,7 @@ uint64_t RangeEnd(const PartAction& item) {
 }
 
 void ReportWritten(const char* path, const std::vector<uint8_t>& bytes) {
-  MergeImage merge{const_cast<uint8_t*>(bytes.data()),
-                   static_cast<uint32_t>(bytes.size())};
-  MergeTotals totals = SumActions(merge, FirstActionAt(merge));
-  printf("Wrote %s: %" PRIu64 " action%s, %" PRIu64 " bytes, for the level %s.\n", path,
-         totals.actions, totals.actions == 1 ? "" : "s", uint64_t{bytes.size()},
-         reinterpret_cast<const char*>(bytes.data() + LEVEL_NAME_AT));
+  fputs(WrittenReport(path, bytes).c_str(), stdout);
 }
 
 }  // namespace
@@ -112,7 +59,8 @@ void ReportWritten(const char* path, const std::vector<uint8_t>& bytes) {
 int RunMake(const CommandLine& line) {
   const char* originalPath = line.operands[0];
   const char* modifiedPath = line.operands[1];
-  std::string name = line.name != nullptr ? line.name : BaseName(originalPath);
+  std::string name =
+      line.name != nullptr ? line.name : DefaultLevelName(originalPath, kWindowsPaths);
   if (const char* fault = LevelNameFault(name)) {
     PrintError("can't use the level name '%s': %s%s", name.c_str(), fault,
                line.name != nullptr ? "" : "; give one with --name");
@@ -126,19 +74,17 @@ int RunMake(const CommandLine& line) {
   ProgressBar bar{"comparing", -1};
   bool showProgress = uint64_t{original.size} + modified.size >= PROGRESS_FROM &&
                       StandardErrorIsTerminal();
-  std::vector<Edit> edits =
-      DiffBytes(original.bytes, original.size, modified.bytes, modified.size,
-                showProgress ? ShowProgress : nullptr, &bar);
-  if (showProgress) ClearProgress();
-
   std::vector<uint8_t> bytes;
-  if (MergeFromEdits(name.c_str(), edits, modified.bytes, &bytes) != EditOutcome::OK) {
+  MakeOutcome outcome =
+      MakeMergeFile(original.bytes, original.size, modified.bytes, modified.size, name,
+                    showProgress ? ShowProgress : nullptr, &bar, &bytes);
+  if (showProgress) ClearProgress();
+  if (outcome == MakeOutcome::FILE_TOO_LARGE) {
     PrintError(
         "the merge file would be too large for the merge tool (4 GiB - 1 byte or more)");
     return MRGTOOL_FAILED;
   }
-  MergeImage merge{bytes.data(), static_cast<uint32_t>(bytes.size())};
-  if (!Reproduces(merge, original, modified)) {
+  if (outcome == MakeOutcome::NOT_REPRODUCED) {
     PrintError(
         "internal error: the merge file made does not turn %s into %s; nothing written",
         originalPath, modifiedPath);
@@ -152,11 +98,10 @@ int RunMake(const CommandLine& line) {
 int RunCheck(const CommandLine& line) {
   const char* mergePath = line.operands[0];
   MergeInput input;
-  InputVerdict verdict = LoadMergeInput(mergePath, &input);
-  if (verdict == InputVerdict::UNREADABLE) return MRGTOOL_FAILED;
-  char text[NAME_FIELD_MAX + FAULT_TEXT_MAX];
+  if (!LoadMergeInput(mergePath, &input)) return MRGTOOL_FAILED;
+  char text[MERGE_TEXT_MAX];
   // The name is judged before the level is read, as the merge tool does.
-  if (verdict != InputVerdict::OK) {
+  if (input.nameVerdict != MergeVerdict::OK) {
     CheckMergeInput(input, ANY_LEVEL_SIZE, text, sizeof text);
     fputs(text, stdout);
     return MRGTOOL_FAILED;
@@ -164,19 +109,14 @@ int RunCheck(const CommandLine& line) {
   const char* levelPath = line.operands.size() > 1 ? line.operands[1] : input.levelName;
   FileBytes levelFile;
   if (!ReadWholeFile(levelPath, &levelFile)) return MRGTOOL_FAILED;
-  if (CheckMergeInput(input, levelFile.size, text, sizeof text) != InputVerdict::OK) {
+  if (CheckMergeInput(input, levelFile.size, text, sizeof text) != MergeVerdict::OK) {
     fputs(text, stdout);
     return MRGTOOL_FAILED;
   }
   LevelImage level{const_cast<uint8_t*>(levelFile.bytes), levelFile.size};
-  uint64_t mergedSize = 0;
-  ApplyActions(level, input.merge, input.firstActionAt, CountSlice, &mergedSize);
-  MergeTotals totals = SumActions(input.merge, input.firstActionAt);
-  int64_t change = static_cast<int64_t>(mergedSize) - int64_t{level.size};
-  printf("%s applies to %s: %" PRIu64 " action%s, nothing wrong found.\n", mergePath,
-         levelPath, totals.actions, totals.actions == 1 ? "" : "s");
-  printf("The level would have %" PRIu64 " bytes (now %lu, %+" PRId64 ").\n", mergedSize,
-         static_cast<unsigned long>(level.size), change);
+  fputs(
+      CheckReport(mergePath, levelPath, input.merge, input.firstActionAt, level).c_str(),
+      stdout);
   return MRGTOOL_OK;
 }
 
@@ -187,8 +127,8 @@ int RunInvert(const CommandLine& line) {
   if (!LoadCheckedMergeInput(mergePath, &input)) return MRGTOOL_FAILED;
   FileBytes originalFile;
   if (!ReadWholeFile(originalPath, &originalFile)) return MRGTOOL_FAILED;
-  char text[NAME_FIELD_MAX + FAULT_TEXT_MAX];
-  if (CheckMergeInput(input, originalFile.size, text, sizeof text) != InputVerdict::OK) {
+  char text[MERGE_TEXT_MAX];
+  if (CheckMergeInput(input, originalFile.size, text, sizeof text) != MergeVerdict::OK) {
     text[strcspn(text, "\n")] = '\0';
     PrintError("%s does not fit %s: %s", mergePath, originalPath, text);
     return MRGTOOL_FAILED;

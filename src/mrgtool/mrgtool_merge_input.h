@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "merge_checks.h"
 #include "merge_format.h"
 #include "mrgtool_io.h"
 
@@ -12,20 +13,16 @@ struct MergeInput {
   MergeImage merge;
   uint32_t firstActionAt;
   const char* levelName;  // inside the file's bytes
+  MergeVerdict nameVerdict;
 };
 
-// The level size with which only the records themselves are checked.
-constexpr uint32_t ANY_LEVEL_SIZE = 0xFFFFFFFFu;
+// Loads `path` and judges its level name; false after printing why when the
+// file can't be read.
+bool LoadMergeInput(const char* path, MergeInput* input);
 
-enum class InputVerdict { OK, UNREADABLE, BAD_NAME, UNSAFE_NAME, BAD_ACTION };
-
-// Loads `path` and checks its level name; UNREADABLE after printing why.
-InputVerdict LoadMergeInput(const char* path, MergeInput* input);
-
-// The merge tool's message for a verdict of LoadMergeInput or for the first
-// faulty action against a level of `levelSize` bytes, line end included;
-// empty when all is well.
-InputVerdict CheckMergeInput(const MergeInput& input, uint32_t levelSize, char* text,
+// The merge tool's verdict and message for the level name and the first
+// faulty action against a level of `levelSize` bytes (CheckMergeFile).
+MergeVerdict CheckMergeInput(const MergeInput& input, uint32_t levelSize, char* text,
                              size_t size);
 
 // Loads and checks records against a level of any size; prints

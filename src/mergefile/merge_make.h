@@ -1,0 +1,28 @@
+// mrgtool make's work, shared by mrgtool and the page: the level name, the
+// diff, the merge file, and the proof that it does what it should.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "diff.h"
+
+// The name a merge file gets by default: the original level's file name
+// without its folders.
+std::string DefaultLevelName(const char* path, bool windowsPaths);
+
+// Why a level name can't go into a merge file, or nullptr when it can. The
+// rules are Vorandel's on every system, since a merge file made here may be
+// applied on Windows or elsewhere.
+const char* LevelNameFault(const std::string& name);
+
+enum class MakeOutcome { OK, FILE_TOO_LARGE, NOT_REPRODUCED };
+
+// The merge file named `levelName` that turns `original` into `modified`, once
+// it has been applied in memory and found to give `modified` exactly. The name
+// must have passed LevelNameFault.
+MakeOutcome MakeMergeFile(const uint8_t* original, uint32_t originalSize,
+                          const uint8_t* modified, uint32_t modifiedSize,
+                          const std::string& levelName, DiffProgress progress,
+                          void* context, std::vector<uint8_t>* out);

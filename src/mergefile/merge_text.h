@@ -1,0 +1,32 @@
+// What mrgtool prints about a merge file, as text, so that mrgtool and the
+// page say the same thing byte for byte. Each line ends in "\n".
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "merge_build.h"
+#include "merge_format.h"
+
+// Bytes of data shown per action.
+constexpr uint32_t PREVIEW_BYTES = 8;
+
+// The first PREVIEW_BYTES of an action's data in hex, pairs split by
+// `separator`, and as text with '.' for what is not printable ASCII.
+std::string HexPreview(const MergeAction& action, const char* separator);
+std::string TextPreview(const MergeAction& action);
+
+// show's table: the summary, and when there are actions the column heads,
+// then one ShowRow per action. The actions must have passed CheckActions.
+std::string ShowHead(const char* path, const MergeImage& merge, uint32_t firstActionAt,
+                     bool nameSafe);
+std::string ShowRow(const MergeImage& merge, uint32_t at);
+
+// check's verdict on a merge file that passed every check against `level`.
+std::string CheckReport(const char* mergePath, const char* levelPath,
+                        const MergeImage& merge, uint32_t firstActionAt,
+                        const LevelImage& level);
+
+// The line after a merge file was written as `path`.
+std::string WrittenReport(const char* path, const std::vector<uint8_t>& bytes);

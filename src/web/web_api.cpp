@@ -1,0 +1,187 @@
+// The page's door to the merge file library: C functions on buffers in the
+// WebAssembly memory, which the page's module fills and reads. Every text is
+// made by the functions Vorandel and mrgtool print with, so that all three
+// say the same thing. A call leaves its text, bytes and number behind for
+// the web_text, web_bytes and web_number calls that read them.
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "apply_actions.h"
+#include "merge_build.h"
+#include "merge_checks.h"
+#include "merge_make.h"
+#include "merge_text.h"
+
+// The page serves players, who are on Windows: level names follow its rules.
+constexpr bool kPlayersPaths = true;
+
+// Given by the page's module (web_imports.js): how far a long diff has come.
+#if defined(__wasm__)
+extern "C" void web_progress(double done, double total);
+#else
+static void web_progress(double, double) {}
+#endif
+
+namespace {
+
+std::string text;
+std::vector<uint8_t> bytes;
+double number = 0;
+
+MergeImage Image(uint8_t* buffer, uint32_t size) { return {buffer, size}; }
+
+// The tool's messages end in a line end; the page's log adds its own.
+void SetMessage(const char* message) { text.assign(message, strcspn(message, "\n")); }
+
+void ReportProgress(void*, uint64_t done, uint64_t total) {
+  web_progress(static_cast<double>(done), static_cast<double>(total));
+}
+
+bool CopySlice(void* context, const uint8_t* slice, uint32_t count) {
+  auto** out = static_cast<uint8_t**>(context);
+  memcpy(*out, slice, count);
+  *out += count;
+  return true;
+}
+
+void PutU32(uint32_t value) {
+  for (int shift = 0; shift < 32; shift += 8)
+    bytes.push_back(static_cast<uint8_t>(value >> shift));
+}
+
+}  // namespace
+
+extern "C" {
+
+// Null when the memory can't be had; never null for 0 bytes.
+uint8_t* web_alloc(uint32_t size) {
+  return static_cast<uint8_t*>(malloc(size == 0 ? 1 : size));
+}
+
+const char* web_text() { return text.data(); }
+uint32_t web_text_size() { return static_cast<uint32_t>(text.size()); }
+const uint8_t* web_bytes() { return bytes.data(); }
+uint32_t web_bytes_size() { return static_cast<uint32_t>(bytes.size()); }
+double web_number() { return number; }
+
+// Vorandel's verdict on the level name (a MergeVerdict); the text is the
+// name when it is fine, else Vorandel's message.
+int web_check_name(uint8_t* merge, uint32_t size) {
+  char message[MERGE_TEXT_MAX];
+  MergeImage image = Image(merge, size);
+  MergeVerdict verdict = CheckLevelName(image, kPlayersPaths, message, sizeof message);
+  if (verdict == MergeVerdict::OK)
+    text = reinterpret_cast<const char*>(merge + LEVEL_NAME_AT);
+  else
+    SetMessage(message);
+  return static_cast<int>(verdict);
+}
+
+// Every action against a level of `levelSize` bytes, for a merge file whose
+// name passed: false with Vorandel's message, or true with the merged size.
+bool web_check_actions(uint8_t* merge, uint32_t mergeSize, uint32_t levelSize) {
+  MergeImage image = Image(merge, mergeSize);
+  uint32_t first = FirstActionAt(image);
+  ActionFault fault = CheckActions(image, first, levelSize);
+  if (fault.kind != FaultKind::NONE) {
+    char message[FAULT_TEXT_MAX];
+    FormatActionFault(fault, message, sizeof message);
+    SetMessage(message);
+    return false;
+  }
+  MergeTotals totals = SumActions(image, first);
+  number = static_cast<double>(uint64_t{levelSize} - totals.removed + totals.inserted);
+  return true;
+}
+
+// The merged level into `out`, which holds web_check_actions' size.
+void web_apply(uint8_t* merge, uint32_t mergeSize, uint8_t* level, uint32_t levelSize,
+               uint8_t* out) {
+  MergeImage image = Image(merge, mergeSize);
+  LevelImage levelImage{level, levelSize};
+  ApplyActions(levelImage, image, FirstActionAt(image), CopySlice, &out);
+}
+
+// The level name mrgtool make gives by default; the text.
+void web_default_name(const char* originalPath) {
+  text = DefaultLevelName(originalPath, kPlayersPaths);
+}
+
+// True, with why as text, for a name make can't put in a merge file.
+bool web_name_fault(const char* levelName) {
+  const char* fault = LevelNameFault(levelName);
+  text = fault != nullptr ? fault : "";
+  return fault != nullptr;
+}
+
+// mrgtool make, for a name that passed web_name_fault: a MakeOutcome; when
+// OK the merge file is the bytes and mrgtool's line the text.
+int web_make(uint8_t* original, uint32_t originalSize, uint8_t* modified,
+             uint32_t modifiedSize, const char* levelName, const char* outPath) {
+  bytes.clear();
+  MakeOutcome outcome = MakeMergeFile(original, originalSize, modified, modifiedSize,
+                                      levelName, ReportProgress, nullptr, &bytes);
+  if (outcome == MakeOutcome::OK) text = WrittenReport(outPath, bytes);
+  return static_cast<int>(outcome);
+}
+
+// mrgtool check: the MergeVerdict, with mrgtool's report or Vorandel's
+// message as text.
+int web_check(uint8_t* merge, uint32_t mergeSize, uint8_t* level, uint32_t levelSize,
+              const char* mergePath, const char* levelPath) {
+  char message[MERGE_TEXT_MAX];
+  MergeImage image = Image(merge, mergeSize);
+  MergeVerdict verdict =
+      CheckMergeFile(image, levelSize, kPlayersPaths, message, sizeof message);
+  if (verdict != MergeVerdict::OK) {
+    SetMessage(message);
+  } else {
+    LevelImage levelImage{level, levelSize};
+    text = CheckReport(mergePath, levelPath, image, FirstActionAt(image), levelImage);
+  }
+  return static_cast<int>(verdict);
+}
+
+// mrgtool show: false with Vorandel's message; or true with the summary and
+// column heads as text and, as bytes, each action's record position, offset,
+// removeLength and insertLength (32 bits each).
+bool web_show(uint8_t* merge, uint32_t size, const char* path) {
+  char message[MERGE_TEXT_MAX];
+  MergeImage image = Image(merge, size);
+  MergeVerdict verdict =
+      CheckMergeFile(image, ANY_LEVEL_SIZE, kPlayersPaths, message, sizeof message);
+  // As in mrgtool, an unsafe name is shown, marked; any other fault stops it.
+  if (verdict == MergeVerdict::UNSAFE_NAME) {
+    ActionFault fault = CheckActions(image, FirstActionAt(image), ANY_LEVEL_SIZE);
+    FormatActionFault(fault, message, sizeof message);
+    if (fault.kind == FaultKind::NONE) message[0] = '\0';
+  }
+  if (verdict == MergeVerdict::BAD_NAME || message[0] != '\0') {
+    SetMessage(message);
+    return false;
+  }
+  uint32_t first = FirstActionAt(image);
+  text = ShowHead(path, image, first, verdict == MergeVerdict::OK);
+  bytes.clear();
+  for (uint32_t at = first; at < size;) {
+    MergeAction action = ActionAt(image, at);
+    for (uint32_t value : {at, action.offset, action.removeLength, action.insertLength})
+      PutU32(value);
+    at = NextRecordAt(action, at);
+  }
+  return true;
+}
+
+// The first `rows` rows of show's table, for a merge file web_show took.
+void web_show_rows(uint8_t* merge, uint32_t size, uint32_t rows) {
+  MergeImage image = Image(merge, size);
+  text.clear();
+  for (uint32_t at = FirstActionAt(image); at < size && rows > 0; --rows) {
+    text += ShowRow(image, at);
+    at = NextRecordAt(ActionAt(image, at), at);
+  }
+}
+
+}  // extern "C"

@@ -1,0 +1,263 @@
+// The browser page in headless Chromium, driven by Playwright, checked against
+// the command-line Vorandel and mrgtool: same messages, same bytes.
+//
+// Run: node page_test.mjs --page build/web --tools build/web/native
+//        --chromium /usr/bin/chromium --results build/web/test-results
+import assert from 'node:assert/strict';
+import { execFileSync, spawn, spawnSync } from 'node:child_process';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import { after, before, test } from 'node:test';
+import { parseArgs } from 'node:util';
+
+const { chromium } = await import('playwright-core').catch(() => {
+  console.error('playwright-core is missing: run npm ci --prefix tests/web');
+  process.exit(1);
+});
+
+const { values: options } = parseArgs({
+  options: { page: { type: 'string' }, tools: { type: 'string' },
+    chromium: { type: 'string' }, results: { type: 'string' } },
+});
+const EXAMPLES = new URL('../../examples/', import.meta.url);
+const LEVEL = fs.readFileSync(new URL('keep.lvl', EXAMPLES));
+const MERGE = fs.readFileSync(new URL('keep.mrg', EXAMPLES));
+const MODDED = Buffer.from(LEVEL.toString('latin1')
+  .replace('gold: 100', 'gold: 5000').replace('Old Keep', 'Rich Keep'), 'latin1');
+const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'vorandel-web-'));
+let server, browser, page;
+
+// A merge file: the name field, then (offset, removeLength, data) records.
+function mergeFile(name, actions = []) {
+  const parts = [Buffer.alloc(4), Buffer.from(`${name}\0`, 'latin1')];
+  parts[0].writeUInt32LE(parts[1].length);
+  for (const [offset, remove, data = ''] of actions) {
+    const head = Buffer.alloc(14);
+    head.writeUInt16LE(2);
+    head.writeUInt32LE(offset, 2);
+    head.writeUInt32LE(remove, 6);
+    head.writeUInt32LE(data.length, 10);
+    parts.push(head, Buffer.from(data, 'latin1'));
+  }
+  return Buffer.concat(parts);
+}
+
+// A fresh folder holding `files`; returns its path.
+function folder(files) {
+  const dir = fs.mkdtempSync(path.join(scratch, 'case-'));
+  for (const [name, bytes] of Object.entries(files)) fs.writeFileSync(path.join(dir, name), bytes);
+  return dir;
+}
+
+// A command-line tool's standard output, run in `dir`, whatever its status.
+function tool(name, dir, ...args) {
+  try {
+    return execFileSync(path.resolve(options.tools, name), args, { cwd: dir }).toString('latin1');
+  } catch (error) {
+    return error.stdout.toString('latin1');
+  }
+}
+
+const lines = (text) => text.trimEnd().split('\n');
+
+// Clicks a button of the page and gives the lines its job logged.
+async function logOf(button) {
+  await page.click(button);
+  await page.waitForFunction(() => !document.body.classList.contains('busy'));
+  return page.evaluate(() => {
+    const all = [...document.querySelectorAll('#log > div')];
+    const job = all.slice(all.findLastIndex((line) => line.className === 'command') + 1);
+    return job.filter((line) => line.className !== 'note').map((line) => line.textContent);
+  });
+}
+
+before(async () => {
+  server = spawn('python3', ['-u', '-m', 'http.server', '--bind', '127.0.0.1',
+    '--directory', options.page, '0'], { stdio: ['ignore', 'pipe', 'inherit'] });
+  const port = await new Promise((resolve) => server.stdout.on('data',
+    (data) => /port (\d+)/.test(data) && resolve(/port (\d+)/.exec(data)[1])));
+  browser = await chromium.launch({ executablePath: options.chromium, args: ['--no-sandbox',
+    '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
+    '--disable-component-update', '--disable-sync'] });
+  page = await browser.newPage({ viewport: { width: 1100, height: 900 } });
+  page.on('pageerror', (error) => assert.fail(`page error: ${error}`));
+  const cdp = await page.context().newCDPSession(page);
+  await page.exposeFunction('setQuota', (quotaSize) => cdp.send('Storage.overrideQuotaForOrigin',
+    { origin: `http://127.0.0.1:${port}`, quotaSize }));
+  await page.goto(`http://127.0.0.1:${port}/`);
+  await page.waitForFunction(() => window.vorandel);
+});
+
+after(async () => {
+  await browser?.close();
+  server?.kill();
+  fs.rmSync(scratch, { recursive: true, force: true });
+});
+
+// Runs the page's apply on an origin-private folder holding `files`, with
+// `room` bytes of quota left if given; returns the log's lines and the
+// folder's files afterwards.
+async function applyInPage(files, merge, room) {
+  return page.evaluate(async ([files, merge, room]) => {
+    const bytesOf = (base64) => Uint8Array.from(atob(base64), (c) => c.charCodeAt(0));
+    const root = await navigator.storage.getDirectory();
+    const dir = await root.getDirectoryHandle(crypto.randomUUID(), { create: true });
+    const put = async (at, name, bytes) => {
+      const [first, ...rest] = name.split('/');
+      if (rest.length) return put(await at.getDirectoryHandle(first, { create: true }), rest.join('/'), bytes);
+      const writable = await (await at.getFileHandle(name, { create: true })).createWritable();
+      await writable.write(bytesOf(bytes));
+      await writable.close();
+    };
+    for (const [name, bytes] of Object.entries(files)) await put(dir, name, bytes);
+    if (room) await window.setQuota((await navigator.storage.estimate()).usage + room);
+    const { lines } = await window.vorandel.applyToFolder(dir, new File([bytesOf(merge)], 'mod.mrg'));
+    await window.setQuota();
+    const after = {};
+    const walk = async (at, prefix) => {
+      for await (const [name, handle] of at.entries())
+        if (handle.kind === 'directory') await walk(handle, `${prefix}${name}/`);
+        else {
+          const reader = new FileReader();
+          reader.readAsDataURL(await handle.getFile());
+          await new Promise((resolve) => { reader.onload = resolve; });
+          after[prefix + name] = reader.result.split(',')[1];
+        }
+    };
+    await walk(dir, '');
+    return { lines, after };
+  }, [Object.fromEntries(Object.entries(files).map(([n, b]) => [n, b.toString('base64')])),
+    merge.toString('base64'), room]);
+}
+
+// Vorandel's run on a player's folder, the Windows rules included: the log's
+// lines and the files left besides maps/keep.lvl; a case without them takes
+// the command-line Vorandel's as the reference.
+const BEHIND = mergeFile('keep.lvl', [[97, 1]]);
+const APPLY_CASES = [
+  ['the example', MERGE, null, null],
+  ['an unsafe name', mergeFile('..\\keep.lvl', [[0, 1]]),
+    ['Unsafe level name ..\\keep.lvl in the merge file.'], { 'keep.lvl': LEVEL }],
+  ['a device name', mergeFile('maps/NUL.lvl'),
+    ['Unsafe level name maps/NUL.lvl in the merge file.'], { 'keep.lvl': LEVEL }],
+  ['an action past the end', BEHIND, ['Backuping keep.lvl to keep.lvl.bak',
+    'Processing level: keep.lvl', 'Action at offset 13 reaches past the end of the level !'],
+  { 'keep.lvl': LEVEL, 'keep.lvl.bak': LEVEL }],
+  ['a level in a folder', mergeFile('maps\\./keep.lvl', [[0, 8, 'kelvarin']]),
+    ['Backuping maps\\./keep.lvl to maps\\./keep.lvl.bak', 'Processing level: maps\\./keep.lvl',
+      'Done !'], { 'keep.lvl': LEVEL, 'maps/keep.lvl.bak': LEVEL,
+      'maps/keep.lvl': Buffer.concat([Buffer.from('kelvarin'), LEVEL.subarray(8)]) }],
+  ['a missing level', mergeFile('gone.lvl'),
+    ["Backuping gone.lvl to gone.lvl.bak", "Can't copy the file gone.lvl to gone.lvl.bak (error 2)"],
+    { 'keep.lvl': LEVEL }],
+  ['a missing folder', mergeFile('gone/keep.lvl'), ['Backuping gone/keep.lvl to gone/keep.lvl.bak',
+    "Can't copy the file gone/keep.lvl to gone/keep.lvl.bak (error 3)"], { 'keep.lvl': LEVEL }],
+];
+
+test('apply to a folder', async (t) => {
+  for (const [name, merge, expectedLines, expectedFiles] of APPLY_CASES) {
+    await t.test(name, async () => {
+      const got = await applyInPage({ 'keep.lvl': LEVEL, 'maps/keep.lvl': LEVEL }, merge);
+      const files = Object.fromEntries(Object.entries(got.after).map(([n, b]) => [n, Buffer.from(b, 'base64')]));
+      if (expectedLines) {
+        assert.deepEqual(got.lines, expectedLines);
+        assert.deepEqual(files, { 'maps/keep.lvl': LEVEL, ...expectedFiles });
+        return;
+      }
+      // The command-line tool on the same files is the reference.
+      const dir = folder({ 'keep.lvl': LEVEL, 'mod.mrg': merge });
+      assert.deepEqual(got.lines, lines(tool('Vorandel', dir, 'mod.mrg')));
+      assert.deepEqual(files, { 'maps/keep.lvl': LEVEL, 'keep.lvl': fs.readFileSync(path.join(dir, 'keep.lvl')),
+        'keep.lvl.bak': LEVEL });
+    });
+  }
+});
+
+test('apply to a full disk: the level stays as it was', async () => {
+  const level = Buffer.alloc(2 ** 20, 'a');
+  const got = await applyInPage({ 'big.lvl': level }, mergeFile('big.lvl', [[0, 0, 'b'.repeat(2 ** 20)]]), 2 ** 20 * 1.5);
+  assert.deepEqual(got.lines, ['Backuping big.lvl to big.lvl.bak', 'Processing level: big.lvl',
+    "Can't write the level big.lvl (error 112); the level is unchanged."]);
+  assert.deepEqual(Object.keys(got.after).sort(), ['big.lvl', 'big.lvl.bak']);
+  assert.ok(level.equals(Buffer.from(got.after['big.lvl'], 'base64')));
+  assert.ok(level.equals(Buffer.from(got.after['big.lvl.bak'], 'base64')));
+});
+
+test('apply to a download, where folders are out of reach', async () => {
+  const dir = folder({ 'keep.lvl': LEVEL, 'keep.mrg': MERGE });
+  const [download, { lines: got }] = await Promise.all([page.waitForEvent('download'),
+    page.evaluate(([level, merge]) => window.vorandel.applyToDownload(
+      new File([new Uint8Array(level)], 'keep.lvl'), new File([new Uint8Array(merge)], 'keep.mrg')),
+    [[...LEVEL], [...MERGE]])]);
+  tool('Vorandel', dir, 'keep.mrg');
+  assert.deepEqual(got, ['Processing level: keep.lvl', 'Done !']);
+  assert.equal(download.suggestedFilename(), 'keep.lvl');
+  assert.deepEqual(fs.readFileSync(await download.path()), fs.readFileSync(path.join(dir, 'keep.lvl')));
+});
+
+test('make: the merge file is mrgtool make\'s, and Vorandel applies it', async () => {
+  const dir = folder({ 'keep.lvl': LEVEL, 'keep-modded.lvl': MODDED });
+  await page.setInputFiles('#make-original', path.join(dir, 'keep.lvl'));
+  await page.setInputFiles('#make-modified', path.join(dir, 'keep-modded.lvl'));
+  const [download, said] = await Promise.all([page.waitForEvent('download'), logOf('#make')]);
+  await download.saveAs(path.join(dir, 'page.mrg'));
+  assert.deepEqual(said, lines(tool('mrgtool', dir, 'make', 'keep.lvl', 'keep-modded.lvl', '-o', 'keep.mrg')));
+  assert.deepEqual(fs.readFileSync(path.join(dir, 'page.mrg')), fs.readFileSync(path.join(dir, 'keep.mrg')));
+  assert.deepEqual(lines(tool('Vorandel', dir, 'page.mrg')).at(-1), 'Done !');
+  assert.deepEqual(fs.readFileSync(path.join(dir, 'keep.lvl')), MODDED);
+  // A name Vorandel would refuse is refused before the files are read.
+  await page.fill('#make-name', 'maps\\..\\..\\keep.lvl');
+  assert.deepEqual(await logOf('#make'), ["Can't use the level name 'maps\\..\\..\\keep.lvl': "
+    + "it leads out of the current folder (absolute path, drive or '..')."]);
+});
+
+// mrgtool check on the same files is the reference, but for the page's limit.
+const CHECK_CASES = [
+  ['the example', MERGE, LEVEL],
+  ['an action past the end', BEHIND, LEVEL],
+  ['a truncated record', MERGE.subarray(0, 40), LEVEL],
+  ['an invalid name', Buffer.from([200, 0, 0, 0, 65]), LEVEL],
+  ['a level over 1 GiB', MERGE, 2 ** 30 + 1,
+    ['File keep.lvl is too large.', 'The page takes files of up to 1 GiB; the command-line Vorandel takes larger ones.']],
+];
+
+test('check', async (t) => {
+  for (const [name, merge, level, expected] of CHECK_CASES) {
+    await t.test(name, async () => {
+      const dir = folder({ 'keep.mrg': merge, 'keep.lvl': typeof level === 'number' ? '' : level });
+      if (typeof level === 'number') fs.truncateSync(path.join(dir, 'keep.lvl'), level);
+      await page.setInputFiles('#check-merge', path.join(dir, 'keep.mrg'));
+      await page.setInputFiles('#check-level', path.join(dir, 'keep.lvl'));
+      assert.deepEqual(await logOf('#check'),
+        expected ?? lines(tool('mrgtool', dir, 'check', 'keep.mrg', 'keep.lvl')));
+    });
+  }
+});
+
+// mrgtool show on the same file is the reference: its table, or its error
+// without the "mrgtool: " before it. The example comes last, for the screenshot.
+const SHOW_CASES = [
+  ['no actions', mergeFile('keep.lvl')],
+  ['a truncated record', MERGE.subarray(0, 40)],
+  ['the example', MERGE],
+];
+
+test('show: mrgtool show\'s table and the picture', async (t) => {
+  for (const [name, merge] of SHOW_CASES) {
+    await t.test(name, async () => {
+      const dir = folder({ 'keep.mrg': merge });
+      await page.setInputFiles('#check-merge', path.join(dir, 'keep.mrg'));
+      const said = await logOf('#show');
+      const reference = spawnSync(path.resolve(options.tools, 'mrgtool'), ['show', 'keep.mrg'], { cwd: dir });
+      if (reference.status === 0) assert.equal(await page.textContent('#show-table'), String(reference.stdout));
+      else assert.deepEqual(said, lines(String(reference.stderr).replace(/^mrgtool: /, '')));
+    });
+  }
+  // The third action of the example, at level offset 69 of the 82 the actions reach.
+  const bar = await page.locator('#show-bar').boundingBox();
+  await page.mouse.move(bar.x + (bar.width * 69.5) / 82, bar.y + 20);
+  assert.match(await page.textContent('#show-row'), /\n +52 +69 +1 +1 +2e +\|\.\|$/);
+  fs.mkdirSync(options.results, { recursive: true });
+  await page.screenshot({ path: path.join(options.results, 'show.png'), fullPage: true });
+});
