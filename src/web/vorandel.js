@@ -123,11 +123,7 @@ function startWorker() {
 // Reads a file into the library's memory, with Vorandel's messages for what
 // goes wrong; `failed` turns a read error into a job's own message.
 async function load({ lib, progress }, file, name, failed = readFailed(name)) {
-  if (file.size > FILE_MAX)
-    throw new Failure(
-      `File ${name} is too large.`,
-      'The page takes files of up to 1 GiB; the command-line Vorandel takes larger ones.',
-    );
+  refuseTooLarge(file, name);
   const at = lib.alloc(file.size);
   if (at === 0) throw new Failure("Can't read the data (error 8).");
   try {
@@ -140,6 +136,14 @@ async function load({ lib, progress }, file, name, failed = readFailed(name)) {
     throw failed(error);
   }
   return at;
+}
+
+function refuseTooLarge(file, name) {
+  if (file.size > FILE_MAX)
+    throw new Failure(
+      `File ${name} is too large.`,
+      'The page takes files of up to 1 GiB; the command-line Vorandel takes larger ones.',
+    );
 }
 
 const readFailed = (name) => (error) =>
@@ -213,25 +217,32 @@ async function applyToFolder(job, root, mergeFile) {
   } catch (error) {
     throw copyFailed(error);
   }
-  // The copy goes through memory, so the level is read once: the page's
-  // limit and a lack of memory stop the run here, before any backup.
-  const level = await load(job, file, name, copyFailed);
+  refuseTooLarge(file, name); // before any backup
+  // The browser writes one file at a time, and slowly: the backup is written
+  // from the level's own file while the level is read and merged, and the
+  // level is written only once the backup is whole.
   progress(`writing ${backupName}`, 0, 0);
-  try {
-    const backup = await place.folder.getFileHandle(`${place.name}.bak`, { create: true });
-    await writeWhole(backup, lib.view(level, file.size));
-  } catch (error) {
-    throw copyFailed(error);
-  }
-  say(`Processing level: ${name}`);
+  const backedUp = place.folder
+    .getFileHandle(`${place.name}.bak`, { create: true })
+    .then((backup) => writeWhole(backup, file));
   const writeFailed = (error) =>
     new Failure(
       `Can't write the level ${name} (error ${windowsError(error)}); the level is unchanged.`,
     );
-  const merged = mergedLevel(lib, merge, mergeFile.size, level, file.size, writeFailed);
+  const merged = load(job, file, name).then((level) =>
+    mergedLevel(lib, merge, mergeFile.size, level, file.size, writeFailed),
+  );
+  merged.catch(() => {}); // reported in its turn, after the backup's outcome
+  try {
+    await backedUp;
+  } catch (error) {
+    throw copyFailed(error);
+  }
+  say(`Processing level: ${name}`);
+  const level = await merged;
   progress(`writing ${name}`, 0, 0);
   try {
-    await writeWhole(handle, merged);
+    await writeWhole(handle, level);
   } catch (error) {
     throw writeFailed(error);
   }
@@ -462,7 +473,8 @@ function startPage() {
     g.fillStyle = '#555';
     g.font = '12px system-ui, sans-serif';
     g.fillText('0', 0, 60);
-    const last = `${end.toLocaleString('en')} bytes`;
+    // Show has no level: the bar ends where the last change does.
+    const last = `byte ${end.toLocaleString('en')}, the last change's end`;
     g.fillText(last, width - g.measureText(last).width, 60);
   }
 
