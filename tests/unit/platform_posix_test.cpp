@@ -367,8 +367,8 @@ BOOL WINAPI NotHandled(DWORD) { return FALSE; }
 TEST(ConsoleControl, SignalsWaitForTheHandlerToBeRemovedThenReachIt) {
   controlEvents.clear();
   ASSERT_TRUE(SetConsoleCtrlHandler(Handled, TRUE));
-  raise(SIGTERM);
-  raise(SIGINT);
+  kill(getpid(), SIGTERM);
+  kill(getpid(), SIGINT);
   EXPECT_TRUE(controlEvents.empty());
   ASSERT_TRUE(SetConsoleCtrlHandler(Handled, FALSE));
   EXPECT_EQ(controlEvents, (std::vector<DWORD>{CTRL_C_EVENT, CTRL_SHUTDOWN_EVENT}));
