@@ -31,16 +31,13 @@ int main(int argc, char** argv) {
   // Both images live as long as the process: they are never released.
   static MergeImage merge;
   if (!LoadWholeFile(argv[1], &merge.buffer, &merge.size)) return STATUS_FAILED;
-  if (!HasValidLevelName(merge)) {
-    Report("Invalid level name in the merge file.\n");
+  char verdict[MERGE_TEXT_MAX];
+  if (CheckLevelName(merge, kWindowsPaths, verdict, sizeof verdict) != MergeVerdict::OK) {
+    Report("%s", verdict);
     return STATUS_FAILED;
   }
   char levelName[NAME_FIELD_MAX];
   memcpy(levelName, merge.buffer + LEVEL_NAME_AT, ReadU32(merge.buffer + NAME_LENGTH_AT));
-  if (!IsSafeLevelName(levelName, kWindowsPaths)) {
-    Report("Unsafe level name %s in the merge file.\n", levelName);
-    return STATUS_FAILED;
-  }
   // The name has at most NAME_CHARS_MAX characters: the suffix fits.
   char backupName[NAME_FIELD_MAX];
   size_t nameChars = strlen(levelName);
