@@ -37,14 +37,40 @@ void ReleaseInterruptions() {
   (void)SetConsoleCtrlHandler(FinishTheLevelFirst, FALSE);
 }
 
-// Writes `count` bytes as the whole content of the file `name`, recreated,
-// and puts them on the disk. Returns NO_ERROR, or the error of the step that
-// failed.
-DWORD WriteDurably(const char* name, const uint8_t* bytes, uint32_t count) {
+// Writes a file's whole content into an open handle; returns false when a
+// write failed, GetLastError then telling why.
+using ContentWriter = bool (*)(HANDLE file, const void* content);
+
+struct Merge {
+  const LevelImage* level;
+  const MergeImage* merge;
+  uint32_t firstActionAt;
+};
+
+bool WriteMerged(HANDLE file, const void* content) {
+  const auto* merged = static_cast<const Merge*>(content);
+  static uint8_t staging[kStagingSize];
+  StagedOutput output = {file, staging, kStagingSize, 0};
+  return ApplyActions(*merged->level, *merged->merge, merged->firstActionAt, StageSlice,
+                      &output) &&
+         FlushStaged(&output);
+}
+
+bool WriteImage(HANDLE file, const void* content) {
+  const auto* level = static_cast<const LevelImage*>(content);
+  return WriteWhole(file, level->buffer, level->size);
+}
+
+// Recreates the file `name`, writes its content and puts it on the disk.
+// Returns NO_ERROR, or the error of the step that failed; *emptied tells
+// whether the file was recreated, and so no longer holds what it held.
+DWORD WriteDurably(const char* name, ContentWriter write, const void* content,
+                   bool* emptied) {
   HANDLE file = CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return GetLastError();
-  bool written = WriteWhole(file, bytes, count) && FlushFileBuffers(file);
+  *emptied = file != INVALID_HANDLE_VALUE;
+  if (!*emptied) return GetLastError();
+  bool written = write(file, content) && FlushFileBuffers(file);
   DWORD error = written ? NO_ERROR : GetLastError();
   if (!CloseHandle(file) && written) {
     written = false;
@@ -59,37 +85,20 @@ DWORD WriteDurably(const char* name, const uint8_t* bytes, uint32_t count) {
 bool RewriteLevel(const char* levelName, const char* backupName, const LevelImage& level,
                   const MergeImage& merge, uint32_t firstActionAt) {
   HoldInterruptions();
-  HANDLE out = CreateFileA(levelName, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (out == INVALID_HANDLE_VALUE) {
-    DWORD error = GetLastError();
-    ReleaseInterruptions();
-    // Recreating failed, so the level was never emptied.
-    Report("Can't write the level %s (error %ld); the level is unchanged.\n", levelName,
-           static_cast<long>(error));
-    return false;
-  }
+  Merge merged = {&level, &merge, firstActionAt};
+  bool emptied = false;
+  DWORD error = WriteDurably(levelName, WriteMerged, &merged, &emptied);
+  // A level that was emptied holds a beginning of the merged level at best:
+  // the old one is still whole in memory.
+  DWORD restoreError = NO_ERROR;
+  if (error != NO_ERROR && emptied)
+    restoreError = WriteDurably(levelName, WriteImage, &level, &emptied);
+  ReleaseInterruptions();
 
-  static uint8_t staging[kStagingSize];
-  StagedOutput output = {out, staging, kStagingSize, 0};
-  bool written = ApplyActions(level, merge, firstActionAt, StageSlice, &output) &&
-                 FlushStaged(&output) && FlushFileBuffers(out);
-  DWORD error = written ? NO_ERROR : GetLastError();
-  if (!CloseHandle(out) && written) {
-    written = false;
-    error = GetLastError();
-  }
-  if (!written && error == NO_ERROR) error = ERROR_GEN_FAILURE;  // a short write
-  if (written) {
-    ReleaseInterruptions();
+  if (error == NO_ERROR) {
     Report("Done !\n");
     return true;
   }
-
-  // The level now holds a beginning of the merged level at best: the old
-  // one is still whole in memory.
-  DWORD restoreError = WriteDurably(levelName, level.buffer, level.size);
-  ReleaseInterruptions();
   if (restoreError == NO_ERROR)
     Report("Can't write the level %s (error %ld); the level is unchanged.\n", levelName,
            static_cast<long>(error));
