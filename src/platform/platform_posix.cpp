@@ -491,10 +491,12 @@ BOOL WINAPI SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add) {
     return TRUE;
   }
   controlHandler = nullptr;
+  // Each signal is pending once at most, however often it came.
+  sigset_t pending;
+  if (sigpending(&pending) != 0) sigemptyset(&pending);
   std::vector<int> unhandled;
   for (const ControlSignal& control : kControlSignals) {
-    sigset_t pending;
-    if (sigpending(&pending) != 0 || sigismember(&pending, control.signal) != 1) continue;
+    if (sigismember(&pending, control.signal) != 1) continue;
     sigset_t one;
     sigemptyset(&one);
     sigaddset(&one, control.signal);
