@@ -121,8 +121,8 @@ function startWorker() {
 }
 
 // Reads a file into the library's memory, with Vorandel's messages for what
-// goes wrong; `failed` turns a read error into a job's own message.
-async function load({ lib, progress }, file, name, failed = readFailed(name)) {
+// goes wrong.
+async function load({ lib, progress }, file, name) {
   refuseTooLarge(file, name);
   const at = lib.alloc(file.size);
   if (at === 0) throw new Failure("Can't read the data (error 8).");
@@ -133,7 +133,11 @@ async function load({ lib, progress }, file, name, failed = readFailed(name)) {
       progress(`reading ${name}`, done + chunk.byteLength, file.size);
     }
   } catch (error) {
-    throw failed(error);
+    throw new Failure(
+      error.name === 'NotFoundError'
+        ? `File ${name} not found.`
+        : `Can't read the data (error ${windowsError(error)}).`,
+    );
   }
   return at;
 }
@@ -145,13 +149,6 @@ function refuseTooLarge(file, name) {
       'The page takes files of up to 1 GiB; the command-line Vorandel takes larger ones.',
     );
 }
-
-const readFailed = (name) => (error) =>
-  new Failure(
-    error.name === 'NotFoundError'
-      ? `File ${name} not found.`
-      : `Can't read the data (error ${windowsError(error)}).`,
-  );
 
 // The level name, after Vorandel's checks on it.
 function levelName(lib, merge, size) {
