@@ -44,6 +44,7 @@ typedef struct _OVERLAPPED* LPOVERLAPPED;
 #define GENERIC_WRITE 0x40000000u
 #define FILE_SHARE_READ 0x00000001u
 #define FILE_SHARE_WRITE 0x00000002u
+#define FILE_SHARE_DELETE 0x00000004u
 
 #define CREATE_NEW 1u
 #define CREATE_ALWAYS 2u
@@ -58,8 +59,11 @@ typedef struct _OVERLAPPED* LPOVERLAPPED;
 
 #define FILE_ATTRIBUTE_READONLY 0x00000001u
 #define FILE_ATTRIBUTE_NORMAL 0x00000080u
+// With OPEN_EXISTING, opens a folder too: a handle to flush its entries with.
+#define FILE_FLAG_BACKUP_SEMANTICS 0x02000000u
 
 #define NO_ERROR 0u
+#define ERROR_INVALID_FUNCTION 1u
 #define ERROR_FILE_NOT_FOUND 2u
 #define ERROR_PATH_NOT_FOUND 3u
 #define ERROR_TOO_MANY_OPEN_FILES 4u
@@ -69,6 +73,7 @@ typedef struct _OVERLAPPED* LPOVERLAPPED;
 #define ERROR_WRITE_PROTECT 19u
 #define ERROR_GEN_FAILURE 31u
 #define ERROR_SHARING_VIOLATION 32u
+#define ERROR_NOT_SUPPORTED 50u
 #define ERROR_FILE_EXISTS 80u
 #define ERROR_INVALID_PARAMETER 87u
 #define ERROR_DISK_FULL 112u
@@ -101,8 +106,8 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read,
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
                       LPOVERLAPPED overlapped);
 BOOL WINAPI CloseHandle(HANDLE object);
-// Puts what was written through a handle open for writing on the disk,
-// together with the name of a file created since the last flush.
+// Puts what was written through a handle open for writing on the disk; for a
+// folder, the names created, renamed or deleted in it.
 BOOL WINAPI FlushFileBuffers(HANDLE file);
 BOOL WINAPI CopyFileA(LPCSTR existingPath, LPCSTR newPath, BOOL failIfExists);
 BOOL WINAPI SetFileAttributesA(LPCSTR path, DWORD attributes);

@@ -85,26 +85,6 @@ int TakeLock(int fd, int operation) {
   return 0;
 }
 
-// Files created since their last flush, by the folder whose entry names
-// them: a flush puts that entry on the disk too, as Windows does.
-struct CreatedFile {
-  dev_t device;
-  ino_t inode;
-  std::string folder;
-};
-
-std::vector<CreatedFile>& CreatedFiles() {
-  static std::vector<CreatedFile> files;
-  return files;
-}
-
-std::string FolderOf(const char* path) {
-  std::string folder(path);
-  size_t slash = folder.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : folder.substr(0, slash);
-}
-
 int OpenRetrying(const char* path, int flags) {
   int fd;
   do {
@@ -118,13 +98,7 @@ int OpenRetrying(const char* path, int flags) {
 // files; O_NONBLOCK keeps a pipe from hanging the open. Returns 0 or errno.
 int OpenLocked(const char* path, int flags, int lockOperation, int* fdOut,
                struct stat* info) {
-  // An exclusive create first tells whether the file is new.
-  bool created = (flags & O_CREAT) != 0;
-  int fd = OpenRetrying(path, created ? flags | O_EXCL : flags);
-  if (fd < 0 && created && (flags & O_EXCL) == 0 && errno == EEXIST) {
-    created = false;
-    fd = OpenRetrying(path, flags);
-  }
+  int fd = OpenRetrying(path, flags);
   if (fd < 0) return errno;
 
   int err = 0;
@@ -142,7 +116,15 @@ int OpenLocked(const char* path, int flags, int lockOperation, int* fdOut,
     close(fd);
     return err;
   }
-  if (created) CreatedFiles().push_back({info->st_dev, info->st_ino, FolderOf(path)});
+  *fdOut = fd;
+  return 0;
+}
+
+// A folder, opened to flush its entries: neither locked nor checked further.
+// ENOTDIR when `path` is no folder.
+int OpenFolder(const char* path, int* fdOut) {
+  int fd = OpenRetrying(path, O_RDONLY | O_DIRECTORY);
+  if (fd < 0) return errno;
   *fdOut = fd;
   return 0;
 }
@@ -162,26 +144,6 @@ void StartWriteback(int fd) {
 int SyncRetrying(int fd) {
   while (fsync(fd) != 0) {
     if (errno != EINTR) return errno;
-  }
-  return 0;
-}
-
-// Puts the folder entry of a file created since its last flush on the disk.
-// Returns 0 or errno.
-int SyncCreatedName(int fd) {
-  struct stat info;
-  if (fstat(fd, &info) != 0) return errno;
-  std::vector<CreatedFile>& files = CreatedFiles();
-  for (size_t i = 0; i < files.size(); ++i) {
-    if (files[i].device != info.st_dev || files[i].inode != info.st_ino) continue;
-    int folder = open(files[i].folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder < 0) return errno;
-    int err = SyncRetrying(folder);
-    close(folder);
-    // A file system that can't sync a folder keeps its entries safe its own way.
-    if (err != 0 && err != EINVAL) return err;
-    files.erase(files.begin() + static_cast<std::ptrdiff_t>(i));
-    return 0;
   }
   return 0;
 }
@@ -325,7 +287,8 @@ DWORD WinErrorFromErrno(int err) {
 }
 
 HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD shareMode,
-                          LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD, HANDLE) {
+                          LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD attributes,
+                          HANDLE) {
   int flags = O_RDONLY;
   if ((access & GENERIC_WRITE) != 0)
     flags = (access & GENERIC_READ) != 0 ? O_RDWR : O_WRONLY;
@@ -342,9 +305,17 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD shareMode,
     default: lastError = ERROR_INVALID_PARAMETER; return INVALID_HANDLE_VALUE;
   }
 
+  int fd = -1;
+  if ((attributes & FILE_FLAG_BACKUP_SEMANTICS) != 0 && disposition == OPEN_EXISTING) {
+    int err = OpenFolder(path, &fd);
+    if (err == 0) return HandleFromFd(fd);
+    if (err != ENOTDIR) {
+      Fail(err);
+      return INVALID_HANDLE_VALUE;
+    }
+  }
   // The file is emptied only once the lock is held, so that a file another
   // program holds is never cut short.
-  int fd = -1;
   struct stat info;
   int err = OpenLocked(path, flags, shareMode == 0 ? LOCK_EX : LOCK_SH, &fd, &info);
   if (err == 0 && truncate && ftruncate(fd, 0) != 0) {
@@ -396,12 +367,17 @@ BOOL WINAPI CloseHandle(HANDLE object) {
 
 BOOL WINAPI FlushFileBuffers(HANDLE file) {
   int fd = FdFromHandle(file);
+  struct stat info;
   int flags = fcntl(fd, F_GETFL);
-  if (flags < 0) return Fail(errno);
+  if (flags < 0 || fstat(fd, &info) != 0) return Fail(errno);
+  if (S_ISDIR(info.st_mode)) {
+    // A file system that can't sync a folder keeps its entries safe its own way.
+    int err = SyncRetrying(fd);
+    return err == 0 || err == EINVAL ? TRUE : Fail(err);
+  }
   // As on Windows, only a handle that may write can flush.
   if ((flags & O_ACCMODE) == O_RDONLY) return Fail(EACCES);
   int err = SyncRetrying(fd);
-  if (err == 0) err = SyncCreatedName(fd);
   return err == 0 ? TRUE : Fail(err);
 }
 

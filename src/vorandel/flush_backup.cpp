@@ -1,5 +1,7 @@
 #include "flush_backup.h"
 
+#include "durable_write.h"
+
 namespace {
 
 HANDLE OpenForFlush(const char* name) {
@@ -9,7 +11,7 @@ HANDLE OpenForFlush(const char* name) {
 
 }  // namespace
 
-DWORD FlushBackup(const char* backupName) {
+DWORD FlushBackup(const char* backupName, const char* folder) {
   // Flushing takes a handle that may write, and the backup of a read-only
   // level is read-only too: the attribute is lifted for that moment.
   bool readOnly = false;
@@ -25,5 +27,7 @@ DWORD FlushBackup(const char* backupName) {
   if (readOnly && !SetFileAttributesA(backupName, FILE_ATTRIBUTE_READONLY) &&
       error == NO_ERROR)
     error = GetLastError();
+  // A new backup's name must be on the disk as surely as its content.
+  if (error == NO_ERROR) error = FlushFolder(folder);
   return error;
 }

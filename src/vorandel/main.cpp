@@ -1,6 +1,4 @@
 // Vorandel: patches a level file with a merge file, after backing it up.
-#include <cstring>
-
 #include "exit_status.h"
 #include "flush_backup.h"
 #include "load_whole_file.h"
@@ -9,11 +7,12 @@
 #include "platform.h"
 #include "report.h"
 #include "rewrite_level.h"
+#include "rewrite_mark_file.h"
 
 namespace {
 
-int ReportFailedCopy(const char* levelName, const char* backupName, DWORD error) {
-  Report("Can't copy the file %s to %s (error %ld)", levelName, backupName,
+int ReportFailedCopy(const RunNames& names, DWORD error) {
+  Report("Can't copy the file %s to %s (error %ld)", names.level, names.backup,
          static_cast<long>(error));
   return STATUS_FAILED;
 }
@@ -36,24 +35,24 @@ int main(int argc, char** argv) {
     Report("%s", verdict);
     return STATUS_FAILED;
   }
-  char levelName[NAME_FIELD_MAX];
-  memcpy(levelName, merge.buffer + LEVEL_NAME_AT, ReadU32(merge.buffer + NAME_LENGTH_AT));
-  // The name has at most NAME_CHARS_MAX characters: the suffix fits.
-  char backupName[NAME_FIELD_MAX];
-  size_t nameChars = strlen(levelName);
-  // NOLINTNEXTLINE(bugprone-not-null-terminated-result): the suffix brings the NUL
-  memcpy(backupName, levelName, nameChars);
-  memcpy(backupName + nameChars, BACKUP_SUFFIX, sizeof BACKUP_SUFFIX);
+  // The name has at most NAME_CHARS_MAX characters: every name made of it fits.
+  static RunNames names;
+  NameRun(reinterpret_cast<const char*>(merge.buffer + LEVEL_NAME_AT), kWindowsPaths,
+          &names);
+
+  // A run stopped while it rewrote the level left it in pieces: it is put
+  // back first, and while that can't be done no run backs it up.
+  if (RestoreIfMarked(names) == Restore::FAILED) return STATUS_FAILED;
 
   // A read-only backup left by an earlier run must not stop the copy.
-  (void)SetFileAttributesA(backupName, FILE_ATTRIBUTE_NORMAL);
-  Report("Backuping %s to %s\n", levelName, backupName);
-  if (!CopyFileA(levelName, backupName, FALSE))
-    return ReportFailedCopy(levelName, backupName, GetLastError());
+  (void)SetFileAttributesA(names.backup, FILE_ATTRIBUTE_NORMAL);
+  Report("Backuping %s to %s\n", names.level, names.backup);
+  if (!CopyFileA(names.level, names.backup, FALSE))
+    return ReportFailedCopy(names, GetLastError());
 
-  Report("Processing level: %s\n", levelName);
+  Report("Processing level: %s\n", names.level);
   static LevelImage level;
-  if (!LoadWholeFile(levelName, &level.buffer, &level.size)) return STATUS_FAILED;
+  if (!LoadWholeFile(names.level, &level.buffer, &level.size)) return STATUS_FAILED;
 
   // Every record is checked before the level is recreated, so a faulty
   // merge file leaves the level as it was.
@@ -65,11 +64,29 @@ int main(int argc, char** argv) {
     Report("%s", text);
     return STATUS_FAILED;
   }
-  // The backup goes to the disk while the level is read; it must be there
-  // before the level is emptied.
-  DWORD flushError = FlushBackup(backupName);
-  if (flushError != NO_ERROR) return ReportFailedCopy(levelName, backupName, flushError);
-  if (!RewriteLevel(levelName, backupName, level, merge, firstActionAt))
+  // The checksum is worked out while the backup goes to the disk; both must
+  // be there before the level is emptied.
+  RewriteMark mark = MarkFor(level.buffer, level.size);
+  DWORD error = FlushBackup(names.backup, names.folder);
+  if (error != NO_ERROR) return ReportFailedCopy(names, error);
+  error = LeaveMark(names, mark);
+  if (error != NO_ERROR) {
+    Report("Can't write the file %s (error %ld); the level is unchanged.\n", names.mark,
+           static_cast<long>(error));
     return STATUS_FAILED;
-  return STATUS_OK;
+  }
+
+  RewriteOutcome outcome =
+      RewriteLevel(names.level, names.backup, level, merge, firstActionAt);
+  // The mark goes only once the run has said how it ended, and stays while the
+  // level is in pieces: the next run then restores it.
+  if (outcome == RewriteOutcome::IN_PIECES) return STATUS_FAILED;
+  error = ClearMark(names);
+  if (error != NO_ERROR) {
+    char text[MARK_MESSAGE_MAX];
+    FormatMarkMessage(MarkMessage::MARK_KEPT, names, error, text, sizeof text);
+    Report("%s", text);
+    return STATUS_FAILED;
+  }
+  return outcome == RewriteOutcome::MERGED ? STATUS_OK : STATUS_FAILED;
 }

@@ -197,11 +197,67 @@ async function writeWhole(handle, bytes) {
   }
 }
 
+// MarkMessage of the library: what Vorandel says of a mark left by a run
+// that was stopped while it rewrote the level.
+const MARK = { RESTORED: 0, RESTORE_FAILED: 1, BACKUP_UNREADABLE: 2, MARK_UNREADABLE: 4,
+  MARK_KEPT: 6 };
+
+// Vorandel's first step: where a run was stopped while it rewrote the level,
+// its mark stands beside the level, and the level is put back from the
+// backup the mark describes, or nothing is touched. The page itself writes
+// the level whole and leaves no mark.
+async function restoreIfMarked(job, root, merge, name) {
+  const { lib, say } = job;
+  const markSays = (message, error = 0) => {
+    lib.x.web_mark_message(merge, message, error);
+    return lib.text();
+  };
+  let place, markFile, backupFile;
+  try {
+    place = await folderOf(root, name);
+  } catch {
+    return; // no folder, no mark: the backup copy says what is wrong
+  }
+  try {
+    markFile = await (await place.folder.getFileHandle(`${place.name}.merging`)).getFile();
+  } catch (error) {
+    if (error.name === 'NotFoundError') return;
+    throw new Failure(markSays(MARK.MARK_UNREADABLE, windowsError(error)));
+  }
+  const mark = new Uint8Array(await markFile.arrayBuffer());
+  const markAt = lib.alloc(mark.length);
+  lib.memory.set(mark, markAt);
+  let backup;
+  try {
+    backupFile = await (await place.folder.getFileHandle(`${place.name}.bak`)).getFile();
+    backup = await load(job, backupFile, `${name}.bak`);
+  } catch (error) {
+    throw error instanceof Failure ? error
+      : new Failure(markSays(MARK.BACKUP_UNREADABLE, windowsError(error)));
+  }
+  const verdict = lib.x.web_read_mark(merge, markAt, mark.length, backup, backupFile.size);
+  if (verdict !== MARK.RESTORED) throw new Failure(markSays(verdict));
+  job.progress(`writing ${name}`, 0, 0);
+  try {
+    await writeWhole(await place.folder.getFileHandle(place.name, { create: true }), backupFile);
+  } catch (error) {
+    throw new Failure(markSays(MARK.RESTORE_FAILED, windowsError(error)));
+  }
+  try {
+    await place.folder.removeEntry(`${place.name}.merging`);
+  } catch (error) {
+    say(markSays(MARK.RESTORED));
+    throw new Failure(markSays(MARK.MARK_KEPT, windowsError(error)));
+  }
+  say(markSays(MARK.RESTORED));
+}
+
 // Vorandel's run, step by step, on a folder the player picked.
 async function applyToFolder(job, root, mergeFile) {
   const { lib, say, progress } = job;
   const merge = await load(job, mergeFile, mergeFile.name);
   const name = levelName(lib, merge, mergeFile.size);
+  await restoreIfMarked(job, root, merge, name);
   const backupName = `${name}.bak`;
   say(`Backuping ${name} to ${backupName}`);
   const copyFailed = (error) =>

@@ -13,6 +13,7 @@
 #include "merge_checks.h"
 #include "merge_make.h"
 #include "merge_text.h"
+#include "rewrite_mark.h"
 
 // The page serves players, who are on Windows: level names follow its rules.
 constexpr bool kPlayersPaths = true;
@@ -49,6 +50,13 @@ bool CopySlice(void* context, const uint8_t* slice, uint32_t count) {
 void PutU32(uint32_t value) {
   for (int shift = 0; shift < 32; shift += 8)
     bytes.push_back(static_cast<uint8_t>(value >> shift));
+}
+
+// The names of a run on the level of `merge`, whose name passed.
+RunNames NamesOf(const uint8_t* merge) {
+  RunNames names;
+  NameRun(reinterpret_cast<const char*>(merge + LEVEL_NAME_AT), kPlayersPaths, &names);
+  return names;
 }
 
 }  // namespace
@@ -114,6 +122,29 @@ bool web_name_fault(const char* levelName) {
   const char* fault = LevelNameFault(levelName);
   text = fault != nullptr ? fault : "";
   return fault != nullptr;
+}
+
+// A mark left beside the level by a run that was stopped, against the backup
+// it describes: the MarkMessage that follows, RESTORED when the backup is
+// what the mark says and the level may be put back from it, else
+// MARK_DAMAGED or BACKUP_CHANGED.
+int web_read_mark(uint8_t* merge, uint8_t* mark, uint32_t markSize, uint8_t* backup,
+                  uint32_t backupSize) {
+  RunNames names = NamesOf(merge);
+  RewriteMark read;
+  if (!ReadMark(names, mark, markSize, &read))
+    return static_cast<int>(MarkMessage::MARK_DAMAGED);
+  if (!BackupMatches(read, backup, backupSize))
+    return static_cast<int>(MarkMessage::BACKUP_CHANGED);
+  return static_cast<int>(MarkMessage::RESTORED);
+}
+
+// Vorandel's MarkMessage for the level of `merge`, as text.
+void web_mark_message(uint8_t* merge, int message, uint32_t error) {
+  char said[MARK_MESSAGE_MAX];
+  FormatMarkMessage(static_cast<MarkMessage>(message), NamesOf(merge), error, said,
+                    sizeof said);
+  SetMessage(said);
 }
 
 // mrgtool make, for a name that passed web_name_fault: a MakeOutcome; when

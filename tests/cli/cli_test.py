@@ -22,7 +22,7 @@ import sys
 import tempfile
 import unittest
 
-from mergefile import USAGE, merge_file, name_field, record
+from mergefile import USAGE, merge_file, name_field, record, rewrite_mark
 from tool_run import run_captured
 
 TOOL = None
@@ -53,6 +53,9 @@ def posix_only(reason):
             test(self)
         return run
     return mark
+
+
+RESTORED = "Restored l.lvl from l.lvl.bak: a run was stopped while it rewrote the level.\n"
 
 
 def write_failure(name="l.lvl", error=223):
@@ -286,6 +289,71 @@ class BadMergeFiles(ToolCase):
                     f.truncate(size)  # sparse: nothing of it is written
                 self.put("l.lvl", LEVEL)
                 self.check(["big.mrg"], "File big.mrg is too large.\n", 255)
+
+
+class Restores(ToolCase):
+    """A run stopped while it rewrote the level left its mark beside it: the
+    next run puts the level back from the backup first, or, where the backup
+    is not what the mark says, touches nothing and keeps the mark."""
+    MARK = rewrite_mark("l.lvl", LEVEL)
+    MERGED = b"0123abc6789"
+    KEEP = ("put the level back from a copy of your own, then delete l.lvl.merging.\n")
+    CHANGED = ("A run was stopped while it rewrote l.lvl, and l.lvl.bak no longer holds the "
+               "level as it was: " + KEEP)
+    MISSING = ("A run was stopped while it rewrote l.lvl, and l.lvl.bak can't be read "
+               "(error 2): " + KEEP)
+    DAMAGED = ("l.lvl.merging, the mark of a run that was stopped while it rewrote l.lvl, is "
+               "damaged: copy l.lvl.bak over the level if it holds the level as it was, then "
+               "delete the mark.\n")
+    UNREADABLE = ("Can't read l.lvl.merging (error 5), the mark of a run that was stopped "
+                  "while it rewrote l.lvl: copy l.lvl.bak over the level if it holds the "
+                  "level as it was, then delete the mark.\n")
+    HALF = b"0123a"
+    # title, files laid out (None: a folder), what the run says, the files
+    # left (SAME: as laid out)
+    CASES = [
+        ("half-written level", {"l.lvl": HALF, "l.lvl.bak": LEVEL, "l.lvl.merging": MARK},
+         RESTORED + said() + "Done !\n", {"l.lvl": MERGED, "l.lvl.bak": LEVEL}),
+        ("level gone", {"l.lvl.bak": LEVEL, "l.lvl.merging": MARK},
+         RESTORED + said() + "Done !\n", {"l.lvl": MERGED, "l.lvl.bak": LEVEL}),
+        ("merged level, mark left after Done", {"l.lvl": MERGED, "l.lvl.bak": LEVEL,
+                                               "l.lvl.merging": MARK},
+         RESTORED + said() + "Done !\n", {"l.lvl": MERGED, "l.lvl.bak": LEVEL}),
+        ("draft of a mark only", {"l.lvl": LEVEL, "l.lvl.merging.new": MARK[:20]},
+         said() + "Done !\n", {"l.lvl": MERGED, "l.lvl.bak": LEVEL}),
+        ("backup changed", {"l.lvl": HALF, "l.lvl.bak": LEVEL[:-1] + b"!",
+                            "l.lvl.merging": MARK}, CHANGED, SAME),
+        ("backup missing", {"l.lvl": HALF, "l.lvl.merging": MARK}, MISSING, SAME),
+        ("backup grown", {"l.lvl": HALF, "l.lvl.bak": LEVEL + b"!", "l.lvl.merging": MARK},
+         CHANGED, SAME),
+        ("damaged mark", {"l.lvl": HALF, "l.lvl.bak": LEVEL, "l.lvl.merging": MARK[:-2]},
+         DAMAGED, SAME),
+        ("mark of another backup", {"l.lvl": HALF, "l.lvl.bak": LEVEL,
+                                    "l.lvl.merging": rewrite_mark("k.lvl", LEVEL)},
+         DAMAGED, SAME),
+        ("mark that is a folder", {"l.lvl": HALF, "l.lvl.bak": LEVEL, "l.lvl.merging": None},
+         UNREADABLE, SAME),
+    ]
+
+    def test_restores(self):
+        for title, files, message, left in self.CASES:
+            with self.subTest(title):
+                fresh = tempfile.mkdtemp(prefix="vorandel-")
+                self.addCleanup(shutil.rmtree, fresh, True)
+                self.folder = fresh
+                self.put("m.mrg", merge_file("l.lvl", [(4, 2, b"abc")]))
+                for name, content in files.items():
+                    if content is None:
+                        os.mkdir(self.path(name))
+                    else:
+                        self.put(name, content)
+                out, code = self.run_tool("m.mrg")
+                self.assertEqual((out, code), (message, 0 if message.endswith("Done !\n") else 255))
+                left = files if left is SAME else left
+                self.assertEqual(sorted(os.listdir(self.folder)), sorted(["m.mrg", *left]))
+                for name, content in left.items():
+                    if content is not None:
+                        self.assertEqual(self.content(name), content, name)
 
 
 def as_nobody():

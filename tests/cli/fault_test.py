@@ -31,8 +31,8 @@ def copy_failure(error, name="l.lvl"):
 
 
 def restore_failure(error, restore_error, name="l.lvl"):
-    return ("Can't write the level %s (error %d), nor restore it (error %d): copy %s.bak "
-            "over it before you run a merge again.\n" % (name, error, restore_error, name))
+    return ("Can't write the level %s (error %d), nor restore it (error %d); the next run "
+            "restores it from %s.bak first.\n" % (name, error, restore_error, name))
 
 
 def merged(level, actions):
@@ -241,10 +241,18 @@ class InjectedFaults(TracedCase):
                 self.assertEqual((out, code), (said() + message, 255))
                 self.assertEqual(self.content("l.lvl.bak"), self.LEVEL)
                 self.assertEqual(self.content("l.lvl"), level)
+                # Only a level left in pieces keeps the mark, and the next
+                # run puts it back before it merges once.
+                in_pieces = "nor restore" in message
+                self.assertEqual(os.path.exists(self.path("l.lvl.merging")), in_pieces)
+                if in_pieces:
+                    self.assertEqual(self.run_tool("m.mrg"), (cli_test.RESTORED + said()
+                                                              + "Done !\n", 0))
+                    self.assertEqual(self.content("l.lvl"), self.MERGED)
 
     def test_backup_and_level_reach_the_disk_before_they_are_relied_on(self):
         self.lay_out(self.LEVEL, self.MERGE)
-        done = subprocess.run([STRACE, "-qq", "-y", "-e", "trace=openat,fsync,write",
+        done = subprocess.run([STRACE, "-qq", "-y", "-e", "trace=openat,fsync,write,rename,unlink",
                                cli_test.TOOL, "m.mrg"], cwd=self.folder,
                               capture_output=True, timeout=120, env=traced_env())
         self.assertEqual(done.returncode, 0)
@@ -255,11 +263,21 @@ class InjectedFaults(TracedCase):
             self.assertTrue(found, pattern)
             return found[0]
 
-        # The backup is new: its name in the folder must last too.
+        # The backup is new: its name in the folder must last too. The mark
+        # is whole on the disk before the level is emptied, and goes only
+        # after "Done !".
         level_opened = first(r'^openat\(AT_FDCWD[^,]*, "l\.lvl", O_WRONLY')
+        folder_flush = r"^fsync\(\d+<%s>" % re.escape(self.folder)
         self.assertLess(first(r"^fsync\(\d+<[^>]*/l\.lvl\.bak>"), level_opened)
-        self.assertLess(first(r"^fsync\(\d+<%s>" % re.escape(self.folder)), level_opened)
-        self.assertLess(first(r"^fsync\(\d+<[^>]*/l\.lvl>"), first(r'^write\(1.*"Done !'))
+        self.assertLess(first(folder_flush), level_opened)
+        self.assertLess(first(r"^fsync\(\d+<[^>]*/l\.lvl\.merging\.new>"), first(r"^rename"))
+        marked = [i for i, c in enumerate(calls) if re.search(folder_flush, c)]
+        self.assertLess(first(r"^rename"), marked[1])
+        self.assertLess(marked[1], level_opened)
+        done = first(r'^write\(1.*"Done !')
+        self.assertLess(first(r"^fsync\(\d+<[^>]*/l\.lvl>"), done)
+        self.assertLess(done, first(r'^unlink\("l\.lvl\.merging"'))
+        self.assertLess(first(r'^unlink\("l\.lvl\.merging"'), marked[-1])
 
 
 # Calls that change a file, and flags of an open for a change.

@@ -1,10 +1,21 @@
 """Builds merge files byte by byte, and an independent model of what the
 tool must do with one."""
+import hashlib
 import struct
 
 REPLACE = 2
 USAGE = ("Usage:\n\tVorandel.exe [file.mrg]\n\n"
          "With [file.mrg] the file to be merged with the kelvarin level.\n")
+
+
+def rewrite_mark(name, backup):
+    """The mark a run leaves beside the level `name` while it rewrites it,
+    for a backup holding `backup`."""
+    return ("Vorandel is rewriting the level %s.\n"
+            "If this file is still here once no run is going on, a run was stopped before "
+            "it finished: the next run on this level first puts %s back from %s.bak. Leave "
+            "this file where it is.\nbackup size: %d\nbackup sha256: %s\n"
+            % (name, name, name, len(backup), hashlib.sha256(backup).hexdigest())).encode()
 
 
 def name_field(name, field_length=None, pad=b"\xAA"):

@@ -5,6 +5,7 @@
 //        --chromium /usr/bin/chromium --results build/web/test-results
 import assert from 'node:assert/strict';
 import { execFileSync, spawn, spawnSync } from 'node:child_process';
+import { createHash } from 'node:crypto';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
@@ -170,6 +171,35 @@ test('apply to a folder', async (t) => {
       assert.deepEqual(got.lines, lines(tool('Vorandel', dir, 'mod.mrg')));
       assert.deepEqual(files, { 'maps/keep.lvl': LEVEL, 'keep.lvl': fs.readFileSync(path.join(dir, 'keep.lvl')),
         'keep.lvl.bak': LEVEL });
+    });
+  }
+});
+
+// The mark a stopped run leaves beside the level `name`, for a backup holding `backup`.
+const markOf = (name, backup) => Buffer.from(`Vorandel is rewriting the level ${name}.\n`
+  + 'If this file is still here once no run is going on, a run was stopped before it finished: '
+  + `the next run on this level first puts ${name} back from ${name}.bak. Leave this file where `
+  + `it is.\nbackup size: ${backup.length}\nbackup sha256: `
+  + `${createHash('sha256').update(backup).digest('hex')}\n`);
+
+// A run stopped while it rewrote the level: the page restores it first, or
+// touches nothing, as the command-line Vorandel does on the same files.
+const STOPPED_RUNS = [
+  ['a half-written level', { 'keep.lvl': LEVEL.subarray(0, 9), 'keep.lvl.bak': LEVEL,
+    'keep.lvl.merging': markOf('keep.lvl', LEVEL) }],
+  ['a backup changed since', { 'keep.lvl': LEVEL.subarray(0, 9), 'keep.lvl.bak': MODDED,
+    'keep.lvl.merging': markOf('keep.lvl', LEVEL) }],
+];
+
+test('apply after a stopped run', async (t) => {
+  for (const [name, files] of STOPPED_RUNS) {
+    await t.test(name, async () => {
+      const got = await applyInPage(files, MERGE);
+      const dir = folder({ ...files, 'mod.mrg': MERGE });
+      assert.deepEqual(got.lines, lines(tool('Vorandel', dir, 'mod.mrg')));
+      fs.rmSync(path.join(dir, 'mod.mrg'));
+      assert.deepEqual(Object.fromEntries(Object.entries(got.after).map(([n, b]) => [n, Buffer.from(b, 'base64')])),
+        Object.fromEntries(fs.readdirSync(dir).map((n) => [n, fs.readFileSync(path.join(dir, n))])));
     });
   }
 });

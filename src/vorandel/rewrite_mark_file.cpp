@@ -1,0 +1,100 @@
+#include "rewrite_mark_file.h"
+
+#include "durable_write.h"
+#include "report.h"
+#include "whole_file.h"
+
+namespace {
+
+void Say(MarkMessage message, const RunNames& names, DWORD error) {
+  char text[MARK_MESSAGE_MAX];
+  FormatMarkMessage(message, names, error, text, sizeof text);
+  Report("%s", text);
+}
+
+// Both loaded whole and released at the end of the restore.
+struct Loaded {
+  uint8_t* bytes = nullptr;
+  uint32_t size = 0;
+  Loaded() = default;
+  Loaded(const Loaded&) = delete;
+  Loaded& operator=(const Loaded&) = delete;
+  ~Loaded() {
+    if (bytes != nullptr) VirtualFree(bytes, 0, MEM_RELEASE);
+  }
+};
+
+}  // namespace
+
+DWORD LeaveMark(const RunNames& names, const RewriteMark& mark) {
+  char text[MARK_TEXT_MAX];
+  Bytes content = {reinterpret_cast<const uint8_t*>(text),
+                   FormatMark(names, mark, text, sizeof text)};
+  // Written under another name first, so that the mark under its own name is
+  // always whole: a run killed while writing it leaves only the draft.
+  bool emptied = false;
+  DWORD error = WriteDurably(names.markDraft, WriteBytes, &content, &emptied);
+  if (error == NO_ERROR &&
+      !MoveFileExA(names.markDraft, names.mark, MOVEFILE_REPLACE_EXISTING))
+    error = GetLastError();
+  if (error == NO_ERROR) error = FlushFolder(names.folder);
+  if (error != NO_ERROR) {
+    (void)DeleteFileA(names.markDraft);
+    (void)DeleteFileA(names.mark);
+  }
+  return error;
+}
+
+DWORD ClearMark(const RunNames& names) {
+  if (!DeleteFileA(names.mark)) return GetLastError();
+  return FlushFolder(names.folder);
+}
+
+Restore RestoreIfMarked(const RunNames& names) {
+  Loaded markFile;
+  LoadFailure failure = LoadWhole(names.mark, &markFile.bytes, &markFile.size);
+  if (failure.step == LoadStep::OPEN_FAILED &&
+      (failure.error == ERROR_FILE_NOT_FOUND || failure.error == ERROR_PATH_NOT_FOUND))
+    return Restore::NOT_MARKED;
+  RewriteMark mark;
+  if (failure.step == LoadStep::OPEN_FAILED || failure.step == LoadStep::SIZE_FAILED ||
+      failure.step == LoadStep::READ_FAILED) {
+    Say(MarkMessage::MARK_UNREADABLE, names, failure.error);
+    return Restore::FAILED;
+  }
+  if (failure.step != LoadStep::LOADED ||
+      !ReadMark(names, markFile.bytes, markFile.size, &mark)) {
+    Say(MarkMessage::MARK_DAMAGED, names, NO_ERROR);
+    return Restore::FAILED;
+  }
+
+  Loaded backup;
+  failure = LoadWhole(names.backup, &backup.bytes, &backup.size);
+  if (failure.step == LoadStep::TOO_LARGE ||
+      (failure.step == LoadStep::LOADED &&
+       !BackupMatches(mark, backup.bytes, backup.size))) {
+    Say(MarkMessage::BACKUP_CHANGED, names, NO_ERROR);
+    return Restore::FAILED;
+  }
+  if (failure.step != LoadStep::LOADED) {
+    Say(MarkMessage::BACKUP_UNREADABLE, names, failure.error);
+    return Restore::FAILED;
+  }
+
+  HoldInterruptions();
+  Bytes content = {backup.bytes, backup.size};
+  bool emptied = false;
+  DWORD error = WriteDurably(names.level, WriteBytes, &content, &emptied);
+  // The level may have been missing, and so created anew.
+  if (error == NO_ERROR) error = FlushFolder(names.folder);
+  ReleaseInterruptions();
+  if (error != NO_ERROR) {
+    Say(MarkMessage::RESTORE_FAILED, names, error);
+    return Restore::FAILED;
+  }
+  error = ClearMark(names);
+  Say(MarkMessage::RESTORED, names, NO_ERROR);
+  if (error == NO_ERROR) return Restore::RESTORED;
+  Say(MarkMessage::MARK_KEPT, names, error);
+  return Restore::FAILED;
+}
