@@ -1,5 +1,7 @@
 #include "apply_actions.h"
 
+#include "merge_records.h"
+
 namespace {
 
 bool WriteNonEmpty(SliceWriter write, void* context, const uint8_t* bytes,
@@ -11,21 +13,18 @@ bool WriteNonEmpty(SliceWriter write, void* context, const uint8_t* bytes,
 
 bool ApplyActions(const LevelImage& level, const MergeImage& merge,
                   uint32_t firstActionAt, SliceWriter write, void* context) {
-  // The checks guarantee levelCursor <= offset, offset + removeLength <= level.size
-  // and every record inside the merge file, so no sum wraps.
+  // The checks guarantee levelCursor <= offset and offset + removeLength <=
+  // level.size, so no sum wraps.
   uint32_t levelCursor = 0;
-  uint32_t actionCursor = firstActionAt;
-  while (actionCursor < merge.size) {
-    const uint8_t* record = merge.buffer + actionCursor;
-    uint32_t offset = ReadU32(record + OFFSET_AT);
-    uint32_t removeLength = ReadU32(record + REMOVE_LENGTH_AT);
-    uint32_t insertLength = ReadU32(record + INSERT_LENGTH_AT);
+  RecordCursor cursor = RecordsFrom(merge, firstActionAt);
+  ActionRecord record;
+  while (NextRecord(&cursor, &record) == RecordRead::RECORD) {
+    const MergeAction& action = record.action;
     if (!WriteNonEmpty(write, context, level.buffer + levelCursor,
-                       offset - levelCursor) ||
-        !WriteNonEmpty(write, context, record + DATA_AT, insertLength))
+                       action.offset - levelCursor) ||
+        !WriteNonEmpty(write, context, action.data, action.insertLength))
       return false;
-    levelCursor = offset + removeLength;
-    actionCursor += RECORD_HEAD_SIZE + insertLength;
+    levelCursor = action.offset + action.removeLength;
   }
   return WriteNonEmpty(write, context, level.buffer + levelCursor,
                        level.size - levelCursor);

@@ -9,12 +9,12 @@ void PutU16(uint16_t value, std::vector<uint8_t>* out) {
   out->push_back(static_cast<uint8_t>(value >> 8));
 }
 
+}  // namespace
+
 void PutU32(uint32_t value, std::vector<uint8_t>* out) {
   for (int shift = 0; shift < 32; shift += 8)
     out->push_back(static_cast<uint8_t>(value >> shift));
 }
-
-}  // namespace
 
 uint64_t MergeHeaderSize(const char* levelName) {
   return LEVEL_NAME_AT + strlen(levelName) + 1;
@@ -35,20 +35,14 @@ void AppendAction(const MergeAction& action, std::vector<uint8_t>* out) {
   out->insert(out->end(), action.data, action.data + action.insertLength);
 }
 
-MergeAction ActionAt(const MergeImage& merge, uint32_t at) {
-  const uint8_t* record = merge.buffer + at;
-  return {ReadU32(record + OFFSET_AT), ReadU32(record + REMOVE_LENGTH_AT),
-          ReadU32(record + INSERT_LENGTH_AT), record + DATA_AT};
-}
-
 MergeTotals SumActions(const MergeImage& merge, uint32_t firstActionAt) {
   MergeTotals totals{0, 0, 0};
-  for (uint32_t at = firstActionAt; at < merge.size;) {
-    MergeAction action = ActionAt(merge, at);
+  RecordCursor cursor = RecordsFrom(merge, firstActionAt);
+  ActionRecord record;
+  while (NextRecord(&cursor, &record) == RecordRead::RECORD) {
     ++totals.actions;
-    totals.removed += action.removeLength;
-    totals.inserted += action.insertLength;
-    at = NextRecordAt(action, at);
+    totals.removed += record.action.removeLength;
+    totals.inserted += record.action.insertLength;
   }
   return totals;
 }

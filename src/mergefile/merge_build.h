@@ -7,16 +7,10 @@
 #include <vector>
 
 #include "merge_format.h"
+#include "merge_records.h"
 
 // The largest merge file the merge tool loads: one byte less than 4 GiB - 1.
 constexpr uint64_t MERGE_FILE_MAX = 0xFFFFFFFEu;
-
-struct MergeAction {
-  uint32_t offset;
-  uint32_t removeLength;
-  uint32_t insertLength;
-  const uint8_t* data;
-};
 
 // Size of the header naming `levelName` (nameLength exactly its characters and NUL).
 uint64_t MergeHeaderSize(const char* levelName);
@@ -25,12 +19,8 @@ uint64_t MergeHeaderSize(const char* levelName);
 void StartMergeFile(const char* levelName, std::vector<uint8_t>* out);
 void AppendAction(const MergeAction& action, std::vector<uint8_t>* out);
 
-// Reads the record at `at` of a merge file whose actions passed CheckActions.
-MergeAction ActionAt(const MergeImage& merge, uint32_t at);
-
-inline uint32_t NextRecordAt(const MergeAction& action, uint32_t at) {
-  return at + RECORD_HEAD_SIZE + action.insertLength;
-}
+// A 32-bit field, little-endian, at the end of `out`.
+void PutU32(uint32_t value, std::vector<uint8_t>* out);
 
 struct MergeTotals {
   uint64_t actions;

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "merge_records.h"
+
 bool HasValidLevelName(const MergeImage& merge) {
   if (merge.size < LEVEL_NAME_AT) return false;
   uint32_t nameLength = ReadU32(merge.buffer + NAME_LENGTH_AT);
@@ -44,6 +46,7 @@ char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + '
 // Windows opens a device, not a file, for a component named like one, in any
 // case, whatever extension follows and with trailing spaces: "con", "Nul.lvl",
 // "COM1 .txt". A level named so could wait on the console or talk to a port.
+// The ports' digits include the superscripts 1, 2 and 3 of Windows-1252.
 bool IsDeviceComponent(const char* begin, const char* end) {
   const char* stem = begin;
   while (stem != end && *stem != '.') ++stem;
@@ -59,20 +62,23 @@ bool IsDeviceComponent(const char* begin, const char* end) {
   bool port =
       (Upper(begin[0]) == 'C' && Upper(begin[1]) == 'O' && Upper(begin[2]) == 'M') ||
       (Upper(begin[0]) == 'L' && Upper(begin[1]) == 'P' && Upper(begin[2]) == 'T');
-  return port && begin[3] >= '0' && begin[3] <= '9';
+  auto digit = static_cast<uint8_t>(begin[3]);
+  return port && ((digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 ||
+                  digit == 0xB3);
 }
 
-bool HasDriveLetter(const char* name) {
-  char first = name[0];
-  bool letter = (first >= 'A' && first <= 'Z') || (first >= 'a' && first <= 'z');
-  return letter && name[1] == ':';
+bool HasControlByte(const char* name) {
+  for (const char* c = name; *c != '\0'; ++c)
+    if (IsControlByte(static_cast<uint8_t>(*c))) return true;
+  return false;
 }
 
 }  // namespace
 
 bool IsSafeLevelName(const char* name, bool windowsPaths) {
-  if (IsSeparator(name[0], windowsPaths)) return false;
-  if (windowsPaths && HasDriveLetter(name)) return false;
+  if (HasControlByte(name) || IsSeparator(name[0], windowsPaths)) return false;
+  // A drive letter, or a stream of a file ("keep.lvl:x") on NTFS.
+  if (windowsPaths && strchr(name, ':') != nullptr) return false;
   const char* begin = name;
   for (;;) {
     const char* end = begin;
@@ -86,26 +92,23 @@ bool IsSafeLevelName(const char* name, bool windowsPaths) {
 
 ActionFault CheckActions(const MergeImage& merge, uint32_t firstActionAt,
                          uint32_t levelSize) {
-  // 64-bit positions: no sum of two 32-bit fields can wrap.
-  const uint64_t end = merge.size;
+  RecordCursor cursor = RecordsFrom(merge, firstActionAt);
+  ActionRecord record;
   uint64_t removedEnd = 0;
-  for (uint64_t at = firstActionAt; at < end;) {
-    const uint8_t* record = merge.buffer + at;
-    const auto recordAt = static_cast<uint32_t>(at);
-    if (end - at < CODE_AT + 2) return {FaultKind::TRUNCATED, recordAt, 0};
-    uint16_t code = ReadU16(record + CODE_AT);
-    if (code != ACTION_REPLACE) return {FaultKind::UNKNOWN_CODE, recordAt, code};
-    if (end - at < RECORD_HEAD_SIZE) return {FaultKind::TRUNCATED, recordAt, code};
-    uint64_t insertLength = ReadU32(record + INSERT_LENGTH_AT);
-    if (insertLength > end - at - RECORD_HEAD_SIZE)
-      return {FaultKind::TRUNCATED, recordAt, code};
-    uint64_t offset = ReadU32(record + OFFSET_AT);
-    if (offset < removedEnd) return {FaultKind::MISPLACED, recordAt, code};
-    removedEnd = offset + ReadU32(record + REMOVE_LENGTH_AT);
-    if (removedEnd > levelSize) return {FaultKind::PAST_LEVEL_END, recordAt, code};
-    at += RECORD_HEAD_SIZE + insertLength;
+  for (;;) {
+    switch (NextRecord(&cursor, &record)) {
+      case RecordRead::END: return {FaultKind::NONE, 0, 0};
+      case RecordRead::TRUNCATED: return {FaultKind::TRUNCATED, record.at, record.code};
+      case RecordRead::UNKNOWN_CODE:
+        return {FaultKind::UNKNOWN_CODE, record.at, record.code};
+      case RecordRead::RECORD: break;
+    }
+    const MergeAction& action = record.action;
+    if (action.offset < removedEnd) return {FaultKind::MISPLACED, record.at, record.code};
+    removedEnd = uint64_t{action.offset} + action.removeLength;
+    if (removedEnd > levelSize)
+      return {FaultKind::PAST_LEVEL_END, record.at, record.code};
   }
-  return {FaultKind::NONE, 0, 0};
 }
 
 void FormatActionFault(const ActionFault& fault, char* text, size_t size) {
@@ -135,7 +138,24 @@ void FormatActionFault(const ActionFault& fault, char* text, size_t size) {
   }
 }
 
-MergeVerdict CheckLevelName(const MergeImage& merge, bool windowsPaths, char* text,
+void EscapeName(const char* name, char* out, size_t size) {
+  static const char digits[] = "0123456789ABCDEF";
+  size_t used = 0;
+  for (const char* c = name; *c != '\0' && size - used > 4; ++c) {
+    auto byte = static_cast<uint8_t>(*c);
+    if (!IsControlByte(byte)) {
+      out[used++] = *c;
+      continue;
+    }
+    out[used++] = '\\';
+    out[used++] = 'x';
+    out[used++] = digits[byte >> 4];
+    out[used++] = digits[byte & 0xF];
+  }
+  out[used] = '\0';
+}
+
+MergeVerdict CheckLevelName(const MergeImage& merge, NameRules rules, char* text,
                             size_t size) {
   text[0] = '\0';
   if (!HasValidLevelName(merge)) {
@@ -143,19 +163,33 @@ MergeVerdict CheckLevelName(const MergeImage& merge, bool windowsPaths, char* te
     return MergeVerdict::BAD_NAME;
   }
   const auto* name = reinterpret_cast<const char*>(merge.buffer + LEVEL_NAME_AT);
-  if (!IsSafeLevelName(name, windowsPaths)) {
-    snprintf(text, size, "Unsafe level name %s in the merge file.\n", name);
-    return MergeVerdict::UNSAFE_NAME;
-  }
-  return MergeVerdict::OK;
+  bool safeHere = IsSafeLevelName(name, rules == NameRules::WINDOWS);
+  bool safeOnWindows = rules != NameRules::BOTH || IsSafeLevelName(name, true);
+  if (safeHere && safeOnWindows) return MergeVerdict::OK;
+  char shown[ESCAPED_NAME_MAX];
+  EscapeName(name, shown, sizeof shown);
+  snprintf(text, size, "Unsafe level name %s in the merge file.\n%s", shown,
+           safeHere
+               ? "The name is unsafe on Windows only, where Vorandel.exe refuses it.\n"
+               : "");
+  return safeHere ? MergeVerdict::UNSAFE_ON_WINDOWS : MergeVerdict::UNSAFE_NAME;
 }
 
-MergeVerdict CheckMergeFile(const MergeImage& merge, uint32_t levelSize,
-                            bool windowsPaths, char* text, size_t size) {
-  MergeVerdict verdict = CheckLevelName(merge, windowsPaths, text, size);
+MergeVerdict CheckMergeFile(const MergeImage& merge, uint32_t levelSize, NameRules rules,
+                            char* text, size_t size) {
+  MergeVerdict verdict = CheckLevelName(merge, rules, text, size);
   if (verdict != MergeVerdict::OK) return verdict;
   ActionFault fault = CheckActions(merge, FirstActionAt(merge), levelSize);
   if (fault.kind == FaultKind::NONE) return MergeVerdict::OK;
+  FormatActionFault(fault, text, size);
+  return MergeVerdict::BAD_ACTION;
+}
+
+MergeVerdict CheckForShow(const MergeImage& merge, char* text, size_t size) {
+  MergeVerdict verdict = CheckLevelName(merge, NameRules::BOTH, text, size);
+  if (!ShowsAnyway(verdict)) return verdict;
+  ActionFault fault = CheckActions(merge, FirstActionAt(merge), ANY_LEVEL_SIZE);
+  if (fault.kind == FaultKind::NONE) return verdict;
   FormatActionFault(fault, text, size);
   return MergeVerdict::BAD_ACTION;
 }

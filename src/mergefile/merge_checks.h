@@ -16,11 +16,27 @@ bool HasValidLevelName(const MergeImage& merge);
 // name is valid.
 uint32_t FirstActionAt(const MergeImage& merge);
 
-// False for a name that leads out of the current folder: an absolute path
-// or a ".." component. With Windows paths, '\' separates too, drive
-// letters and UNC paths count as absolute, and device names (CON, NUL, COM1,
-// ...) are refused in any component.
+// False for a name that leads out of the current folder, an absolute path or
+// a ".." component, or that holds a control character, which a terminal
+// would act on when the name is printed. With Windows paths, '\' separates
+// too, drive letters and UNC paths count as absolute, a ':' opens a stream of
+// another file, and device names (CON, NUL, COM1, ...) are refused in any
+// component.
 bool IsSafeLevelName(const char* name, bool windowsPaths);
+
+// Whose rules a level name is judged by: Vorandel's on the system it runs
+// on, or those of both systems, as the tools that make and inspect merge
+// files judge it, since a merge file made anywhere may reach Windows.
+enum class NameRules { POSIX, WINDOWS, BOTH };
+
+inline NameRules RulesOf(bool windowsPaths) {
+  return windowsPaths ? NameRules::WINDOWS : NameRules::POSIX;
+}
+
+// The name as a message shows it: control characters as \xHH, so that none
+// reaches a terminal. Room for ESCAPED_NAME_MAX bytes is always enough.
+constexpr size_t ESCAPED_NAME_MAX = size_t{4} * NAME_FIELD_MAX;
+void EscapeName(const char* name, char* out, size_t size);
 
 enum class FaultKind { NONE, TRUNCATED, UNKNOWN_CODE, MISPLACED, PAST_LEVEL_END };
 
@@ -44,17 +60,30 @@ void FormatActionFault(const ActionFault& fault, char* text, size_t size);
 // The level size with which only the records themselves are checked.
 constexpr uint32_t ANY_LEVEL_SIZE = 0xFFFFFFFFu;
 
-enum class MergeVerdict { OK, BAD_NAME, UNSAFE_NAME, BAD_ACTION };
+// UNSAFE_ON_WINDOWS: judged by both systems' rules, the name is unsafe on
+// Windows only.
+enum class MergeVerdict { OK, BAD_NAME, UNSAFE_NAME, BAD_ACTION, UNSAFE_ON_WINDOWS };
 
-// Room for any message of CheckLevelName and CheckMergeFile.
-constexpr size_t MERGE_TEXT_MAX = NAME_FIELD_MAX + FAULT_TEXT_MAX;
+// Room for any message of CheckLevelName, CheckMergeFile and CheckForShow.
+constexpr size_t MERGE_TEXT_MAX = ESCAPED_NAME_MAX + 2 * FAULT_TEXT_MAX;
 
-// The tool's verdict on the level name, and its message, line end included,
-// into `text` (empty when the name is fine).
-MergeVerdict CheckLevelName(const MergeImage& merge, bool windowsPaths, char* text,
+// The verdict on the level name, and Vorandel's message, line end included,
+// into `text` (empty when the name is fine). For a name unsafe on Windows
+// only, a second line says so.
+MergeVerdict CheckLevelName(const MergeImage& merge, NameRules rules, char* text,
                             size_t size);
 
-// The tool's checks in its order: the level name, then every action against a
-// level of `levelSize` bytes; the message for the first fault as above.
-MergeVerdict CheckMergeFile(const MergeImage& merge, uint32_t levelSize,
-                            bool windowsPaths, char* text, size_t size);
+// Vorandel's checks in its order: the level name, then every action against
+// a level of `levelSize` bytes; the message for the first fault as above.
+MergeVerdict CheckMergeFile(const MergeImage& merge, uint32_t levelSize, NameRules rules,
+                            char* text, size_t size);
+
+// show's checks: a merge file whose name is unsafe is still shown, marked, so
+// that its author sees what it would do; any other fault stops it, with its
+// message in `text`. Names are judged by both systems' rules.
+MergeVerdict CheckForShow(const MergeImage& merge, char* text, size_t size);
+
+inline bool ShowsAnyway(MergeVerdict verdict) {
+  return verdict == MergeVerdict::OK || verdict == MergeVerdict::UNSAFE_NAME ||
+         verdict == MergeVerdict::UNSAFE_ON_WINDOWS;
+}

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "merge_checks.h"
+
 EditOutcome MergeFromEdits(const char* levelName, const std::vector<Edit>& edits,
                            const uint8_t* modified, std::vector<uint8_t>* out) {
   uint64_t size = MergeHeaderSize(levelName);
@@ -16,7 +18,7 @@ EditOutcome MergeFromEdits(const char* levelName, const std::vector<Edit>& edits
 
 EditOutcome InvertMerge(const MergeImage& merge, const LevelImage& original,
                         std::vector<uint8_t>* out) {
-  const uint32_t first = ReadU32(merge.buffer + NAME_LENGTH_AT) + LEVEL_NAME_AT;
+  const uint32_t first = FirstActionAt(merge);
   const auto* name = reinterpret_cast<const char*>(merge.buffer + LEVEL_NAME_AT);
   MergeTotals totals = SumActions(merge, first);
   uint64_t mergedSize = uint64_t{original.size} - totals.removed + totals.inserted;
@@ -30,9 +32,10 @@ EditOutcome InvertMerge(const MergeImage& merge, const LevelImage& original,
   // Each action's data sits in the merged level where its offset was, moved
   // by what the actions before it added or took away.
   int64_t shift = 0;
-  for (uint32_t at = first; at < merge.size;) {
-    MergeAction action = ActionAt(merge, at);
-    at = NextRecordAt(action, at);
+  RecordCursor cursor = RecordsFrom(merge, first);
+  ActionRecord record;
+  while (NextRecord(&cursor, &record) == RecordRead::RECORD) {
+    const MergeAction& action = record.action;
     if (action.removeLength == 0 && action.insertLength == 0) continue;
     MergeAction undo{static_cast<uint32_t>(action.offset + shift), action.insertLength,
                      action.removeLength, original.buffer + action.offset};
@@ -56,12 +59,12 @@ EditOutcome CombineMerges(const std::vector<CombinePart>& parts, const char* lev
                           std::vector<uint8_t>* out, CombineConflict* conflict) {
   std::vector<PartAction> all;
   for (size_t part = 0; part < parts.size(); ++part) {
-    const MergeImage& merge = parts[part].merge;
-    for (uint32_t at = parts[part].firstActionAt; at < merge.size;) {
-      MergeAction action = ActionAt(merge, at);
+    RecordCursor cursor = RecordsFrom(parts[part].merge, parts[part].firstActionAt);
+    ActionRecord record;
+    while (NextRecord(&cursor, &record) == RecordRead::RECORD) {
+      const MergeAction& action = record.action;
       if (action.removeLength != 0 || action.insertLength != 0)
-        all.push_back({part, at, action});
-      at = NextRecordAt(action, at);
+        all.push_back({part, record.at, action});
     }
   }
   // Stable: one part's actions at one offset keep their order.

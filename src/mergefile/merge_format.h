@@ -20,13 +20,14 @@
 
 #include <cstdint>
 
+// Both images are read-only once loaded.
 struct MergeImage {
-  uint8_t* buffer;
+  const uint8_t* buffer;
   uint32_t size;
 };
 
 struct LevelImage {
-  uint8_t* buffer;
+  const uint8_t* buffer;
   uint32_t size;
 };
 
@@ -46,6 +47,10 @@ constexpr uint32_t DATA_AT = 14;
 constexpr uint32_t RECORD_HEAD_SIZE = 14;
 
 constexpr uint16_t ACTION_REPLACE = 2;
+
+// Bytes of a level name that no front end prints or hands to the system as they
+// are: the control characters.
+inline bool IsControlByte(uint8_t c) { return c < 0x20 || c == 0x7F; }
 
 inline uint16_t ReadU16(const uint8_t* at) {
   return static_cast<uint16_t>(at[0] | at[1] << 8);

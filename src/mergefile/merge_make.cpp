@@ -27,7 +27,7 @@ bool CompareSlice(void* context, const uint8_t* bytes, uint32_t count) {
 bool Reproduces(const MergeImage& merge, const uint8_t* original, uint32_t originalSize,
                 const uint8_t* modified, uint32_t modifiedSize) {
   uint32_t first = FirstActionAt(merge);
-  LevelImage level{const_cast<uint8_t*>(original), originalSize};
+  LevelImage level{original, originalSize};
   if (CheckActions(merge, first, level.size).kind != FaultKind::NONE) return false;
   Comparison comparison{modified, modifiedSize, 0};
   return ApplyActions(level, merge, first, CompareSlice, &comparison) &&

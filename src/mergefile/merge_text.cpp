@@ -9,8 +9,6 @@
 
 namespace {
 
-bool Printable(uint8_t c) { return c >= 0x20 && c < 0x7F; }
-
 // printf onto the end of a string.
 #if defined(__GNUC__)
 __attribute__((format(printf, 2, 3)))
@@ -54,16 +52,21 @@ std::string TextPreview(const MergeAction& action) {
   return text;
 }
 
-std::string ShowHead(const char* path, const MergeImage& merge, uint32_t firstActionAt,
-                     bool nameSafe) {
-  MergeTotals totals = SumActions(merge, firstActionAt);
+std::string ShowHead(const char* path, const MergeImage& merge, MergeVerdict verdict) {
+  MergeTotals totals = SumActions(merge, FirstActionAt(merge));
   int64_t change =
       static_cast<int64_t>(totals.inserted) - static_cast<int64_t>(totals.removed);
+  char name[ESCAPED_NAME_MAX];
+  EscapeName(reinterpret_cast<const char*>(merge.buffer + LEVEL_NAME_AT), name,
+             sizeof name);
+  const char* mark = verdict == MergeVerdict::UNSAFE_NAME
+                         ? "  (unsafe: the merge tool refuses this name)"
+                     : verdict == MergeVerdict::UNSAFE_ON_WINDOWS
+                         ? "  (unsafe on Windows: the merge tool refuses this name there)"
+                         : "";
   std::string out;
   Append(&out, "Merge file:   %s\n", path);
-  Append(&out, "Level:        %s%s\n",
-         reinterpret_cast<const char*>(merge.buffer + LEVEL_NAME_AT),
-         nameSafe ? "" : "  (unsafe: the merge tool refuses this name)");
+  Append(&out, "Level:        %s%s\n", name, mark);
   Append(&out, "Actions:      %" PRIu64 "\n", totals.actions);
   Append(&out, "Removed:      %" PRIu64 " bytes\n", totals.removed);
   Append(&out, "Inserted:     %" PRIu64 " bytes\n", totals.inserted);
@@ -74,12 +77,12 @@ std::string ShowHead(const char* path, const MergeImage& merge, uint32_t firstAc
   return out;
 }
 
-std::string ShowRow(const MergeImage& merge, uint32_t at) {
-  MergeAction action = ActionAt(merge, at);
+std::string ShowRow(const ActionRecord& record) {
+  const MergeAction& action = record.action;
   const char* more = action.insertLength > PREVIEW_BYTES ? "..." : "";
   std::string out;
   Append(&out, "%10lu %10lu %10lu %10lu  %-23s%-3s |%s|%s\n",
-         static_cast<unsigned long>(at), static_cast<unsigned long>(action.offset),
+         static_cast<unsigned long>(record.at), static_cast<unsigned long>(action.offset),
          static_cast<unsigned long>(action.removeLength),
          static_cast<unsigned long>(action.insertLength), HexPreview(action, " ").c_str(),
          more, TextPreview(action).c_str(), more);
@@ -102,8 +105,7 @@ std::string CheckReport(const char* mergePath, const char* levelPath,
 }
 
 std::string WrittenReport(const char* path, const std::vector<uint8_t>& bytes) {
-  MergeImage merge{const_cast<uint8_t*>(bytes.data()),
-                   static_cast<uint32_t>(bytes.size())};
+  MergeImage merge{bytes.data(), static_cast<uint32_t>(bytes.size())};
   MergeTotals totals = SumActions(merge, FirstActionAt(merge));
   std::string out;
   Append(&out, "Wrote %s: %" PRIu64 " action%s, %" PRIu64 " bytes, for the level %s.\n",

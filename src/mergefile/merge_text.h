@@ -7,7 +7,11 @@
 #include <vector>
 
 #include "merge_build.h"
+#include "merge_checks.h"
 #include "merge_format.h"
+
+// True for the bytes shown as they are: printable ASCII.
+inline bool Printable(uint8_t c) { return c >= 0x20 && c < 0x7F; }
 
 // Bytes of data shown per action.
 constexpr uint32_t PREVIEW_BYTES = 8;
@@ -18,10 +22,10 @@ std::string HexPreview(const MergeAction& action, const char* separator);
 std::string TextPreview(const MergeAction& action);
 
 // show's table: the summary, and when there are actions the column heads,
-// then one ShowRow per action. The actions must have passed CheckActions.
-std::string ShowHead(const char* path, const MergeImage& merge, uint32_t firstActionAt,
-                     bool nameSafe);
-std::string ShowRow(const MergeImage& merge, uint32_t at);
+// then one ShowRow per action, for a merge file that CheckForShow let through
+// with `verdict`, which marks an unsafe name.
+std::string ShowHead(const char* path, const MergeImage& merge, MergeVerdict verdict);
+std::string ShowRow(const ActionRecord& record);
 
 // check's verdict on a merge file that passed every check against `level`.
 std::string CheckReport(const char* mergePath, const char* levelPath,

@@ -100,9 +100,9 @@ int RunCheck(const CommandLine& line) {
   MergeInput input;
   if (!LoadMergeInput(mergePath, &input)) return MRGTOOL_FAILED;
   char text[MERGE_TEXT_MAX];
-  // The name is judged before the level is read, as the merge tool does.
-  if (input.nameVerdict != MergeVerdict::OK) {
-    CheckMergeInput(input, ANY_LEVEL_SIZE, text, sizeof text);
+  // The name is judged before the level is read, as Vorandel does.
+  if (CheckLevelName(input.merge, NameRules::BOTH, text, sizeof text) !=
+      MergeVerdict::OK) {
     fputs(text, stdout);
     return MRGTOOL_FAILED;
   }
@@ -113,7 +113,7 @@ int RunCheck(const CommandLine& line) {
     fputs(text, stdout);
     return MRGTOOL_FAILED;
   }
-  LevelImage level{const_cast<uint8_t*>(levelFile.bytes), levelFile.size};
+  LevelImage level{levelFile.bytes, levelFile.size};
   fputs(
       CheckReport(mergePath, levelPath, input.merge, input.firstActionAt, level).c_str(),
       stdout);
@@ -133,7 +133,7 @@ int RunInvert(const CommandLine& line) {
     PrintError("%s does not fit %s: %s", mergePath, originalPath, text);
     return MRGTOOL_FAILED;
   }
-  LevelImage original{const_cast<uint8_t*>(originalFile.bytes), originalFile.size};
+  LevelImage original{originalFile.bytes, originalFile.size};
   std::vector<uint8_t> bytes;
   switch (InvertMerge(input.merge, original, &bytes)) {
     case EditOutcome::OK: break;

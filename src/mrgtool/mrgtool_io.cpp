@@ -2,15 +2,12 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <new>
 #include <string>
 
 #include "write_whole.h"
 
 namespace {
 
-// Single reads stay well below what every system moves at once.
-constexpr DWORD TRANSFER_MAX = DWORD{1} << 26;
 constexpr int TEMPORARY_TRIES = 100;
 
 const char* ErrorMeaning(DWORD error) {
@@ -48,68 +45,25 @@ void PrintError(const char* format, ...) {
   fputc('\n', stderr);
 }
 
-FileBytes::~FileBytes() {
-  if (view != nullptr) UnmapViewOfFile(view);
-}
-
-namespace {
-
-// Maps the open file whole; false when the system can't.
-bool MapWholeFile(HANDLE handle, FileBytes* file) {
-  HANDLE mapping = CreateFileMappingA(handle, nullptr, PAGE_READONLY, 0, 0, nullptr);
-  if (mapping == nullptr) return false;
-  file->view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
-  CloseHandle(mapping);
-  file->bytes = static_cast<const uint8_t*>(file->view);
-  return file->view != nullptr;
-}
-
-bool ReadOpenFile(const char* path, HANDLE handle, DWORD size, FileBytes* file) {
-  file->buffer.reset(new (std::nothrow) uint8_t[size == 0 ? 1 : size]);
-  if (!file->buffer) {
-    PrintError("not enough memory to read %s (%lu bytes)", path,
-               static_cast<unsigned long>(size));
-    return false;
-  }
-  file->bytes = file->buffer.get();
-  DWORD done = 0;
-  DWORD got = 0;
-  while (done < size) {
-    DWORD want = size - done < TRANSFER_MAX ? size - done : TRANSFER_MAX;
-    if (!ReadFile(handle, file->buffer.get() + done, want, &got, nullptr) || got == 0)
-      break;
-    done += got;
-  }
-  if (done == size) return true;
-  PrintSystemError("read", path, GetLastError());
-  return false;
-}
-
-}  // namespace
-
 bool ReadWholeFile(const char* path, FileBytes* file) {
-  HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
-    PrintSystemError("open", path, GetLastError());
-    return false;
+  // Others may read the file meanwhile; mapping spares the copy and the fresh
+  // memory a read needs.
+  LoadFailure failure = LoadWhole(path, FILE_SHARE_READ, LoadWay::MAP, &file->whole);
+  file->bytes = file->whole.bytes;
+  file->size = file->whole.size;
+  switch (failure.step) {
+    case LoadStep::LOADED: return true;
+    case LoadStep::OPEN_FAILED: PrintSystemError("open", path, failure.error); break;
+    case LoadStep::SIZE_FAILED:
+      PrintSystemError("get the size of", path, failure.error);
+      break;
+    case LoadStep::TOO_LARGE:
+      PrintError("%s is too large: merge files and levels stay below 4 GiB - 1 byte",
+                 path);
+      break;
+    case LoadStep::READ_FAILED: PrintSystemError("read", path, failure.error); break;
   }
-  bool loaded = false;
-  DWORD high = 0;
-  DWORD low = GetFileSize(handle, &high);
-  DWORD error = low == INVALID_FILE_SIZE ? GetLastError() : NO_ERROR;
-  if (error != NO_ERROR) {
-    PrintSystemError("get the size of", path, error);
-  } else if (high != 0 || low == INVALID_FILE_SIZE) {
-    PrintError("%s is too large: merge files and levels stay below 4 GiB - 1 byte", path);
-  } else {
-    // Mapping spares the copy and the fresh memory a read needs.
-    loaded =
-        (low != 0 && MapWholeFile(handle, file)) || ReadOpenFile(path, handle, low, file);
-    if (loaded) file->size = low;
-  }
-  CloseHandle(handle);
-  return loaded;
+  return false;
 }
 
 bool WriteFileReplacing(const char* path, const uint8_t* bytes, size_t size) {
@@ -126,12 +80,10 @@ bool WriteFileReplacing(const char* path, const uint8_t* bytes, size_t size) {
     PrintSystemError("write", path, GetLastError());
     return false;
   }
-  bool written = WriteWhole(handle, bytes, size);
-  DWORD error = written ? NO_ERROR : GetLastError();
-  if (!CloseHandle(handle) && written) {
-    written = false;
-    error = GetLastError();
-  }
+  // On the disk before it takes OUT's place: whole or not at all.
+  Bytes content = {bytes, size};
+  DWORD error = WriteFlushClose(handle, WriteBytes, &content);
+  bool written = error == NO_ERROR;
   if (written && !MoveFileExA(temporary.c_str(), path, MOVEFILE_REPLACE_EXISTING)) {
     PrintSystemError("replace", path, GetLastError());
     DeleteFileA(temporary.c_str());

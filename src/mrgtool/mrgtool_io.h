@@ -4,9 +4,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 
 #include "platform.h"
+#include "whole_file.h"
 
 #if defined(__GNUC__)
 #define MRGTOOL_FORMAT __attribute__((format(printf, 1, 2)))
@@ -18,17 +18,16 @@
 void PrintError(const char* format, ...) MRGTOOL_FORMAT;
 
 // A whole file's bytes, read-only: mapped into memory where the system can,
-// else read into a buffer. Released with the record.
+// else read. Released with the record.
 struct FileBytes {
   const uint8_t* bytes = nullptr;
   uint32_t size = 0;
-  LPVOID view = nullptr;
-  std::unique_ptr<uint8_t[]> buffer;
+  WholeFile whole = {nullptr, 0, nullptr};
 
   FileBytes() = default;
   FileBytes(const FileBytes&) = delete;
   FileBytes& operator=(const FileBytes&) = delete;
-  ~FileBytes();
+  ~FileBytes() { ReleaseWhole(&whole); }
 };
 
 // Loads a whole file of less than 4 GiB - 1 byte, the merge tool's limit.

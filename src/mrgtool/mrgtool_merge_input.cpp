@@ -1,15 +1,13 @@
 #include "mrgtool_merge_input.h"
 
-#include <cstring>
+#include <string>
 
 bool LoadMergeInput(const char* path, MergeInput* input) {
   input->levelName = nullptr;
   input->firstActionAt = 0;
   if (!ReadWholeFile(path, &input->file)) return false;
-  input->merge = {const_cast<uint8_t*>(input->file.bytes), input->file.size};
-  char text[MERGE_TEXT_MAX];
-  input->nameVerdict = CheckLevelName(input->merge, kWindowsPaths, text, sizeof text);
-  if (input->nameVerdict == MergeVerdict::BAD_NAME) return true;
+  input->merge = {input->file.bytes, input->file.size};
+  if (!HasValidLevelName(input->merge)) return true;
   input->firstActionAt = FirstActionAt(input->merge);
   input->levelName = reinterpret_cast<const char*>(input->merge.buffer + LEVEL_NAME_AT);
   return true;
@@ -17,7 +15,15 @@ bool LoadMergeInput(const char* path, MergeInput* input) {
 
 MergeVerdict CheckMergeInput(const MergeInput& input, uint32_t levelSize, char* text,
                              size_t size) {
-  return CheckMergeFile(input.merge, levelSize, kWindowsPaths, text, size);
+  return CheckMergeFile(input.merge, levelSize, NameRules::BOTH, text, size);
+}
+
+void PrintFault(const char* path, const char* text) {
+  std::string line(text);
+  while (!line.empty() && line.back() == '\n') line.pop_back();
+  for (char& c : line)
+    if (c == '\n') c = ' ';
+  PrintError("%s: %s", path, line.c_str());
 }
 
 bool LoadCheckedMergeInput(const char* path, MergeInput* input) {
@@ -25,7 +31,6 @@ bool LoadCheckedMergeInput(const char* path, MergeInput* input) {
   char text[MERGE_TEXT_MAX];
   if (CheckMergeInput(*input, ANY_LEVEL_SIZE, text, sizeof text) == MergeVerdict::OK)
     return true;
-  text[strcspn(text, "\n")] = '\0';
-  PrintError("%s: %s", path, text);
+  PrintFault(path, text);
   return false;
 }

@@ -1,5 +1,6 @@
-// Merge files that mrgtool reads: loaded whole and checked as the merge
-// tool checks them, with the merge tool's own words for what is wrong.
+// Merge files that mrgtool reads: loaded whole and checked as Vorandel checks
+// them, with Vorandel's own words for what is wrong. Level names are judged
+// by the rules of both systems, since a merge file may reach Windows.
 #pragma once
 
 #include <cstdint>
@@ -12,19 +13,20 @@ struct MergeInput {
   FileBytes file;
   MergeImage merge;
   uint32_t firstActionAt;
-  const char* levelName;  // inside the file's bytes
-  MergeVerdict nameVerdict;
+  const char* levelName;  // inside the file's bytes; null for an invalid name
 };
 
-// Loads `path` and judges its level name; false after printing why when the
-// file can't be read.
+// Loads `path`; false after printing why when the file can't be read.
 bool LoadMergeInput(const char* path, MergeInput* input);
 
-// The merge tool's verdict and message for the level name and the first
-// faulty action against a level of `levelSize` bytes (CheckMergeFile).
+// Vorandel's verdict and message for the level name and the first faulty
+// action against a level of `levelSize` bytes (CheckMergeFile).
 MergeVerdict CheckMergeInput(const MergeInput& input, uint32_t levelSize, char* text,
                              size_t size);
 
-// Loads and checks records against a level of any size; prints
-// "mrgtool: PATH: MESSAGE" on failure.
+// "mrgtool: PATH: MESSAGE" for a fault that CheckMergeInput or CheckForShow
+// found, its lines joined into one.
+void PrintFault(const char* path, const char* text);
+
+// Loads and checks records against a level of any size; prints why on failure.
 bool LoadCheckedMergeInput(const char* path, MergeInput* input);

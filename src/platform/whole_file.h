@@ -4,7 +4,20 @@
 
 #include "platform.h"
 
-// The step at which reading a whole file failed.
+// A whole file in memory, read-only: read into fresh memory, or mapped.
+struct WholeFile {
+  const uint8_t* bytes;
+  uint32_t size;
+  uint8_t* read;  // the memory read into, or null where the file is mapped
+};
+
+enum class LoadWay {
+  READ,  // into memory of the caller's own, which faults in no page later
+  MAP,   // mapped where the system can, else read: no copy of a large file;
+         // the file must then not change while it is used
+};
+
+// The step at which loading a file failed.
 enum class LoadStep { LOADED, OPEN_FAILED, SIZE_FAILED, TOO_LARGE, READ_FAILED };
 
 struct LoadFailure {
@@ -12,9 +25,10 @@ struct LoadFailure {
   DWORD error;  // the system's, right after the call that failed
 };
 
-// Reads the file at `path` whole, opened without sharing, into fresh memory
-// that the caller owns (VirtualFree releases it). Files are limited to
-// 4 GiB - 2 bytes, as sizes are 32-bit and 0xFFFFFFFF is no size at all.
-// An empty file gives a valid buffer of size 0. Prints nothing: each program
-// words the failure its own way.
-LoadFailure LoadWhole(const char* path, uint8_t** buffer, uint32_t* size);
+// Loads the file at `path` whole, opened with `shareMode`. Files are limited
+// to 4 GiB - 2 bytes: sizes are 32-bit and 0xFFFFFFFF is no size at all. An
+// empty file gives a valid address and size 0. Prints nothing: each program
+// words a failure its own way. ReleaseWhole gives the memory back.
+LoadFailure LoadWhole(const char* path, DWORD shareMode, LoadWay way, WholeFile* file);
+
+void ReleaseWhole(WholeFile* file);

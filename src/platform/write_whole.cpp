@@ -18,3 +18,19 @@ bool WriteWhole(HANDLE file, const uint8_t* bytes, size_t count) {
   }
   return true;
 }
+
+bool WriteBytes(HANDLE file, const void* bytes) {
+  const auto* content = static_cast<const Bytes*>(bytes);
+  return WriteWhole(file, content->bytes, content->size);
+}
+
+DWORD WriteFlushClose(HANDLE file, ContentWriter write, const void* content) {
+  bool written = write(file, content) && FlushFileBuffers(file);
+  DWORD error = written ? NO_ERROR : GetLastError();
+  if (!CloseHandle(file) && written) {
+    written = false;
+    error = GetLastError();
+  }
+  if (written) return NO_ERROR;
+  return error != NO_ERROR ? error : ERROR_GEN_FAILURE;  // a short write
+}

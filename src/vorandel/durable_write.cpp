@@ -2,8 +2,6 @@
 
 #include <atomic>
 
-#include "write_whole.h"
-
 namespace {
 
 std::atomic<bool> levelInPieces{false};
@@ -19,25 +17,13 @@ BOOL WINAPI FinishTheLevelFirst(DWORD) {
 
 }  // namespace
 
-bool WriteBytes(HANDLE file, const void* bytes) {
-  const auto* content = static_cast<const Bytes*>(bytes);
-  return WriteWhole(file, content->bytes, content->size);
-}
-
 DWORD WriteDurably(const char* name, ContentWriter write, const void* content,
                    bool* emptied) {
   HANDLE file = CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   *emptied = file != INVALID_HANDLE_VALUE;
   if (!*emptied) return GetLastError();
-  bool written = write(file, content) && FlushFileBuffers(file);
-  DWORD error = written ? NO_ERROR : GetLastError();
-  if (!CloseHandle(file) && written) {
-    written = false;
-    error = GetLastError();
-  }
-  if (written) return NO_ERROR;
-  return error != NO_ERROR ? error : ERROR_GEN_FAILURE;  // a short write
+  return WriteFlushClose(file, write, content);
 }
 
 DWORD FlushFolder(const char* folder) {

@@ -2,22 +2,8 @@
 // while a level is in pieces.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
-
 #include "platform.h"
-
-// Writes a file's whole content into an open handle; returns false when a
-// write failed, GetLastError then telling why.
-using ContentWriter = bool (*)(HANDLE file, const void* content);
-
-struct Bytes {
-  const uint8_t* bytes;
-  size_t size;
-};
-
-// A ContentWriter for Bytes.
-bool WriteBytes(HANDLE file, const void* bytes);
+#include "write_whole.h"
 
 // Recreates the file `name` in place, writes its content and puts it on the
 // disk. Returns NO_ERROR, or the error of the step that failed; *emptied

@@ -3,8 +3,11 @@
 #include "report.h"
 #include "whole_file.h"
 
-bool LoadWholeFile(const char* path, uint8_t** buffer, uint32_t* size) {
-  LoadFailure failure = LoadWhole(path, buffer, size);
+bool LoadWholeFile(const char* path, const uint8_t** buffer, uint32_t* size) {
+  WholeFile file;
+  LoadFailure failure = LoadWhole(path, 0, LoadWay::READ, &file);
+  *buffer = file.bytes;
+  *size = file.size;
   auto error = static_cast<long>(failure.error);
   switch (failure.step) {
     case LoadStep::LOADED: return true;

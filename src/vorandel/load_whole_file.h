@@ -2,8 +2,7 @@
 
 #include <cstdint>
 
-// Reads the file at `path` whole into a new buffer that the caller owns
-// (from VirtualAlloc: VirtualFree releases it).
-// On failure prints one message and returns false; then *buffer and *size
-// are not to be used. An empty file gives a valid buffer of size 0.
-bool LoadWholeFile(const char* path, uint8_t** buffer, uint32_t* size);
+// Reads the file at `path` whole into new memory that stays until the process
+// ends. On failure prints one message and returns false; then *buffer and
+// *size are not to be used. An empty file gives a valid buffer of size 0.
+bool LoadWholeFile(const char* path, const uint8_t** buffer, uint32_t* size);

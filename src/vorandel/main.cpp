@@ -31,7 +31,8 @@ int main(int argc, char** argv) {
   static MergeImage merge;
   if (!LoadWholeFile(argv[1], &merge.buffer, &merge.size)) return STATUS_FAILED;
   char verdict[MERGE_TEXT_MAX];
-  if (CheckLevelName(merge, kWindowsPaths, verdict, sizeof verdict) != MergeVerdict::OK) {
+  if (CheckLevelName(merge, RulesOf(kWindowsPaths), verdict, sizeof verdict) !=
+      MergeVerdict::OK) {
     Report("%s", verdict);
     return STATUS_FAILED;
   }

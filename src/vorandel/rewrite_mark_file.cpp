@@ -12,16 +12,14 @@ void Say(MarkMessage message, const RunNames& names, DWORD error) {
   Report("%s", text);
 }
 
-// Both loaded whole and released at the end of the restore.
+// A file loaded whole for the restore, and released at its end.
 struct Loaded {
-  uint8_t* bytes = nullptr;
-  uint32_t size = 0;
-  Loaded() = default;
+  WholeFile file = {nullptr, 0, nullptr};
+  LoadFailure failure;
+  explicit Loaded(const char* path) : failure(LoadWhole(path, 0, LoadWay::READ, &file)) {}
   Loaded(const Loaded&) = delete;
   Loaded& operator=(const Loaded&) = delete;
-  ~Loaded() {
-    if (bytes != nullptr) VirtualFree(bytes, 0, MEM_RELEASE);
-  }
+  ~Loaded() { ReleaseWhole(&file); }
 };
 
 }  // namespace
@@ -51,8 +49,8 @@ DWORD ClearMark(const RunNames& names) {
 }
 
 Restore RestoreIfMarked(const RunNames& names) {
-  Loaded markFile;
-  LoadFailure failure = LoadWhole(names.mark, &markFile.bytes, &markFile.size);
+  Loaded markFile(names.mark);
+  const LoadFailure& failure = markFile.failure;
   if (failure.step == LoadStep::OPEN_FAILED &&
       (failure.error == ERROR_FILE_NOT_FOUND || failure.error == ERROR_PATH_NOT_FOUND))
     return Restore::NOT_MARKED;
@@ -63,26 +61,26 @@ Restore RestoreIfMarked(const RunNames& names) {
     return Restore::FAILED;
   }
   if (failure.step != LoadStep::LOADED ||
-      !ReadMark(names, markFile.bytes, markFile.size, &mark)) {
+      !ReadMark(names, markFile.file.bytes, markFile.file.size, &mark)) {
     Say(MarkMessage::MARK_DAMAGED, names, NO_ERROR);
     return Restore::FAILED;
   }
 
-  Loaded backup;
-  failure = LoadWhole(names.backup, &backup.bytes, &backup.size);
-  if (failure.step == LoadStep::TOO_LARGE ||
-      (failure.step == LoadStep::LOADED &&
-       !BackupMatches(mark, backup.bytes, backup.size))) {
+  Loaded backup(names.backup);
+  const WholeFile& old = backup.file;
+  if (backup.failure.step == LoadStep::TOO_LARGE ||
+      (backup.failure.step == LoadStep::LOADED &&
+       !BackupMatches(mark, old.bytes, old.size))) {
     Say(MarkMessage::BACKUP_CHANGED, names, NO_ERROR);
     return Restore::FAILED;
   }
-  if (failure.step != LoadStep::LOADED) {
-    Say(MarkMessage::BACKUP_UNREADABLE, names, failure.error);
+  if (backup.failure.step != LoadStep::LOADED) {
+    Say(MarkMessage::BACKUP_UNREADABLE, names, backup.failure.error);
     return Restore::FAILED;
   }
 
   HoldInterruptions();
-  Bytes content = {backup.bytes, backup.size};
+  Bytes content = {old.bytes, old.size};
   bool emptied = false;
   DWORD error = WriteDurably(names.level, WriteBytes, &content, &emptied);
   // The level may have been missing, and so created anew.

@@ -12,11 +12,15 @@
 #include "merge_build.h"
 #include "merge_checks.h"
 #include "merge_make.h"
+#include "merge_records.h"
 #include "merge_text.h"
 #include "rewrite_mark.h"
 
 // The page serves players, who are on Windows: level names follow its rules.
 constexpr bool kPlayersPaths = true;
+
+// Numbers per action in show's data for the page.
+constexpr uint32_t SHOW_FIELDS = 4;
 
 // Given by the page's module (web_imports.js): how far a long diff has come.
 #if defined(__wasm__)
@@ -31,7 +35,7 @@ std::string text;
 std::vector<uint8_t> bytes;
 double number = 0;
 
-MergeImage Image(uint8_t* buffer, uint32_t size) { return {buffer, size}; }
+MergeImage Image(const uint8_t* buffer, uint32_t size) { return {buffer, size}; }
 
 // The tool's messages end in a line end; the page's log adds its own.
 void SetMessage(const char* message) { text.assign(message, strcspn(message, "\n")); }
@@ -45,11 +49,6 @@ bool CopySlice(void* context, const uint8_t* slice, uint32_t count) {
   memcpy(*out, slice, count);
   *out += count;
   return true;
-}
-
-void PutU32(uint32_t value) {
-  for (int shift = 0; shift < 32; shift += 8)
-    bytes.push_back(static_cast<uint8_t>(value >> shift));
 }
 
 // The names of a run on the level of `merge`, whose name passed.
@@ -79,7 +78,8 @@ double web_number() { return number; }
 int web_check_name(uint8_t* merge, uint32_t size) {
   char message[MERGE_TEXT_MAX];
   MergeImage image = Image(merge, size);
-  MergeVerdict verdict = CheckLevelName(image, kPlayersPaths, message, sizeof message);
+  MergeVerdict verdict =
+      CheckLevelName(image, RulesOf(kPlayersPaths), message, sizeof message);
   if (verdict == MergeVerdict::OK)
     text = reinterpret_cast<const char*>(merge + LEVEL_NAME_AT);
   else
@@ -91,6 +91,7 @@ int web_check_name(uint8_t* merge, uint32_t size) {
 // name passed: false with Vorandel's message, or true with the merged size.
 bool web_check_actions(uint8_t* merge, uint32_t mergeSize, uint32_t levelSize) {
   MergeImage image = Image(merge, mergeSize);
+  if (!HasValidLevelName(image)) return false;
   uint32_t first = FirstActionAt(image);
   ActionFault fault = CheckActions(image, first, levelSize);
   if (fault.kind != FaultKind::NONE) {
@@ -104,12 +105,20 @@ bool web_check_actions(uint8_t* merge, uint32_t mergeSize, uint32_t levelSize) {
   return true;
 }
 
-// The merged level into `out`, which holds web_check_actions' size.
-void web_apply(uint8_t* merge, uint32_t mergeSize, uint8_t* level, uint32_t levelSize,
-               uint8_t* out) {
+// The merged level into `out`, which holds `outSize` bytes. Whatever the page
+// checked before, the actions are checked here again, and nothing is written
+// unless the merged level is exactly `outSize` bytes: false then.
+bool web_apply(uint8_t* merge, uint32_t mergeSize, uint8_t* level, uint32_t levelSize,
+               uint8_t* out, uint32_t outSize) {
   MergeImage image = Image(merge, mergeSize);
   LevelImage levelImage{level, levelSize};
-  ApplyActions(levelImage, image, FirstActionAt(image), CopySlice, &out);
+  if (!HasValidLevelName(image)) return false;
+  uint32_t first = FirstActionAt(image);
+  if (CheckActions(image, first, levelSize).kind != FaultKind::NONE) return false;
+  MergeTotals totals = SumActions(image, first);
+  if (uint64_t{levelSize} - totals.removed + totals.inserted != outSize) return false;
+  ApplyActions(levelImage, image, first, CopySlice, &out);
+  return true;
 }
 
 // The level name mrgtool make gives by default; the text.
@@ -165,7 +174,7 @@ int web_check(uint8_t* merge, uint32_t mergeSize, uint8_t* level, uint32_t level
   char message[MERGE_TEXT_MAX];
   MergeImage image = Image(merge, mergeSize);
   MergeVerdict verdict =
-      CheckMergeFile(image, levelSize, kPlayersPaths, message, sizeof message);
+      CheckMergeFile(image, levelSize, NameRules::BOTH, message, sizeof message);
   if (verdict != MergeVerdict::OK) {
     SetMessage(message);
   } else {
@@ -175,32 +184,29 @@ int web_check(uint8_t* merge, uint32_t mergeSize, uint8_t* level, uint32_t level
   return static_cast<int>(verdict);
 }
 
+// How many 32-bit numbers web_show gives per action.
+uint32_t web_show_stride() { return SHOW_FIELDS; }
+
 // mrgtool show: false with Vorandel's message; or true with the summary and
-// column heads as text and, as bytes, each action's record position, offset,
-// removeLength and insertLength (32 bits each).
+// column heads as text and, as bytes, SHOW_FIELDS 32-bit numbers per action:
+// its record's position, offset, removeLength and insertLength.
 bool web_show(uint8_t* merge, uint32_t size, const char* path) {
   char message[MERGE_TEXT_MAX];
   MergeImage image = Image(merge, size);
-  MergeVerdict verdict =
-      CheckMergeFile(image, ANY_LEVEL_SIZE, kPlayersPaths, message, sizeof message);
-  // As in mrgtool, an unsafe name is shown, marked; any other fault stops it.
-  if (verdict == MergeVerdict::UNSAFE_NAME) {
-    ActionFault fault = CheckActions(image, FirstActionAt(image), ANY_LEVEL_SIZE);
-    FormatActionFault(fault, message, sizeof message);
-    if (fault.kind == FaultKind::NONE) message[0] = '\0';
-  }
-  if (verdict == MergeVerdict::BAD_NAME || message[0] != '\0') {
+  MergeVerdict verdict = CheckForShow(image, message, sizeof message);
+  if (!ShowsAnyway(verdict)) {
     SetMessage(message);
     return false;
   }
-  uint32_t first = FirstActionAt(image);
-  text = ShowHead(path, image, first, verdict == MergeVerdict::OK);
+  text = ShowHead(path, image, verdict);
   bytes.clear();
-  for (uint32_t at = first; at < size;) {
-    MergeAction action = ActionAt(image, at);
-    for (uint32_t value : {at, action.offset, action.removeLength, action.insertLength})
-      PutU32(value);
-    at = NextRecordAt(action, at);
+  RecordCursor cursor = RecordsFrom(image, FirstActionAt(image));
+  ActionRecord record;
+  while (NextRecord(&cursor, &record) == RecordRead::RECORD) {
+    const MergeAction& action = record.action;
+    for (uint32_t value :
+         {record.at, action.offset, action.removeLength, action.insertLength})
+      PutU32(value, &bytes);
   }
   return true;
 }
@@ -209,10 +215,10 @@ bool web_show(uint8_t* merge, uint32_t size, const char* path) {
 void web_show_rows(uint8_t* merge, uint32_t size, uint32_t rows) {
   MergeImage image = Image(merge, size);
   text.clear();
-  for (uint32_t at = FirstActionAt(image); at < size && rows > 0; --rows) {
-    text += ShowRow(image, at);
-    at = NextRecordAt(ActionAt(image, at), at);
-  }
+  RecordCursor cursor = RecordsFrom(image, FirstActionAt(image));
+  ActionRecord record;
+  for (; rows > 0 && NextRecord(&cursor, &record) == RecordRead::RECORD; --rows)
+    text += ShowRow(record);
 }
 
 }  // extern "C"

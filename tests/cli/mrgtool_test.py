@@ -125,14 +125,24 @@ class Show(ToolCase):
         self.assertEqual(shown["records"][1]["dataHex"], "3031323334353637")
 
     def test_no_actions_and_unsafe_names_are_shown(self):
-        for name, safe in [("l.lvl", True), ("../l.lvl", False), ('q"\\\x01.lvl', True)]:
+        # Names are judged by both systems' rules; no control byte is printed.
+        everywhere = "  (unsafe: the merge tool refuses this name)"
+        for name, unsafe_on, level_line in [
+                ("l.lvl", None, "l.lvl"),
+                ("../l.lvl", "every system", "../l.lvl" + everywhere),
+                ('q"\\\x01.lvl', "every system", 'q"\\\\x01.lvl' + everywhere),
+                ("CON", "Windows", "CON  (unsafe on Windows: the merge tool refuses this name "
+                                   "there)")]:
             with self.subTest(name):
                 self.put("m.mrg", merge_file(name))
                 out, err, code = self.mrgtool("show", "--json", "m.mrg")
                 self.assertEqual((err, code), ("", 0))
                 shown = json.loads(out)
-                self.assertEqual((shown["level"], shown["levelNameSafe"], shown["records"]),
-                                 (name, safe, []))
+                self.assertEqual((shown["level"], shown["levelNameSafe"],
+                                  shown["levelNameUnsafeOn"], shown["records"]),
+                                 (name, unsafe_on is None, unsafe_on, []))
+                out, err, code = self.mrgtool("show", "m.mrg")
+                self.assertEqual(out.splitlines()[1], "Level:        " + level_line)
 
     def test_broken_merge_files_are_refused_with_the_merge_tools_message(self):
         for merge, message in [
@@ -163,6 +173,8 @@ BROKEN = [
     ("short header", b"\x05\x00\x00", "Invalid level name in the merge file.\n"),
     ("no NUL", b"\x05\0\0\0l.lvl", "Invalid level name in the merge file.\n"),
     ("unsafe name", merge_file("../l.lvl"), "Unsafe level name ../l.lvl in the merge file.\n"),
+    ("terminal escapes in the name", merge_file("a\x1b]0;x\x07\x1b[2J"),
+     "Unsafe level name a\\x1B]0;x\\x07\\x1B[2J in the merge file.\n"),
     ("truncated", name_field("l.lvl") + record(0, 0, b"abc")[:-1],
      "Truncated action at offset 10 parsing the merge file !\n"),
     ("unknown code", name_field("l.lvl") + record(0, 0, code=7),
@@ -205,6 +217,15 @@ class Check(ToolCase):
                          ("", "mrgtool: can't open absent.lvl: file not found (error 2)\n", 1))
         self.assertEqual(self.mrgtool("check", "none.mrg", "l.lvl"),
                          ("", "mrgtool: can't open none.mrg: file not found (error 2)\n", 1))
+
+    def test_names_unsafe_on_windows_only_are_faults(self):
+        # Vorandel on POSIX merges them; a player on Windows can't.
+        for name in [b"CON", b"keep.lvl:x", b"COM\xb9"]:  # COM with a superscript 1
+            with self.subTest(name):
+                self.put("m.mrg", merge_file(name))
+                self.assertEqual(self.mrgtool("check", "m.mrg"), (
+                    "Unsafe level name %s in the merge file.\nThe name is unsafe on Windows "
+                    "only, where Vorandel.exe refuses it.\n" % name.decode("latin-1"), "", 1))
 
     def test_vorandel_gives_the_same_message(self):
         for title, merge, message in BROKEN:

@@ -85,10 +85,8 @@ bool Collect(void* context, const uint8_t* bytes, uint32_t count) {
 
 // What `merge` makes of `level`, after the checks the merge tool runs.
 Bytes Apply(const Bytes& mergeBytes, const Bytes& levelBytes) {
-  MergeImage merge{const_cast<uint8_t*>(mergeBytes.data()),
-                   static_cast<uint32_t>(mergeBytes.size())};
-  LevelImage level{const_cast<uint8_t*>(levelBytes.data()),
-                   static_cast<uint32_t>(levelBytes.size())};
+  MergeImage merge{mergeBytes.data(), static_cast<uint32_t>(mergeBytes.size())};
+  LevelImage level{levelBytes.data(), static_cast<uint32_t>(levelBytes.size())};
   EXPECT_TRUE(HasValidLevelName(merge));
   uint32_t first = FirstActionAt(merge);
   EXPECT_EQ(CheckActions(merge, first, level.size).kind, FaultKind::NONE);
@@ -112,10 +110,8 @@ Bytes Make(const Bytes& a, const Bytes& b) {
 }
 
 Bytes Invert(const Bytes& mergeBytes, const Bytes& original) {
-  MergeImage merge{const_cast<uint8_t*>(mergeBytes.data()),
-                   static_cast<uint32_t>(mergeBytes.size())};
-  LevelImage level{const_cast<uint8_t*>(original.data()),
-                   static_cast<uint32_t>(original.size())};
+  MergeImage merge{mergeBytes.data(), static_cast<uint32_t>(mergeBytes.size())};
+  LevelImage level{original.data(), static_cast<uint32_t>(original.size())};
   Bytes undo;
   EXPECT_EQ(InvertMerge(merge, level, &undo), EditOutcome::OK);
   return undo;

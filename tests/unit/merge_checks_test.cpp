@@ -70,7 +70,14 @@ TEST(IsSafeLevelName, PosixAndWindowsRules) {
       {"a..b.lvl", true, true},
       {"maps/a.lvl", true, true},
       {"maps\\a.lvl", true, true},
-      {"1:x", true, true},
+      // A ':' names a stream of another file on NTFS.
+      {"1:x", true, false},
+      {"keep.lvl:x", true, false},
+      // Control characters would reach the terminal when the name is printed.
+      {"a\x1b]0;x\x07\x1b[2J", false, false},
+      {"tab\tname", false, false},
+      {"del\x7f", false, false},
+      {"high\xe9.lvl", true, true},
       {"/etc/passwd", false, false},
       {"//server/x", false, false},
       {"../x", false, false},
@@ -95,6 +102,11 @@ TEST(IsSafeLevelName, PosixAndWindowsRules) {
       {"com1", true, false},
       {"LPT9.lvl", true, false},
       {"CONOUT$", true, false},
+      // COM and LPT with the superscripts 1, 2, 3 of Windows-1252.
+      {"COM\xb9", true, false},
+      {"lpt\xb2.lvl", true, false},
+      {"Com\xb3", true, false},
+      {"COM\xb4", true, true},
       {"console.lvl", true, true},
       {"com10", true, true},
       {"comx", true, true},
@@ -105,6 +117,37 @@ TEST(IsSafeLevelName, PosixAndWindowsRules) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(IsSafeLevelName(c.name, false), c.posixSafe);
     EXPECT_EQ(IsSafeLevelName(c.name, true), c.windowsSafe);
+  }
+}
+
+// Who judges a name decides what is unsafe; every message shows the name
+// with its control characters escaped.
+TEST(CheckLevelName, VerdictAndMessageByRules) {
+  const char* windowsOnly =
+      "The name is unsafe on Windows only, where Vorandel.exe refuses it.\n";
+  const struct {
+    const char* name;
+    NameRules rules;
+    MergeVerdict verdict;
+    std::string text;
+  } cases[] = {
+      {"CON", NameRules::POSIX, MergeVerdict::OK, ""},
+      {"CON", NameRules::WINDOWS, MergeVerdict::UNSAFE_NAME,
+       "Unsafe level name CON in the merge file.\n"},
+      {"CON", NameRules::BOTH, MergeVerdict::UNSAFE_ON_WINDOWS,
+       std::string("Unsafe level name CON in the merge file.\n") + windowsOnly},
+      {"../x", NameRules::BOTH, MergeVerdict::UNSAFE_NAME,
+       "Unsafe level name ../x in the merge file.\n"},
+      {"a\x1b]0;t\x07\x1b[2J\x7f", NameRules::POSIX, MergeVerdict::UNSAFE_NAME,
+       "Unsafe level name a\\x1B]0;t\\x07\\x1B[2J\\x7F in the merge file.\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string name(c.name);
+    Bytes merge = Header(static_cast<uint32_t>(name.size() + 1), name, name.size() + 1);
+    char text[MERGE_TEXT_MAX];
+    EXPECT_EQ(CheckLevelName(ImageOf(merge), c.rules, text, sizeof text), c.verdict);
+    EXPECT_EQ(text, c.text);
   }
 }
 

@@ -28,14 +28,14 @@ Bytes MergeOf(const std::vector<Act>& acts, const char* name = "l.lvl") {
 }
 
 std::vector<Act> ActsOf(const Bytes& merge) {
-  MergeImage image{const_cast<uint8_t*>(merge.data()),
-                   static_cast<uint32_t>(merge.size())};
+  MergeImage image{merge.data(), static_cast<uint32_t>(merge.size())};
   std::vector<Act> acts;
-  for (uint32_t at = FirstActionAt(image); at < image.size;) {
-    MergeAction action = ActionAt(image, at);
+  RecordCursor cursor = RecordsFrom(image, FirstActionAt(image));
+  ActionRecord record;
+  while (NextRecord(&cursor, &record) == RecordRead::RECORD) {
+    const MergeAction& action = record.action;
     acts.push_back({action.offset, action.removeLength,
                     std::string(action.data, action.data + action.insertLength)});
-    at = NextRecordAt(action, at);
   }
   return acts;
 }
