@@ -23,9 +23,11 @@ bool CompareSlice(void* context, const uint8_t* bytes, uint32_t count) {
   return true;
 }
 
-// True when `merge` turns `original` into `modified` exactly.
+}  // namespace
+
 bool Reproduces(const MergeImage& merge, const uint8_t* original, uint32_t originalSize,
                 const uint8_t* modified, uint32_t modifiedSize) {
+  if (!HasValidLevelName(merge)) return false;
   uint32_t first = FirstActionAt(merge);
   LevelImage level{original, originalSize};
   if (CheckActions(merge, first, level.size).kind != FaultKind::NONE) return false;
@@ -33,8 +35,6 @@ bool Reproduces(const MergeImage& merge, const uint8_t* original, uint32_t origi
   return ApplyActions(level, merge, first, CompareSlice, &comparison) &&
          comparison.at == modifiedSize;
 }
-
-}  // namespace
 
 std::string DefaultLevelName(const char* path, bool windowsPaths) {
   const char* base = path;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "diff.h"
+#include "merge_format.h"
 
 // The name a merge file gets by default: the original level's file name
 // without its folders.
@@ -16,6 +17,11 @@ std::string DefaultLevelName(const char* path, bool windowsPaths);
 // rules are Vorandel's on every system, since a merge file made here may be
 // applied on Windows or elsewhere.
 const char* LevelNameFault(const std::string& name);
+
+// True when `merge` passes the checks against `original` and turns it into
+// `modified` exactly: make's proof, before anything is written.
+bool Reproduces(const MergeImage& merge, const uint8_t* original, uint32_t originalSize,
+                const uint8_t* modified, uint32_t modifiedSize);
 
 enum class MakeOutcome { OK, FILE_TOO_LARGE, NOT_REPRODUCED };
 

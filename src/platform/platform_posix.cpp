@@ -25,10 +25,6 @@ namespace {
 
 thread_local DWORD lastError = NO_ERROR;
 
-// Growing a file past the size limit must fail the write, as it does on
-// Windows, not kill the process halfway through a rewrite.
-[[maybe_unused]] const bool kFileSizeSignalIgnored = signal(SIGXFSZ, SIG_IGN) != SIG_ERR;
-
 // Linux moves at most about 2 GiB per call; stay well below it.
 constexpr size_t kMaxTransfer = size_t{1} << 30;
 constexpr size_t kCopyChunk = size_t{1} << 20;
@@ -163,8 +159,17 @@ int ReadFully(int fd, unsigned char* bytes, size_t size, size_t* done) {
   return 0;
 }
 
+// Growing a file past the size limit must fail the write, as it does on
+// Windows, not kill the process halfway through a rewrite. The calls that
+// grow files set this once, when they first run.
+void FailWritesPastTheSizeLimit() {
+  static const bool ignored = signal(SIGXFSZ, SIG_IGN) != SIG_ERR;
+  (void)ignored;
+}
+
 // Writes all `size` bytes. Returns 0 or errno.
 int WriteFully(int fd, const unsigned char* bytes, size_t size, size_t* done) {
+  FailWritesPastTheSizeLimit();
   *done = 0;
   while (*done < size) {
     ssize_t n = write(fd, bytes + *done, std::min(size - *done, kMaxTransfer));
@@ -253,6 +258,7 @@ constexpr size_t kHugePageWorth = size_t{2} << 20;
 }  // namespace
 
 int CopyFileContent(int from, int to, off_t size, CopyWay way) {
+  FailWritesPastTheSizeLimit();
   std::unique_ptr<unsigned char[]> chunk;
   for (off_t at = 0; at < size;) {
     off_t data = lseek(from, at, SEEK_DATA);
@@ -562,22 +568,9 @@ BOOL WINAPI GetConsoleMode(HANDLE console, LPDWORD mode) {
   return TRUE;
 }
 
-// A mapping is a second descriptor of the file; views remember their size,
-// which munmap needs and UnmapViewOfFile is not given.
-namespace {
-
-struct View {
-  const void* address;
-  size_t size;
-};
-
-std::vector<View>& Views() {
-  static std::vector<View> views;
-  return views;
-}
-
-}  // namespace
-
+// A mapping is a second descriptor of the file. A view lies one page after
+// an anonymous page that holds the length of both, which munmap needs and
+// UnmapViewOfFile is not given.
 HANDLE WINAPI CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES, DWORD protect,
                                  DWORD maxSizeHigh, DWORD maxSizeLow, LPCSTR name) {
   if (protect != PAGE_READONLY || maxSizeHigh != 0 || maxSizeLow != 0 ||
@@ -621,24 +614,40 @@ LPVOID WINAPI MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh,
     return nullptr;
   }
   size_t size = bytes != 0 ? bytes : static_cast<size_t>(fileSize - offset);
-  void* address = mmap(nullptr, size, PROT_READ, MAP_SHARED, FdFromHandle(mapping),
-                       static_cast<off_t>(offset));
-  if (address == MAP_FAILED) {
+  const auto page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  if (size > SIZE_MAX - page) {
+    lastError = ERROR_NOT_ENOUGH_MEMORY;
+    return nullptr;
+  }
+  size_t length = page + size;
+  void* area =
+      mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (area == MAP_FAILED) {
     Fail(errno);
     return nullptr;
   }
-  Views().push_back({address, size});
-  return address;
+  *static_cast<size_t*>(area) = length;
+  void* view =
+      mmap(static_cast<unsigned char*>(area) + page, size, PROT_READ,
+           MAP_SHARED | MAP_FIXED, FdFromHandle(mapping), static_cast<off_t>(offset));
+  if (view == MAP_FAILED) {
+    Fail(errno);
+    munmap(area, length);
+    return nullptr;
+  }
+  return view;
 }
 
 BOOL WINAPI UnmapViewOfFile(LPCVOID address) {
-  std::vector<View>& views = Views();
-  for (size_t i = 0; i < views.size(); ++i) {
-    if (views[i].address != address) continue;
-    int result = munmap(const_cast<void*>(views[i].address), views[i].size);
-    views.erase(views.begin() + static_cast<std::ptrdiff_t>(i));
-    return result == 0 ? TRUE : Fail(errno);
+  const auto page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  const auto at = reinterpret_cast<uintptr_t>(address);
+  // No view starts off a page boundary or without its length page before it.
+  if (at % page != 0 || at < page ||
+      msync(reinterpret_cast<void*>(at - page), page, MS_ASYNC) != 0) {
+    lastError = ERROR_INVALID_ADDRESS;
+    return FALSE;
   }
-  lastError = ERROR_INVALID_ADDRESS;
-  return FALSE;
+  const void* area = static_cast<const unsigned char*>(address) - page;
+  size_t length = *static_cast<const size_t*>(area);
+  return munmap(const_cast<void*>(area), length) == 0 ? TRUE : Fail(errno);
 }

@@ -467,6 +467,23 @@ class FileSystem(ToolCase):
             with self.subTest(path):
                 self.check([path], "File %s not found.\n" % path, 255)
 
+    @posix_only("FIFOs and device files")
+    def test_fifos_and_devices_are_not_files(self):
+        # Neither is read nor waited on: each is refused as a folder is.
+        os.mkfifo(self.path("pipe"))
+        os.symlink("/dev/zero", self.path("zero.lvl"))
+        copy_failure = "Backuping %s to %s.bak\nCan't copy the file %s to %s.bak (error 5)"
+        for merge_path, level, said_now in [
+                ("pipe", None, "File pipe not found.\n"),
+                ("/dev/zero", None, "File /dev/zero not found.\n"),
+                ("m.mrg", "pipe", copy_failure % (("pipe",) * 4)),
+                ("m.mrg", "zero.lvl", copy_failure % (("zero.lvl",) * 4))]:
+            with self.subTest(merge=merge_path, level=level):
+                if level:
+                    self.put("m.mrg", merge_file(level, [(0, 0, b"x")]))
+                self.assertEqual(self.run_tool(merge_path), (said_now, 255))
+                self.assertFalse(os.path.exists(self.path("%s.bak" % level)))
+
     def test_level_that_is_a_folder(self):
         os.mkdir(self.path("d"))
         self.put("m.mrg", merge_file("d", []))

@@ -160,6 +160,18 @@ class InjectedFaults(TracedCase):
                     self.assertEqual(self.content("l.lvl"), self.MERGED)
                     self.assertEqual(self.content("l.lvl.bak"), self.LEVEL)
 
+    def test_interruption_during_the_restore_waits_for_it(self):
+        # The level's flush fails; the old level is written back, and an
+        # interruption at that write waits until the level is whole.
+        self.lay_out(self.LEVEL, self.MERGE)
+        restore_write = self.calls("l.lvl", "write") + 1
+        self.lay_out(self.LEVEL, self.MERGE)
+        out, code, _ = self.trace(
+            "l.lvl", ["-e", "trace=fsync,write", "-e", "inject=fsync:error=EIO:when=1",
+                      "-e", "inject=write:signal=SIGINT:when=%d" % restore_write])
+        self.assertEqual((out, code), (said() + write_failure(error=1117), 255))
+        self.assertEqual(self.content("l.lvl"), self.LEVEL)
+
     def test_interruption_outside_the_rewrite_stops_the_tool_at_once(self):
         # file, call, which of its calls: the backup's copy (level untouched)
         # and the last write, of "Done !" (level complete)

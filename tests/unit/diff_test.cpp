@@ -12,6 +12,7 @@
 #include "apply_actions.h"
 #include "merge_checks.h"
 #include "merge_edit.h"
+#include "merge_make.h"
 
 namespace {
 
@@ -237,6 +238,33 @@ TEST(MakeAndInvert, RoundTripOnEveryKindOfPair) {
         EXPECT_EQ(merge.size(), MergeHeaderSize("l.lvl"));
       }
     }
+  }
+}
+
+// make writes nothing unless its merge file gives MODIFIED exactly.
+TEST(Make, ProofTakesOnlyAnExactResult) {
+  const std::string original = "0123456789";
+  const std::string modified = "01ab456789";
+  const struct {
+    const char* what;
+    MergeAction action;
+    bool reproduces;
+  } cases[] = {
+      {"exact", {2, 2, 2, reinterpret_cast<const uint8_t*>("ab")}, true},
+      {"one byte off", {2, 2, 2, reinterpret_cast<const uint8_t*>("ac")}, false},
+      {"one byte short", {2, 3, 2, reinterpret_cast<const uint8_t*>("ab")}, false},
+      {"one byte more", {2, 1, 2, reinterpret_cast<const uint8_t*>("ab")}, false},
+      {"past the end", {9, 5, 0, nullptr}, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Bytes merge;
+    StartMergeFile("l.lvl", &merge);
+    AppendAction(c.action, &merge);
+    MergeImage image{merge.data(), static_cast<uint32_t>(merge.size())};
+    EXPECT_EQ(Reproduces(image, reinterpret_cast<const uint8_t*>(original.data()), 10,
+                         reinterpret_cast<const uint8_t*>(modified.data()), 10),
+              c.reproduces);
   }
 }
 

@@ -26,6 +26,8 @@ TEST(WinErrorFromErrno, MapsEachErrno) {
       {ENOENT, 2},       {ENOTDIR, 3},  {EACCES, 5},   {EPERM, 5},   {EISDIR, 5},
       {EWOULDBLOCK, 32}, {ENOSPC, 112}, {EDQUOT, 112}, {EFBIG, 223}, {ENAMETOOLONG, 206},
       {EROFS, 19},       {EMFILE, 4},   {ENOMEM, 8},   {EIO, 1117},  {EXDEV, 31},
+      {ELOOP, 1921},     {EINVAL, 87},  {ETXTBSY, 32}, {ENFILE, 4},  {EBADF, 6},
+      {EEXIST, 80},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.err);
