@@ -226,6 +226,21 @@ class Explorer:
             "mode" if "chmod" in call else "change"
         return (kind, names[name])
 
+    @staticmethod
+    def same_names(snap, run):
+        """A run with the names it made (random temporary ones, say) changed to
+        those the recorded run made at the same calls."""
+        made = {a[2][1]: b[2][1] for a, b in zip(snap.events, run.events)
+                if a[2][0] == b[2][0] == "create"}
+
+        def same(value):
+            name, mark, number = value.partition("#")
+            return made.get(name, name) + mark + number
+
+        return snap._replace(
+            events=[(c, n, tuple(map(same, op))) for c, n, op in snap.events],
+            files={same(name): content for name, content in snap.files.items()})
+
     def points(self, start, run):
         """Every crash point of a run from the folder `start`, with what each file
         held there, at its last flush, and the names the disk may hold."""
@@ -233,7 +248,8 @@ class Explorer:
         durable, since, known = dict(start), {n: 0 for n in start}, {}
         disk_names, pending, points = dict(names), [], []
         for p in range(len(run.events) + 1):
-            snap = run if p == len(run.events) else self.run(start, run.events[p][:2])
+            snap = run if p == len(run.events) else self.same_names(
+                self.run(start, run.events[p][:2]), run)
             if snap.events != run.events[:p]:
                 raise AssertionError("killed at call %d, the run went another way: %s"
                                      % (p + 1, snap.events[p:]))
