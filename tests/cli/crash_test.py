@@ -276,14 +276,12 @@ class Explorer:
                 if op[0] == "create":
                     durable[op[2]], since[op[2]] = b"", p + 1
 
-    def crash_states(self, start, run, power):
+    def crash_states(self, start, run):
         """(model, crash point, whether "Done !" was printed, folder)."""
         points = self.points(start, run)
         for p, point in enumerate(points):
             done = "Done !" in point.out
             yield "kill", point.label, done, point.files
-            if not power:
-                continue
             for chosen in itertools.product((False, True), repeat=len(point.pending)):
                 names = dict(point.names)
                 for op, on in zip(point.pending, chosen):
@@ -385,7 +383,7 @@ class CrashStates(TracedCase):
             return after
 
         labels, crashed_again = set(), set()
-        for model, label, done, state in explorer.crash_states(start, plain, power=True):
+        for model, label, done, state in explorer.crash_states(start, plain):
             labels.add(label)
             after = judge(model, label, done, state, plain.files)
             # A re-run that wrote more than a plain one, and lost nothing, is
@@ -394,7 +392,7 @@ class CrashStates(TracedCase):
             if after and not done and not verdicts[first][0] and first not in crashed_again \
                     and (DEEP or changes(after) - changes(plain)):
                 crashed_again.add(first)
-                for model2, label2, done2, state2 in explorer.crash_states(state, after, True):
+                for model2, label2, done2, state2 in explorer.crash_states(state, after):
                     judge(model2 + ", second crash", label2, done2, state2, after.files,
                           " of the re-run after (%s, %s, held: %s)" % (model, label, show(state)))
         return len(labels), tally
