@@ -1,0 +1,422 @@
+"""The folders a crash of the tool can leave, found from its own system calls,
+and what the next run makes of each.
+
+The tool runs under strace in a scratch folder, which records its calls on
+the folder's files. Each call that changes a file or a name, flushes one, or
+prints a line is a crash point. The tool is run again, killed on entering
+that call (strace counts `when` per system call, not over the set traced),
+and the folder it leaves holds every file as it was at that point. From
+these come the folders a crash may leave:
+
+kill: the process dies, the system goes on: the folder as the kill left it.
+power cut, harsher than ext4's default data=ordered:
+  - a file holds what it held at its last fsync or fdatasync (a file there
+    before the run counts as flushed; one created since, as empty), or what
+    it held after any call since then, up to the crash. The levels here fit
+    in a page, so a write reaches the disk whole or not at all; --deep adds
+    larger levels, with each write torn at a 4 KiB page as well.
+    sync_file_range flushes nothing;
+  - each name created, renamed, linked or removed since the last fsync of
+    the folder may or may not be on the disk, each on its own (a rename
+    whole or not at all), where ext4's journal keeps them in order and
+    commits them with any later fsync.
+Files are named by their history in the trace (the name they had first, and
+#n for the n-th file created under a name), never by inode. File modes and
+writes through memory mappings are not followed.
+
+Each distinct folder then gets the natural re-run, with the same merge file:
+  - crash before "Done !": the re-run ends in "Done !" with the level merged
+    once and the backup the original, or in a message and -1 with the
+    original whole in the level or its backup;
+  - crash after "Done !": the folder holds the merged level and the original
+    backup, and unless it is the folder a finished run leaves, a re-run keeps
+    the original in one of them.
+A re-run that lost nothing but wrote some file more often than a plain run
+does (it put the level back first, say) is crashed in turn at each of its
+own points, under both models (--deep: every re-run), and one more run must
+lose nothing either. Anything else is a lost state: the test prints the
+states explored per model and fails with a description of each lost one.
+
+Run: python3 crash_test.py PATH/TO/Vorandel [--deep] [unittest arguments]"""
+import ast
+import collections
+import functools
+import itertools
+import os
+import re
+import shutil
+import subprocess
+import sys
+import unittest
+
+import cli_test
+from fault_test import STRACE, TracedCase, merged, traced_env
+from mergefile import merge_file
+
+DEEP = False
+LEVEL, BACKUP, MERGE = "l.lvl", "l.lvl.bak", "m.mrg"
+PAGE = 4096
+# The calls that change, flush or name a file; "?" lets an older strace
+# that lacks one go on. Reads, closes and sync_file_range change nothing that
+# a crash can see.
+CALLS = ",".join("?" + c for c in (
+    "open openat openat2 creat write pwrite64 writev pwritev pwritev2 ftruncate truncate "
+    "fallocate copy_file_range sendfile splice fsync fdatasync sync syncfs rename renameat "
+    "renameat2 unlink unlinkat link linkat fchmod chmod fchmodat").split())
+LINE = re.compile(r"^(?:(\d+)\s+)?(.*)$")
+CALL = re.compile(r"^(\w+)\((.*)\)\s+= (-?\d+|\?)(?:<(.*)>)?")
+ARG = re.compile(r'(?:"(?:\\.|[^"\\])*"(?:\.\.\.)?|<[^>]*>|\[[^\]]*\]|\{[^}]*\}|[^,"<\[{])+')
+FD = re.compile(r"\s*(-?\d+|AT_FDCWD)(?:<(.*)>)?$")
+# What a call did: ("change" | "flush" | "mode", file), ("out",) for a line
+# printed, ("dirflush",) and ("sync",), or a change of names: ("create" |
+# "unlink", name, file), ("rename" | "link", old, new, file), ("exchange", a,
+# b, file of a, file of b).
+NAME_OPS = {"create", "rename", "exchange", "link", "unlink"}
+# Where the file or path a call changes is among its arguments: (descriptor,
+# path; None where absent). Descriptors are shown with their path (-y).
+TARGET = {"copy_file_range": (2, None), "splice": (2, None), "truncate": (None, 0),
+          "chmod": (None, 0), "fchmodat": (0, 1), "unlink": (None, 0), "unlinkat": (0, 1)}
+# rename and link: (descriptor, path) of the old name and of the new one.
+MOVES = {"rename": (None, 0, None, 1), "link": (None, 0, None, 1)}
+MOVES.update(dict.fromkeys(["renameat", "renameat2", "linkat"], (0, 1, 2, 3)))
+Run = collections.namedtuple("Run", "events out status files")
+Point = collections.namedtuple("Point", "label files out contents durable since names pending")
+
+
+def parse(text):
+    """strace's lines as (call, arguments, result, path of the result)."""
+    calls, pending = [], {}
+    for line in text.splitlines():
+        found = LINE.match(line)
+        if not found:
+            continue
+        pid, rest = found.groups()
+        if rest.endswith("<unfinished ...>"):
+            pending[pid] = rest[:-len("<unfinished ...>")]
+            continue
+        resumed = re.match(r"<\.\.\. \w+ resumed>(.*)", rest)
+        if resumed:
+            rest = pending.pop(pid, "") + resumed.group(1)
+        found = CALL.match(rest)
+        if found:
+            name, args, result, path = found.groups()
+            calls.append((name, [a.strip() for a in ARG.findall(args)], result, path))
+    return calls
+
+
+def move(names, op):
+    """Applies a change of names to a folder's names (name -> file)."""
+    kind, a = op[0], op[1]
+    if kind == "create":
+        names[a] = op[2]
+    elif kind == "unlink":
+        if names.get(a) == op[2]:
+            del names[a]
+    elif kind == "exchange":
+        names[a], names[op[2]] = op[4], op[3]
+    else:  # rename, link; the file goes along even where its first name never reached the disk
+        if kind == "rename" and names.get(a) == op[3]:
+            del names[a]
+        names[op[2]] = op[3]
+
+
+@functools.lru_cache(maxsize=None)
+def torn(before, after):
+    """A write that reached the disk up to a page in the middle of its change."""
+    same = next((i for i in range(0, min(len(before), len(after)), PAGE)
+                 if before[i:i + PAGE] != after[i:i + PAGE]), min(len(before), len(after)))
+    cut = (same + len(after)) // 2 // PAGE * PAGE
+    return after[:cut] + before[cut:len(after)] if cut > same else None
+
+
+class Explorer:
+    """Runs the tool in one scratch folder, recorded or killed at a call."""
+
+    def __init__(self, root):
+        self.root = os.path.realpath(root)
+        self.folder = os.path.join(self.root, "run")
+
+    def run(self, files, kill=None):
+        shutil.rmtree(self.folder, True)
+        os.mkdir(self.folder)
+        for name, content in files.items():
+            with open(os.path.join(self.folder, name), "wb") as f:
+                f.write(content)
+        trace, out = os.path.join(self.root, "trace"), os.path.join(self.root, "out")
+        inject = ["-e", "inject=%s:signal=SIGKILL:when=%d" % kill] if kill else []
+        with open(out, "wb") as stdout:
+            done = subprocess.run(
+                [STRACE, "-f", "-qq", "-y", "-s", "0", "-o", trace, "-e", "trace=" + CALLS]
+                + inject + [cli_test.TOOL, MERGE], cwd=self.folder, stdin=subprocess.DEVNULL,
+                stdout=stdout, stderr=subprocess.PIPE, timeout=120, env=traced_env())
+        with open(trace, encoding="latin-1") as f, open(out, "rb") as o:
+            events, printed = self.events(parse(f.read()), files), o.read().decode("latin-1")
+        left = {}
+        for entry in os.scandir(self.folder):
+            with open(entry.path, "rb") as f:
+                left[entry.name] = f.read()
+        return Run(events, printed, done.returncode, left)
+
+    def name(self, path):
+        """A path's name in the folder, "." for the folder itself, else None."""
+        path = os.path.normpath(path or "/")
+        if path == self.folder:
+            return "."
+        return os.path.basename(path) if os.path.dirname(path) == self.folder else None
+
+    def path_arg(self, args, at, i):
+        """The name in the folder of argument i, a path relative to argument at."""
+        if not args[i].startswith('"'):
+            return None
+        base = FD.match(args[at]).group(2) if at is not None else self.folder
+        return self.name(os.path.join(base or self.folder, ast.literal_eval(args[i])))
+
+    def events(self, calls, files):
+        """The crash points of a run: (call, its number among its kind, what it did)."""
+        names, found = {n: n for n in files}, []
+        made, count = collections.Counter(), collections.Counter()
+        for call, args, result, path in calls:
+            count[call] += 1
+            if result == "?" or result.startswith("-"):
+                continue  # failed, or killed on entering: nothing changed
+            op = self.effect(call, args, path, names, made)
+            if op:
+                found.append((call, count[call], op))
+                if op[0] in NAME_OPS:
+                    move(names, op)
+        return found
+
+    def effect(self, call, args, path, names, made):
+        if call in ("open", "openat", "openat2", "creat"):
+            name, flags = self.name(path), " ".join(args)
+            if name in (None, "."):
+                return None
+            if name not in names and ("O_CREAT" in flags or call == "creat"):
+                made[name] += 1
+                return ("create", name, "%s#%d" % (name, made[name]))
+            return ("change", names[name]) if "O_TRUNC" in flags or call == "creat" else None
+        if call == "sync" or call == "syncfs":
+            return ("sync",)
+        if call in MOVES:
+            at_old, old_at, at_new, new_at = MOVES[call]
+            old, new = self.path_arg(args, at_old, old_at), self.path_arg(args, at_new, new_at)
+            if old not in names:  # a file moved in from elsewhere
+                return ("create", new, new + "#in") if new is not None else None
+            if new is None:  # moved out
+                return ("unlink", old, names[old])
+            if "RENAME_EXCHANGE" in args[-1]:
+                return ("exchange", old, new, names[old], names[new])
+            return ("rename" if call.startswith("rename") else "link", old, new, names[old])
+        fd, at_path = TARGET.get(call, (0, None))
+        if call.startswith("unlink"):
+            name = self.path_arg(args, fd, at_path)
+            return ("unlink", name, names[name]) if name in names else None
+        if at_path is not None:
+            name = self.path_arg(args, fd, at_path)
+        else:
+            number, fd_path = FD.match(args[fd]).groups()
+            if number == "1":
+                return ("out",)
+            name = self.name(fd_path)
+        if name == "." and call in ("fsync", "fdatasync"):
+            return ("dirflush",)
+        if name not in names:
+            return None
+        kind = "flush" if call in ("fsync", "fdatasync") else \
+            "mode" if "chmod" in call else "change"
+        return (kind, names[name])
+
+    @staticmethod
+    def same_names(snap, run):
+        """A run with the names it made (random temporary ones, say) changed to
+        those the recorded run made at the same calls."""
+        made = {a[2][1]: b[2][1] for a, b in zip(snap.events, run.events)
+                if a[2][0] == b[2][0] == "create"}
+
+        def same(value):
+            name, mark, number = value.partition("#")
+            return made.get(name, name) + mark + number
+
+        return snap._replace(
+            events=[(c, n, tuple(map(same, op))) for c, n, op in snap.events],
+            files={same(name): content for name, content in snap.files.items()})
+
+    def points(self, start, run):
+        """Every crash point of a run from the folder `start`, with what each file
+        held there, at its last flush, and the names the disk may hold."""
+        names = {n: n for n in start}
+        durable, since, known = dict(start), {n: 0 for n in start}, {}
+        disk_names, pending, points = dict(names), [], []
+        for p in range(len(run.events) + 1):
+            snap = run if p == len(run.events) else self.same_names(
+                self.run(start, run.events[p][:2]), run)
+            if snap.events != run.events[:p]:
+                raise AssertionError("killed at call %d, the run went another way: %s"
+                                     % (p + 1, snap.events[p:]))
+            if set(snap.files) != set(names):
+                raise AssertionError("after call %d the folder holds %s, the trace tells %s"
+                                     % (p, sorted(snap.files), sorted(names)))
+            known.update({names[n]: content for n, content in snap.files.items()})
+            label = "after call %d/%d (%s)" % (p, len(run.events), describe(
+                *run.events[p - 1][::2])) if p else "before any change"
+            points.append(Point(label, snap.files, snap.out, dict(known), dict(durable),
+                                dict(since), dict(disk_names), list(pending)))
+            if p == len(run.events):
+                return points
+            op = run.events[p][2]
+            if op[0] == "flush":
+                durable[op[1]], since[op[1]] = known[op[1]], p
+            elif op[0] in ("dirflush", "sync"):
+                disk_names, pending = dict(names), []
+                if op[0] == "sync":
+                    durable, since = dict(known), {f: p for f in known}
+            elif op[0] in NAME_OPS:
+                move(names, op)
+                pending.append(op)
+                if op[0] == "create":
+                    durable[op[2]], since[op[2]] = b"", p + 1
+
+    def crash_states(self, start, run):
+        """(model, crash point, whether "Done !" was printed, folder)."""
+        points = self.points(start, run)
+        for p, point in enumerate(points):
+            done = "Done !" in point.out
+            yield "kill", point.label, done, point.files
+            for chosen in itertools.product((False, True), repeat=len(point.pending)):
+                names = dict(point.names)
+                for op, on in zip(point.pending, chosen):
+                    if on:
+                        move(names, op)
+                files = sorted(set(names.values()))
+                options = []
+                for f in files:
+                    held = [point.durable.get(f, b"")] + [
+                        q.contents[f] for q in points[point.since.get(f, p):p + 1]
+                        if f in q.contents]
+                    if DEEP:
+                        held += [torn(a, b) for a, b in zip(held, held[1:])]
+                    options.append(list(dict.fromkeys(h for h in held if h is not None)))
+                for contents in itertools.product(*options):
+                    held = dict(zip(files, contents))
+                    yield "power", point.label, done, {n: held[f] for n, f in names.items()}
+
+
+def describe(call, op):
+    kind = op[0]
+    if kind in ("out", "dirflush", "sync"):
+        return "%s of %s" % (call, "stdout" if kind == "out" else "the folder")
+    if kind in ("rename", "link", "exchange"):
+        return "%s %s -> %s" % (call, op[1], op[2])
+    return "%s %s" % (call, op[2] if kind == "create" else op[1])
+
+
+def changes(run):
+    """How many times a run writes or flushes each file, by the file's name."""
+    return collections.Counter(op[1].split("#")[0] for _, _, op in run.events
+                               if op[0] in ("change", "flush"))
+
+
+class CrashStates(TracedCase):
+    BASE = bytes(range(32, 132))
+    BIG = bytes(range(256)) * 1024
+    # title, level, actions (offset, removeLength, data)
+    SCENARIOS = [
+        ("grows", BASE, [(10, 2, b"+" * 30)]),
+        ("shrinks", BASE, [(10, 40, b"-")]),
+        ("same size", BASE, [(10, 2, b""), (50, 0, b"==")]),
+        ("empty level", b"", [(0, 0, b"new")]),
+    ]
+    DEEP_SCENARIOS = [
+        ("grows 256 KiB", BIG, [(0, 0, b"<"), (100000, 10, b"+" * 20000)]),
+        ("shrinks 256 KiB", BIG, [(5000, 150000, b"")]),
+        ("emptied", BASE, [(0, 100, b"")]),
+    ]
+
+    def test_no_crash_loses_the_original(self):
+        explorer = Explorer(self.folder)
+        figures, lost, total = [], [], collections.Counter()
+        for title, level, actions in self.SCENARIOS + (self.DEEP_SCENARIOS if DEEP else []):
+            points, tally = self.explore(explorer, title, level, actions, lost)
+            figures.append("%s: %d crash points" % (title, points))
+            for model, (keys, bad) in sorted(tally.items()):
+                figures.append("  %-20s %5d states %5d lost" % (model, len(keys), bad))
+                total[model, "states"] += len(keys)
+                total[model, "lost"] += bad
+        figures += ["all: %-20s %5d states %5d lost" % (model, total[model, "states"], n)
+                    for (model, what), n in sorted(total.items()) if what == "lost"]
+        print("\nCrash states (%s):\n%s" % ("deep" if DEEP else "CI", "\n".join(figures)))
+        self.assertEqual(len(lost), 0, "%d lost states:\n%s" % (len(lost), "\n".join(lost)))
+
+    def explore(self, explorer, title, level, actions, lost):
+        merge, want = merge_file(LEVEL, actions), merged(level, actions)
+        start = {LEVEL: level, MERGE: merge}
+        plain = explorer.run(start)
+        self.assertEqual((plain.out.endswith("Done !\n"), plain.status), (True, 0), title)
+        known = {}
+        for content, said in [(level, "original"), (want, "merged"), (b"", "empty"),
+                              (merged(want, actions), "merged twice"), (merge, "merge file")]:
+            known.setdefault(content, said)
+
+        def show(files):  # the merge file, unchanged, goes without saying
+            return ", ".join("%s: %s" % (n, known.get(c, "%d other bytes" % len(c)))
+                             for n, c in sorted(files.items()) if c != merge) or "nothing"
+
+        verdicts, tally = {}, collections.defaultdict(lambda: [set(), 0])
+
+        def key(state, done, finished):
+            return tuple(sorted(state.items())), done, tuple(sorted(finished.items()))
+
+        def judge(model, label, done, state, finished, before=""):
+            seen = key(state, done, finished)
+            if seen in tally[model][0]:
+                return None
+            tally[model][0].add(seen)
+            if seen not in verdicts:
+                verdicts[seen] = self.verdict(explorer, state, done, finished, level, want)
+            fault, after = verdicts[seen]
+            if fault:
+                tally[model][1] += 1
+                lost.append("[%s] %s, %s%s, %s \"Done !\": %s\n    held: %s" % (
+                    title, model, label, before, "after" if done else "before", fault,
+                    show(state)) + ("" if after is None else "\n    re-run said %r (status %d), "
+                                    "left: %s" % (after.out, after.status, show(after.files))))
+            return after
+
+        labels, crashed_again = set(), set()
+        for model, label, done, state in explorer.crash_states(start, plain):
+            labels.add(label)
+            after = judge(model, label, done, state, plain.files)
+            # A re-run that wrote more than a plain one, and lost nothing, is
+            # crashed in turn.
+            first = key(state, done, plain.files)
+            if after and not done and not verdicts[first][0] and first not in crashed_again \
+                    and (DEEP or changes(after) - changes(plain)):
+                crashed_again.add(first)
+                for model2, label2, done2, state2 in explorer.crash_states(state, after):
+                    judge(model2 + ", second crash", label2, done2, state2, after.files,
+                          " of the re-run after (%s, %s, held: %s)" % (model, label, show(state)))
+        return len(labels), tally
+
+    def verdict(self, explorer, state, done, finished, level, want):
+        """(what was lost or None, the re-run or None)."""
+        if done and (state.get(LEVEL), state.get(BACKUP)) != (want, level):
+            return "the merge it reported done is not in the folder", None
+        if done and state == finished:
+            return None, None
+        after = explorer.run(state)
+        kept = level in (after.files.get(LEVEL), after.files.get(BACKUP))
+        if after.status not in (0, 255):
+            return "the re-run crashed", after
+        if done or after.status == 255:
+            return (None if kept else "the original is gone"), after
+        if (after.files.get(LEVEL), after.files.get(BACKUP)) == (want, level):
+            return None, after
+        return ("not merged once" if kept else "the original is gone"), after
+
+
+if __name__ == "__main__":
+    cli_test.TOOL = os.path.abspath(sys.argv.pop(1))
+    if "--deep" in sys.argv:
+        sys.argv.remove("--deep")
+        DEEP = True
+    unittest.main()
