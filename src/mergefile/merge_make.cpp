@@ -51,6 +51,12 @@ const char* LevelNameFault(const std::string& name) {
   return nullptr;
 }
 
+bool IsPlainAscii(const std::string& name) {
+  for (char c : name)
+    if (static_cast<uint8_t>(c) >= 0x80) return false;
+  return true;
+}
+
 MakeOutcome MakeMergeFile(const uint8_t* original, uint32_t originalSize,
                           const uint8_t* modified, uint32_t modifiedSize,
                           const std::string& levelName, DiffProgress progress,

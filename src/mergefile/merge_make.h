@@ -23,6 +23,10 @@ const char* LevelNameFault(const std::string& name);
 bool Reproduces(const MergeImage& merge, const uint8_t* original, uint32_t originalSize,
                 const uint8_t* modified, uint32_t modifiedSize);
 
+// False for a name with a byte outside plain ASCII: Vorandel.exe reads names
+// in the player's code page, so such a name may not reach the level there.
+bool IsPlainAscii(const std::string& name);
+
 enum class MakeOutcome { OK, FILE_TOO_LARGE, NOT_REPRODUCED };
 
 // The merge file named `levelName` that turns `original` into `modified`, once

@@ -62,10 +62,11 @@ int RunMake(const CommandLine& line) {
   std::string name =
       line.name != nullptr ? line.name : DefaultLevelName(originalPath, kWindowsPaths);
   if (const char* fault = LevelNameFault(name)) {
-    PrintError("can't use the level name '%s': %s%s", name.c_str(), fault,
-               line.name != nullptr ? "" : "; give one with --name");
+    Say(line.name != nullptr ? MrgtoolSays::NAME_REFUSED : MrgtoolSays::NAME_REFUSED_GIVE,
+        {name.c_str(), fault});
     return line.name != nullptr ? MRGTOOL_USAGE : MRGTOOL_FAILED;
   }
+  if (!IsPlainAscii(name)) Say(MrgtoolSays::NAME_NOT_ASCII, {name.c_str()});
   FileBytes original;
   FileBytes modified;
   if (!ReadWholeFile(originalPath, &original) || !ReadWholeFile(modifiedPath, &modified))
@@ -80,14 +81,11 @@ int RunMake(const CommandLine& line) {
                     showProgress ? ShowProgress : nullptr, &bar, &bytes);
   if (showProgress) ClearProgress();
   if (outcome == MakeOutcome::FILE_TOO_LARGE) {
-    PrintError(
-        "the merge file would be too large for the merge tool (4 GiB - 1 byte or more)");
+    Say(MrgtoolSays::MERGE_TOO_LARGE, {});
     return MRGTOOL_FAILED;
   }
   if (outcome == MakeOutcome::NOT_REPRODUCED) {
-    PrintError(
-        "internal error: the merge file made does not turn %s into %s; nothing written",
-        originalPath, modifiedPath);
+    Say(MrgtoolSays::NOT_REPRODUCED, {originalPath, modifiedPath});
     return MRGTOOL_FAILED;
   }
   if (!WriteFileReplacing(line.output, bytes.data(), bytes.size())) return MRGTOOL_FAILED;

@@ -10,34 +10,15 @@ namespace {
 
 constexpr int TEMPORARY_TRIES = 100;
 
-const char* ErrorMeaning(DWORD error) {
-  switch (error) {
-    case ERROR_FILE_NOT_FOUND: return "file not found";
-    case ERROR_PATH_NOT_FOUND: return "folder in the path not found";
-    case ERROR_TOO_MANY_OPEN_FILES: return "too many open files";
-    case ERROR_ACCESS_DENIED: return "access denied";
-    case ERROR_NOT_ENOUGH_MEMORY: return "not enough memory";
-    case ERROR_WRITE_PROTECT: return "the medium is write-protected";
-    case ERROR_SHARING_VIOLATION: return "the file is in use by another program";
-    case ERROR_FILE_EXISTS: return "the file exists";
-    case ERROR_DISK_FULL: return "the disk is full";
-    case ERROR_FILENAME_EXCED_RANGE: return "file name too long";
-    case ERROR_FILE_TOO_LARGE: return "file too large for the system's limit";
-    case ERROR_IO_DEVICE: return "input/output error";
-    default: return "system error";
-  }
-}
-
-void PrintSystemError(const char* failed, const char* path, DWORD error) {
-  PrintError("can't %s %s: %s (error %lu)", failed, path, ErrorMeaning(error),
-             static_cast<unsigned long>(error));
-}
-
 }  // namespace
+
+void Say(MrgtoolSays message, const SaidOf& of) {
+  PrintError("%s", FormatMrgtool(message, of).c_str());
+}
 
 void PrintError(const char* format, ...) {
   (void)fflush(stdout);  // keeps results and errors in order; stdout is checked at exit
-  fputs("mrgtool: ", stderr);
+  fputs(MRGTOOL_PREFIX, stderr);
   va_list arguments;
   va_start(arguments, format);
   vfprintf(stderr, format, arguments);
@@ -53,15 +34,16 @@ bool ReadWholeFile(const char* path, FileBytes* file) {
   file->size = file->whole.size;
   switch (failure.step) {
     case LoadStep::LOADED: return true;
-    case LoadStep::OPEN_FAILED: PrintSystemError("open", path, failure.error); break;
+    case LoadStep::OPEN_FAILED:
+      Say(MrgtoolSays::CANT_OPEN, {path, {}, failure.error});
+      break;
     case LoadStep::SIZE_FAILED:
-      PrintSystemError("get the size of", path, failure.error);
+      Say(MrgtoolSays::CANT_SIZE, {path, {}, failure.error});
       break;
-    case LoadStep::TOO_LARGE:
-      PrintError("%s is too large: merge files and levels stay below 4 GiB - 1 byte",
-                 path);
+    case LoadStep::TOO_LARGE: Say(MrgtoolSays::FILE_TOO_LARGE, {path}); break;
+    case LoadStep::READ_FAILED:
+      Say(MrgtoolSays::CANT_READ, {path, {}, failure.error});
       break;
-    case LoadStep::READ_FAILED: PrintSystemError("read", path, failure.error); break;
   }
   return false;
 }
@@ -77,7 +59,7 @@ bool WriteFileReplacing(const char* path, const uint8_t* bytes, size_t size) {
     if (handle == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
   }
   if (handle == INVALID_HANDLE_VALUE) {
-    PrintSystemError("write", path, GetLastError());
+    Say(MrgtoolSays::CANT_WRITE, {path, {}, GetLastError()});
     return false;
   }
   // On the disk before it takes OUT's place: whole or not at all.
@@ -85,12 +67,12 @@ bool WriteFileReplacing(const char* path, const uint8_t* bytes, size_t size) {
   DWORD error = WriteFlushClose(handle, WriteBytes, &content);
   bool written = error == NO_ERROR;
   if (written && !MoveFileExA(temporary.c_str(), path, MOVEFILE_REPLACE_EXISTING)) {
-    PrintSystemError("replace", path, GetLastError());
+    Say(MrgtoolSays::CANT_REPLACE, {path, {}, GetLastError()});
     DeleteFileA(temporary.c_str());
     return false;
   }
   if (!written) {
-    PrintSystemError("write", path, error);
+    Say(MrgtoolSays::CANT_WRITE, {path, {}, error});
     DeleteFileA(temporary.c_str());
   }
   return written;

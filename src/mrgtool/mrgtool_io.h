@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "platform.h"
+#include "tool_messages.h"
 #include "whole_file.h"
 
 #if defined(__GNUC__)
@@ -16,6 +17,9 @@
 
 // Prints "mrgtool: ", the message and a line end on standard error.
 void PrintError(const char* format, ...) MRGTOOL_FORMAT;
+
+// The same for one of mrgtool's messages that the page shows too.
+void Say(MrgtoolSays message, const SaidOf& of);
 
 // A whole file's bytes, read-only: mapped into memory where the system can,
 // else read. Released with the record.

@@ -1,7 +1,5 @@
 #include "mrgtool_merge_input.h"
 
-#include <string>
-
 bool LoadMergeInput(const char* path, MergeInput* input) {
   input->levelName = nullptr;
   input->firstActionAt = 0;
@@ -19,11 +17,7 @@ MergeVerdict CheckMergeInput(const MergeInput& input, uint32_t levelSize, char* 
 }
 
 void PrintFault(const char* path, const char* text) {
-  std::string line(text);
-  while (!line.empty() && line.back() == '\n') line.pop_back();
-  for (char& c : line)
-    if (c == '\n') c = ' ';
-  PrintError("%s: %s", path, line.c_str());
+  Say(MrgtoolSays::FAULT, {path, text});
 }
 
 bool LoadCheckedMergeInput(const char* path, MergeInput* input) {

@@ -12,8 +12,7 @@
 namespace {
 
 int ReportFailedCopy(const RunNames& names, DWORD error) {
-  Report("Can't copy the file %s to %s (error %ld)", names.level, names.backup,
-         static_cast<long>(error));
+  Say(VorandelSays::COPY_FAILED, {names.level, names.backup, error});
   return STATUS_FAILED;
 }
 
@@ -21,9 +20,7 @@ int ReportFailedCopy(const RunNames& names, DWORD error) {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    Report(
-        "Usage:\n\tVorandel.exe [file.mrg]\n\n"
-        "With [file.mrg] the file to be merged with the kelvarin level.\n");
+    Say(VorandelSays::USAGE, {});
     return STATUS_OK;
   }
 
@@ -47,11 +44,11 @@ int main(int argc, char** argv) {
 
   // A read-only backup left by an earlier run must not stop the copy.
   (void)SetFileAttributesA(names.backup, FILE_ATTRIBUTE_NORMAL);
-  Report("Backuping %s to %s\n", names.level, names.backup);
+  Say(VorandelSays::BACKING_UP, {names.level, names.backup});
   if (!CopyFileA(names.level, names.backup, FALSE))
     return ReportFailedCopy(names, GetLastError());
 
-  Report("Processing level: %s\n", names.level);
+  Say(VorandelSays::PROCESSING, {names.level});
   static LevelImage level;
   if (!LoadWholeFile(names.level, &level.buffer, &level.size)) return STATUS_FAILED;
 
@@ -72,8 +69,7 @@ int main(int argc, char** argv) {
   if (error != NO_ERROR) return ReportFailedCopy(names, error);
   error = LeaveMark(names, mark);
   if (error != NO_ERROR) {
-    Report("Can't write the file %s (error %ld); the level is unchanged.\n", names.mark,
-           static_cast<long>(error));
+    Say(VorandelSays::MARK_WRITE_FAILED, {names.mark, {}, error});
     return STATUS_FAILED;
   }
 

@@ -12,3 +12,9 @@ void Report(const char* format, ...) {
   // still tells the outcome.
   (void)fflush(stdout);
 }
+
+void Say(VorandelSays message, const SaidOf& of) {
+  char text[SAYS_TEXT_MAX];
+  FormatVorandel(message, of, text, sizeof text);
+  Report("%s", text);
+}

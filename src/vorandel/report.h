@@ -10,3 +10,8 @@
 // Prints a message and flushes it at once, so that what a run said stays
 // on record whatever happens to the process next.
 void Report(const char* format, ...) REPORT_FORMAT;
+
+#include "tool_messages.h"
+
+// Reports one of Vorandel's messages.
+void Say(VorandelSays message, const SaidOf& of);

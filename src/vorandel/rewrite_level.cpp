@@ -47,17 +47,13 @@ RewriteOutcome RewriteLevel(const char* levelName, const char* backupName,
   ReleaseInterruptions();
 
   if (error == NO_ERROR) {
-    Report("Done !\n");
+    Say(VorandelSays::DONE, {});
     return RewriteOutcome::MERGED;
   }
   if (restoreError == NO_ERROR) {
-    Report("Can't write the level %s (error %ld); the level is unchanged.\n", levelName,
-           static_cast<long>(error));
+    Say(VorandelSays::WRITE_FAILED, {levelName, {}, error});
     return RewriteOutcome::UNCHANGED;
   }
-  Report(
-      "Can't write the level %s (error %ld), nor restore it (error %ld); the next run "
-      "restores it from %s first.\n",
-      levelName, static_cast<long>(error), static_cast<long>(restoreError), backupName);
+  Say(VorandelSays::NOR_RESTORED, {levelName, backupName, error, restoreError});
   return RewriteOutcome::IN_PIECES;
 }

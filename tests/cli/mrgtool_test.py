@@ -344,14 +344,21 @@ class Make(ToolCase):
         os.mkdir(self.path("maps"))
         self.put("maps/keep.lvl", LEVEL)
         self.put("new.bin", LEVEL + b"!")
-        for args, name in [([], "keep.lvl"), (["--name", "maps/keep.lvl"], "maps/keep.lvl")]:
+        # A name outside plain ASCII is written as given, with a warning.
+        not_ascii = ("mrgtool: warning: the level name 'k\xe9ep.lvl' is not plain ASCII: "
+                     "Vorandel.exe reads its bytes in each player's code page, where they may "
+                     "name another file\n")
+        for args, name, warned in [([], "keep.lvl", ""),
+                                   (["--name", "maps/keep.lvl"], "maps/keep.lvl", ""),
+                                   (["--name", b"k\xe9ep.lvl"], "k\xe9ep.lvl", not_ascii)]:
             with self.subTest(name):
                 out, err, code = self.mrgtool("make", "maps/keep.lvl", "new.bin", "-o", "m.mrg",
                                               *args)
                 self.assertEqual((out, err, code), (
                     "Wrote m.mrg: 1 action, %d bytes, for the level %s.\n"
-                    % (4 + len(name) + 1 + 14 + 1, name), "", 0))
-                self.assertEqual(self.content("m.mrg"), merge_file(name, [(10, 0, b"!")]))
+                    % (4 + len(name) + 1 + 14 + 1, name), warned, 0))
+                self.assertEqual(self.content("m.mrg"),
+                                 merge_file(name.encode("latin-1"), [(10, 0, b"!")]))
 
     def test_failure_writes_nothing_and_keeps_the_old_output(self):
         self.put("l.lvl", LEVEL)

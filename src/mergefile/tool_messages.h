@@ -1,0 +1,57 @@
+// What Vorandel and mrgtool say, word for word, for every front end that
+// speaks in their name: the programs print these, and the page shows them.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+// Vorandel's messages. Each ends in a line end, but COPY_FAILED, which has none.
+enum class VorandelSays {
+  USAGE,
+  FILE_NOT_FOUND,  // name: the path
+  SIZE_FAILED,     // error
+  FILE_TOO_LARGE,  // name: the path
+  READ_FAILED,     // error
+  BACKING_UP,      // name: the level, other: the backup
+  COPY_FAILED,     // name, other, error
+  PROCESSING,      // name: the level
+  DONE,
+  WRITE_FAILED,       // name: the level, error; the level is unchanged
+  NOR_RESTORED,       // name: the level, other: the backup, error, error2: the restore's
+  MARK_WRITE_FAILED,  // name: the mark, error
+};
+
+struct SaidOf {
+  const char* name = nullptr;
+  const char* other = nullptr;
+  unsigned long error = 0;
+  unsigned long error2 = 0;
+};
+
+// Room for any of Vorandel's messages but USAGE, with names of up to
+// 4 * NAME_FIELD_MAX bytes each.
+constexpr size_t SAYS_TEXT_MAX = 1536;
+
+void FormatVorandel(VorandelSays message, const SaidOf& of, char* text, size_t size);
+
+// mrgtool's errors, as they follow "mrgtool: ", without a line end.
+enum class MrgtoolSays {
+  NAME_REFUSED,        // name: the level name, other: why
+  NAME_REFUSED_GIVE,   // the same for a name mrgtool chose: give one with --name
+  NAME_REFUSED_FIELD,  // the same, in the page: give one in the Level name field
+  NAME_NOT_ASCII,      // a warning, name: the level name
+  MERGE_TOO_LARGE,
+  NOT_REPRODUCED,  // name: ORIGINAL, other: MODIFIED
+  CANT_OPEN,       // name: the path, error
+  CANT_SIZE,       // name: the path, error
+  CANT_READ,       // name: the path, error
+  CANT_WRITE,      // name: the path, error
+  CANT_REPLACE,    // name: the path, error
+  FILE_TOO_LARGE,  // name: the path
+  FAULT,           // name: the merge file, other: Vorandel's message, on one line
+};
+
+std::string FormatMrgtool(MrgtoolSays message, const SaidOf& of);
+
+// mrgtool's prefix of every error line.
+constexpr char MRGTOOL_PREFIX[] = "mrgtool: ";
