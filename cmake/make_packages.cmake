@@ -7,13 +7,12 @@ cmake_minimum_required(VERSION 3.25)
 file(REMOVE_RECURSE "${OUT}" "${STAGE}")
 
 # The README as plain text: the picture left out, the license named as its
-# file in the package, and each other link as its text and, in brackets,
-# where it leads in Vorandel's source.
+# file in the package, and each other link as its text, which the README
+# makes the path it leads to.
 file(READ "${SOURCE}/README.md" readme)
 string(REGEX REPLACE "!\\[[^]\n]*\\]\\([^)\n]*\\)\n\n" "" readme "${readme}")
 string(REPLACE "[LICENSE](LICENSE)" "LICENSE.txt" readme "${readme}")
-string(REGEX REPLACE "\\[([^]\n]*)\\]\\(([^)\n]*)\\)" "\\1 (\\2 in Vorandel's source)"
-       readme "${readme}")
+string(REGEX REPLACE "\\[([^]\n]*)\\]\\([^)\n]*\\)" "\\1" readme "${readme}")
 file(READ "${SOURCE}/LICENSE" license)
 
 # pack(NAME TOOLS NEWLINE MODE FORMAT EXTENSION)
