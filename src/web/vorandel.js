@@ -1,7 +1,18 @@
-// Vorandel in the browser. This one module is the page, which draws the forms
-// and the log, and, started again as a module worker, the worker that does the
-// jobs with the merge file library compiled to WebAssembly (mergefile.wasm),
-// so that the page stays responsive while a large level is merged.
+'use strict';
+// Vorandel in the browser. This one script is the page's module, which draws
+// the forms and the log, and, started again as a worker, the worker that does
+// the jobs with the merge file library compiled to WebAssembly
+// (mergefile.wasm), so that the page stays responsive while a large level is
+// merged.
+//
+// Served as files, index.html loads this script, and the worker finds
+// mergefile.wasm beside it. vorandel.html, the page in one file, holds this
+// script inline and the WebAssembly below in base64 (inline_page.mjs writes
+// it), and starts the worker from the script's own text: a page opened from
+// disk may load no other file. The worker is a classic one, which a page
+// opened from disk may start from a Blob URL where a module worker is
+// refused: this script uses nothing that only a module may (import.meta).
+const WASM_BASE64 = '';
 
 const FILE_MAX = 2 ** 30; // the page's limit; Vorandel's own is 4 GiB - 2 bytes
 const CHUNK = 2 ** 26; // bytes read at a time, between progress reports
@@ -89,15 +100,21 @@ const VERDICT_OK = 0;
 const MAKE_FILE_TOO_LARGE = 1;
 const MAKE_NOT_REPRODUCED = 2;
 
+// The library's bytes, inlined or fetched, compiled from bytes: a server need
+// not know WebAssembly's media type.
+async function compileLibrary() {
+  if (typeof WebAssembly === 'undefined') throw new Error('this browser has no WebAssembly');
+  if (WASM_BASE64) return WebAssembly.compile(Uint8Array.from(atob(WASM_BASE64), (c) => c.charCodeAt(0)));
+  const response = await fetch(new URL('mergefile.wasm', location.href));
+  if (!response.ok) throw new Error(`mergefile.wasm: HTTP ${response.status}`);
+  return WebAssembly.compile(await response.arrayBuffer());
+}
+
 function startWorker() {
-  // Compiled from bytes: a server need not know WebAssembly's media type.
-  const module = fetch(new URL('mergefile.wasm', import.meta.url))
-    .then((response) => {
-      if (!response.ok) throw new Error(`mergefile.wasm: HTTP ${response.status}`);
-      return response.arrayBuffer();
-    })
-    .then((bytes) => WebAssembly.compile(bytes));
+  const module = compileLibrary();
   const post = (message, transfer = []) => postMessage(message, transfer);
+  // The page says in words when the library can't be had.
+  module.then(() => post({ ready: true }), (error) => post({ broken: `${error.message ?? error}` }));
   const say = (line) => post({ line });
   const progress = (label, done, total) => post({ progress: { label, done, total } });
   const jobs = { applyToFolder, applyToDownload, make, check, show };
@@ -369,11 +386,37 @@ async function show(job, mergeFile) {
 
 // ---- The page -----------------------------------------------------------------
 
+// The worker runs this same script: the file beside the page, or, in
+// vorandel.html, the inlined text through a Blob URL.
+function newWorker() {
+  const script = document.getElementById('vorandel-module');
+  return new Worker(script.src
+    || URL.createObjectURL(new Blob([script.textContent], { type: 'text/javascript' })));
+}
+
 function startPage() {
   const $ = (id) => document.getElementById(id);
-  const worker = new Worker(import.meta.url, { type: 'module' });
   const canWriteFolders = 'showDirectoryPicker' in window;
   document.body.classList.add(canWriteFolders ? 'folders' : 'downloads');
+  // Never silent: what can't work here is said at the top of the page.
+  const tell = (text) => Object.assign($('notice'), { textContent: text, hidden: false });
+  const unusable = (why) => {
+    tell(`${why} Use the command-line Vorandel and mrgtool, or a current Chrome, Edge, Firefox `
+      + 'or Safari.');
+    for (const button of document.querySelectorAll('button')) button.disabled = true;
+  };
+  if (!canWriteFolders && !window.isSecureContext)
+    $('no-folders').textContent = 'Served over plain HTTP from another machine, the page can\'t '
+      + 'write into a folder: open vorandel.html from disk, or serve it over HTTPS, to do so.';
+  let worker;
+  try {
+    worker = newWorker();
+  } catch (error) {
+    unusable(`This browser can't start the page's worker here (${error.message}), so nothing on `
+      + 'the page can run.');
+    worker = { postMessage() {} };
+  }
+  let ready = false;
   let running = null;
 
   function logLine(text, kind = '') {
@@ -395,6 +438,10 @@ function startPage() {
   }
 
   worker.onmessage = ({ data }) => {
+    if (data.ready) ready = true;
+    if (data.broken !== undefined)
+      unusable(`The page's WebAssembly can't be loaded (${data.broken}), so nothing on the page `
+        + 'can run.');
     if (data.line !== undefined) {
       running.lines.push(data.line);
       logLine(data.line, data.failed ? 'failed' : '');
@@ -410,6 +457,9 @@ function startPage() {
     if (data.end !== undefined) finish(data.end);
   };
   worker.onerror = (event) => {
+    if (!ready)
+      unusable(`This browser can't run the page's worker here${event.message ? ` (${event.message})` : ''}, `
+        + 'so nothing on the page can run.');
     logLine(`The page's worker failed: ${event.message}`, 'failed');
     if (running) finish(false);
   };
@@ -556,6 +606,6 @@ function startPage() {
   window.onresize = () => picture && drawBar();
 }
 
-// Started by the page as its worker, this module has no document.
+// Started by the page as its worker, this script has no document.
 if (typeof document === 'undefined') startWorker();
 else startPage();

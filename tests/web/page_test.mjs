@@ -1,5 +1,7 @@
 // The browser page in headless Chromium, driven by Playwright, checked against
-// the command-line Vorandel and mrgtool: same messages, same bytes.
+// the command-line Vorandel and mrgtool: same messages, same bytes. The page
+// is served (index.html) and opened from disk (vorandel.html, the page in one
+// file, alone in a folder).
 //
 // Run: node page_test.mjs --page build/web --tools build/web/native
 //        --chromium /usr/bin/chromium --results build/web/test-results
@@ -12,7 +14,7 @@ import path from 'node:path';
 import { after, before, test } from 'node:test';
 import { parseArgs } from 'node:util';
 
-const { chromium } = await import('playwright-core').catch(() => {
+const { launch, applyInPage } = await import('./browser.mjs').catch(() => {
   console.error('playwright-core is missing: run npm ci --prefix tests/web');
   process.exit(1);
 });
@@ -27,7 +29,7 @@ const MERGE = fs.readFileSync(new URL('keep.mrg', EXAMPLES));
 const MODDED = Buffer.from(LEVEL.toString('latin1')
   .replace('gold: 100', 'gold: 5000').replace('Old Keep', 'Rich Keep'), 'latin1');
 const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'vorandel-web-'));
-let server, browser, page;
+let server, browser, diskBrowser, page, diskPage, opfsPage;
 
 // A merge file: the name field, then (offset, removeLength, data) records.
 function mergeFile(name, actions = []) {
@@ -63,10 +65,10 @@ function tool(name, dir, ...args) {
 const lines = (text) => text.trimEnd().split('\n');
 
 // Clicks a button of the page and gives the lines its job logged.
-async function logOf(button) {
-  await page.click(button);
-  await page.waitForFunction(() => !document.body.classList.contains('busy'));
-  return page.evaluate(() => {
+async function logOf(button, at = page) {
+  await at.click(button);
+  await at.waitForFunction(() => !document.body.classList.contains('busy'));
+  return at.evaluate(() => {
     const all = [...document.querySelectorAll('#log > div')];
     const job = all.slice(all.findLastIndex((line) => line.className === 'command') + 1);
     return job.filter((line) => line.className !== 'note').map((line) => line.textContent);
@@ -78,59 +80,31 @@ before(async () => {
     '--directory', options.page, '0'], { stdio: ['ignore', 'pipe', 'inherit'] });
   const port = await new Promise((resolve) => server.stdout.on('data',
     (data) => /port (\d+)/.test(data) && resolve(/port (\d+)/.exec(data)[1])));
-  browser = await chromium.launch({ executablePath: options.chromium, args: ['--no-sandbox',
-    '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
-    '--disable-component-update', '--disable-sync'] });
-  page = await browser.newPage({ viewport: { width: 1100, height: 900 } });
-  page.on('pageerror', (error) => assert.fail(`page error: ${error}`));
+  browser = await launch(options.chromium);
+  diskBrowser = await launch(options.chromium, { fromDisk: true });
+  const alone = fs.mkdtempSync(path.join(scratch, 'page-'));
+  fs.copyFileSync(path.join(options.page, 'vorandel.html'), path.join(alone, 'vorandel.html'));
+  const open = async (at, url) => {
+    const opened = await at.newPage({ viewport: { width: 1100, height: 900 } });
+    opened.on('pageerror', (error) => assert.fail(`page error: ${error}`));
+    await opened.goto(url);
+    await opened.waitForFunction(() => window.vorandel);
+    return opened;
+  };
+  page = await open(browser, `http://127.0.0.1:${port}/`);
   const cdp = await page.context().newCDPSession(page);
   await page.exposeFunction('setQuota', (quotaSize) => cdp.send('Storage.overrideQuotaForOrigin',
     { origin: `http://127.0.0.1:${port}`, quotaSize }));
-  await page.goto(`http://127.0.0.1:${port}/`);
-  await page.waitForFunction(() => window.vorandel);
+  diskPage = await open(browser, `file://${alone}/vorandel.html`);
+  opfsPage = await open(diskBrowser, `file://${alone}/vorandel.html`);
 });
 
 after(async () => {
   await browser?.close();
+  await diskBrowser?.close();
   server?.kill();
   fs.rmSync(scratch, { recursive: true, force: true });
 });
-
-// Runs the page's apply on an origin-private folder holding `files`, with
-// `room` bytes of quota left if given; returns the log's lines and the
-// folder's files afterwards.
-async function applyInPage(files, merge, room) {
-  return page.evaluate(async ([files, merge, room]) => {
-    const bytesOf = (base64) => Uint8Array.from(atob(base64), (c) => c.charCodeAt(0));
-    const root = await navigator.storage.getDirectory();
-    const dir = await root.getDirectoryHandle(crypto.randomUUID(), { create: true });
-    const put = async (at, name, bytes) => {
-      const [first, ...rest] = name.split('/');
-      if (rest.length) return put(await at.getDirectoryHandle(first, { create: true }), rest.join('/'), bytes);
-      const writable = await (await at.getFileHandle(name, { create: true })).createWritable();
-      await writable.write(bytesOf(bytes));
-      await writable.close();
-    };
-    for (const [name, bytes] of Object.entries(files)) await put(dir, name, bytes);
-    if (room) await window.setQuota((await navigator.storage.estimate()).usage + room);
-    const { lines } = await window.vorandel.applyToFolder(dir, new File([bytesOf(merge)], 'mod.mrg'));
-    await window.setQuota();
-    const after = {};
-    const walk = async (at, prefix) => {
-      for await (const [name, handle] of at.entries())
-        if (handle.kind === 'directory') await walk(handle, `${prefix}${name}/`);
-        else {
-          const reader = new FileReader();
-          reader.readAsDataURL(await handle.getFile());
-          await new Promise((resolve) => { reader.onload = resolve; });
-          after[prefix + name] = reader.result.split(',')[1];
-        }
-    };
-    await walk(dir, '');
-    return { lines, after };
-  }, [Object.fromEntries(Object.entries(files).map(([n, b]) => [n, b.toString('base64')])),
-    merge.toString('base64'), room]);
-}
 
 // Vorandel's run on a player's folder, the Windows rules included: the log's
 // lines and the files left besides maps/keep.lvl; a case without them takes
@@ -158,20 +132,21 @@ const APPLY_CASES = [
 
 test('apply to a folder', async (t) => {
   for (const [name, merge, expectedLines, expectedFiles] of APPLY_CASES) {
-    await t.test(name, async () => {
-      const got = await applyInPage({ 'keep.lvl': LEVEL, 'maps/keep.lvl': LEVEL }, merge);
-      const files = Object.fromEntries(Object.entries(got.after).map(([n, b]) => [n, Buffer.from(b, 'base64')]));
-      if (expectedLines) {
-        assert.deepEqual(got.lines, expectedLines);
-        assert.deepEqual(files, { 'maps/keep.lvl': LEVEL, ...expectedFiles });
-        return;
-      }
-      // The command-line tool on the same files is the reference.
-      const dir = folder({ 'keep.lvl': LEVEL, 'mod.mrg': merge });
-      assert.deepEqual(got.lines, lines(tool('Vorandel', dir, 'mod.mrg')));
-      assert.deepEqual(files, { 'maps/keep.lvl': LEVEL, 'keep.lvl': fs.readFileSync(path.join(dir, 'keep.lvl')),
-        'keep.lvl.bak': LEVEL });
-    });
+    for (const [where, at] of [['served', page], ['from disk', opfsPage]]) {
+      await t.test(`${name}, ${where}`, async () => {
+        const got = await applyInPage(at, { 'keep.lvl': LEVEL, 'maps/keep.lvl': LEVEL }, merge);
+        if (expectedLines) {
+          assert.deepEqual(got.lines, expectedLines);
+          assert.deepEqual(got.after, { 'maps/keep.lvl': LEVEL, ...expectedFiles });
+          return;
+        }
+        // The command-line tool on the same files is the reference.
+        const dir = folder({ 'keep.lvl': LEVEL, 'mod.mrg': merge });
+        assert.deepEqual(got.lines, lines(tool('Vorandel', dir, 'mod.mrg')));
+        assert.deepEqual(got.after, { 'maps/keep.lvl': LEVEL,
+          'keep.lvl': fs.readFileSync(path.join(dir, 'keep.lvl')), 'keep.lvl.bak': LEVEL });
+      });
+    }
   }
 });
 
@@ -206,12 +181,11 @@ test('apply after a stopped run', async (t) => {
 
 test('apply to a full disk: the level stays as it was', async () => {
   const level = Buffer.alloc(2 ** 20, 'a');
-  const got = await applyInPage({ 'big.lvl': level }, mergeFile('big.lvl', [[0, 0, 'b'.repeat(2 ** 20)]]), 2 ** 20 * 1.5);
+  const got = await applyInPage(page, { 'big.lvl': level },
+    mergeFile('big.lvl', [[0, 0, 'b'.repeat(2 ** 20)]]), 2 ** 20 * 1.5);
   assert.deepEqual(got.lines, ['Backuping big.lvl to big.lvl.bak', 'Processing level: big.lvl',
     "Can't write the level big.lvl (error 112); the level is unchanged."]);
-  assert.deepEqual(Object.keys(got.after).sort(), ['big.lvl', 'big.lvl.bak']);
-  assert.ok(level.equals(Buffer.from(got.after['big.lvl'], 'base64')));
-  assert.ok(level.equals(Buffer.from(got.after['big.lvl.bak'], 'base64')));
+  assert.deepEqual(got.after, { 'big.lvl': level, 'big.lvl.bak': level });
 });
 
 test('apply to a download, where folders are out of reach', async () => {
@@ -252,17 +226,28 @@ const CHECK_CASES = [
     ['File keep.lvl is too large.', 'The page takes files of up to 1 GiB; the command-line Vorandel takes larger ones.']],
 ];
 
+// From disk, in a browser without --allow-file-access-from-files too.
 test('check', async (t) => {
   for (const [name, merge, level, expected] of CHECK_CASES) {
-    await t.test(name, async () => {
-      const dir = folder({ 'keep.mrg': merge, 'keep.lvl': typeof level === 'number' ? '' : level });
-      if (typeof level === 'number') fs.truncateSync(path.join(dir, 'keep.lvl'), level);
-      await page.setInputFiles('#check-merge', path.join(dir, 'keep.mrg'));
-      await page.setInputFiles('#check-level', path.join(dir, 'keep.lvl'));
-      assert.deepEqual(await logOf('#check'),
-        expected ?? lines(tool('mrgtool', dir, 'check', 'keep.mrg', 'keep.lvl')));
-    });
+    for (const [where, at] of [['served', page], ['from disk', diskPage]]) {
+      await t.test(`${name}, ${where}`, async () => {
+        const dir = folder({ 'keep.mrg': merge, 'keep.lvl': typeof level === 'number' ? '' : level });
+        if (typeof level === 'number') fs.truncateSync(path.join(dir, 'keep.lvl'), level);
+        await at.setInputFiles('#check-merge', path.join(dir, 'keep.mrg'));
+        await at.setInputFiles('#check-level', path.join(dir, 'keep.lvl'));
+        assert.deepEqual(await logOf('#check', at),
+          expected ?? lines(tool('mrgtool', dir, 'check', 'keep.mrg', 'keep.lvl')));
+      });
+    }
   }
+});
+
+test('never silent: index.html opened from disk says why nothing works', async () => {
+  const opened = await browser.newPage();
+  await opened.goto(`file://${path.resolve(options.page, 'index.html')}`);
+  assert.match(await opened.textContent('#notice'), /^Opened from disk, .* Open vorandel\.html/);
+  assert.ok(await opened.isDisabled('#apply'));
+  assert.ok(fs.statSync(path.join(options.page, 'vorandel.html')).size <= 300 * 1024);
 });
 
 // mrgtool show on the same file is the reference: its table, or its error
