@@ -15,6 +15,7 @@
 #include "merge_records.h"
 #include "merge_text.h"
 #include "rewrite_mark.h"
+#include "tool_messages.h"
 
 // The page serves players, who are on Windows: level names follow its rules.
 constexpr bool kPlayersPaths = true;
@@ -37,8 +38,11 @@ double number = 0;
 
 MergeImage Image(const uint8_t* buffer, uint32_t size) { return {buffer, size}; }
 
-// The tool's messages end in a line end; the page's log adds its own.
-void SetMessage(const char* message) { text.assign(message, strcspn(message, "\n")); }
+// The tools' messages end in a line end; the page's log adds its own.
+void SetMessage(const char* message) {
+  size_t length = strlen(message);
+  text.assign(message, length > 0 && message[length - 1] == '\n' ? length - 1 : length);
+}
 
 void ReportProgress(void*, uint64_t done, uint64_t total) {
   web_progress(static_cast<double>(done), static_cast<double>(total));
@@ -73,13 +77,13 @@ const uint8_t* web_bytes() { return bytes.data(); }
 uint32_t web_bytes_size() { return static_cast<uint32_t>(bytes.size()); }
 double web_number() { return number; }
 
-// Vorandel's verdict on the level name (a MergeVerdict); the text is the
-// name when it is fine, else Vorandel's message.
-int web_check_name(uint8_t* merge, uint32_t size) {
+// The verdict on the level name (a MergeVerdict) by `rules` (a NameRules):
+// the text is the name when it is fine, else Vorandel's message.
+int web_check_name(uint8_t* merge, uint32_t size, int rules) {
   char message[MERGE_TEXT_MAX];
   MergeImage image = Image(merge, size);
   MergeVerdict verdict =
-      CheckLevelName(image, RulesOf(kPlayersPaths), message, sizeof message);
+      CheckLevelName(image, static_cast<NameRules>(rules), message, sizeof message);
   if (verdict == MergeVerdict::OK)
     text = reinterpret_cast<const char*>(merge + LEVEL_NAME_AT);
   else
@@ -125,6 +129,23 @@ bool web_apply(uint8_t* merge, uint32_t mergeSize, uint8_t* level, uint32_t leve
 void web_default_name(const char* originalPath) {
   text = DefaultLevelName(originalPath, kPlayersPaths);
 }
+
+// One of Vorandel's messages (a VorandelSays), without its line end, as text.
+void web_vorandel_says(int message, const char* name, const char* other, uint32_t error,
+                       uint32_t error2) {
+  char said[SAYS_TEXT_MAX];
+  FormatVorandel(static_cast<VorandelSays>(message), {name, other, error, error2}, said,
+                 sizeof said);
+  SetMessage(said);
+}
+
+// One of mrgtool's errors (a MrgtoolSays), as mrgtool prints it, as text.
+void web_mrgtool_says(int message, const char* name, const char* other, uint32_t error) {
+  text = MRGTOOL_PREFIX + FormatMrgtool(static_cast<MrgtoolSays>(message), {name, other, error});
+}
+
+// True for a name of plain ASCII, which reaches the level on any system.
+bool web_plain_ascii(const char* name) { return IsPlainAscii(name); }
 
 // True, with why as text, for a name make can't put in a merge file.
 bool web_name_fault(const char* levelName) {
@@ -187,7 +208,7 @@ int web_check(uint8_t* merge, uint32_t mergeSize, uint8_t* level, uint32_t level
 // How many 32-bit numbers web_show gives per action.
 uint32_t web_show_stride() { return SHOW_FIELDS; }
 
-// mrgtool show: false with Vorandel's message; or true with the summary and
+// mrgtool show: false with mrgtool's error; or true with the summary and
 // column heads as text and, as bytes, SHOW_FIELDS 32-bit numbers per action:
 // its record's position, offset, removeLength and insertLength.
 bool web_show(uint8_t* merge, uint32_t size, const char* path) {
@@ -195,7 +216,7 @@ bool web_show(uint8_t* merge, uint32_t size, const char* path) {
   MergeImage image = Image(merge, size);
   MergeVerdict verdict = CheckForShow(image, message, sizeof message);
   if (!ShowsAnyway(verdict)) {
-    SetMessage(message);
+    text = MRGTOOL_PREFIX + FormatMrgtool(MrgtoolSays::FAULT, {path, message});
     return false;
   }
   text = ShowHead(path, image, verdict);
