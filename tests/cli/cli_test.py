@@ -231,10 +231,14 @@ class BadMergeFiles(ToolCase):
 
     def test_unsafe_level_names_touch_nothing(self):
         self.put("l.lvl", LEVEL)
-        for name in self.UNSAFE:
+        # Control characters are refused everywhere, and printed escaped: a
+        # terminal would set its title and clear the screen for these.
+        for name, shown in [(name, name) for name in self.UNSAFE] + [
+                ("l\x1b]0;pwned\x07\x1b[2J.lvl", "l\\x1B]0;pwned\\x07\\x1B[2J.lvl"),
+                ("tab\tand\x7fdel", "tab\\x09and\\x7Fdel")]:
             with self.subTest(name):
                 self.put("m.mrg", merge_file(name, [(0, 10, b"")]))
-                self.check(["m.mrg"], "Unsafe level name %s in the merge file.\n" % name, 255)
+                self.check(["m.mrg"], "Unsafe level name %s in the merge file.\n" % shown, 255)
 
     # title, records after the name field, message (%d: the record's position)
     ACTION_FAULTS = [
@@ -412,6 +416,7 @@ class SystemPaths(ToolCase):
         ("C:l.lvl", None),
         ("c:\\l.lvl", None),
         ("a:b", None),
+        ("keep.lvl:x", None),
         ("\\l.lvl", None),
         ("\\\\server\\share\\l.lvl", None),
         ("maps\\..\\..\\l.lvl", None),
