@@ -13,10 +13,10 @@
 // without its folders.
 std::string DefaultLevelName(const char* path, bool windowsPaths);
 
-// Why a level name can't go into a merge file, or nullptr when it can. The
+// Why a level name can't go into a merge file, or empty when it can. The
 // rules are Vorandel's on every system, since a merge file made here may be
 // applied on Windows or elsewhere.
-const char* LevelNameFault(const std::string& name);
+std::string LevelNameFault(const std::string& name);
 
 // True when `merge` passes the checks against `original` and turns it into
 // `modified` exactly: make's proof, before anything is written.

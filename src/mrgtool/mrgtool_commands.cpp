@@ -61,9 +61,10 @@ int RunMake(const CommandLine& line) {
   const char* modifiedPath = line.operands[1];
   std::string name =
       line.name != nullptr ? line.name : DefaultLevelName(originalPath, kWindowsPaths);
-  if (const char* fault = LevelNameFault(name)) {
+  std::string fault = LevelNameFault(name);
+  if (!fault.empty()) {
     Say(line.name != nullptr ? MrgtoolSays::NAME_REFUSED : MrgtoolSays::NAME_REFUSED_GIVE,
-        {name.c_str(), fault});
+        {name.c_str(), fault.c_str()});
     return line.name != nullptr ? MRGTOOL_USAGE : MRGTOOL_FAILED;
   }
   if (!IsPlainAscii(name)) Say(MrgtoolSays::NAME_NOT_ASCII, {name.c_str()});

@@ -141,7 +141,8 @@ void web_vorandel_says(int message, const char* name, const char* other, uint32_
 
 // One of mrgtool's errors (a MrgtoolSays), as mrgtool prints it, as text.
 void web_mrgtool_says(int message, const char* name, const char* other, uint32_t error) {
-  text = MRGTOOL_PREFIX + FormatMrgtool(static_cast<MrgtoolSays>(message), {name, other, error});
+  text = MRGTOOL_PREFIX +
+         FormatMrgtool(static_cast<MrgtoolSays>(message), {name, other, error});
 }
 
 // True for a name of plain ASCII, which reaches the level on any system.
@@ -149,9 +150,8 @@ bool web_plain_ascii(const char* name) { return IsPlainAscii(name); }
 
 // True, with why as text, for a name make can't put in a merge file.
 bool web_name_fault(const char* levelName) {
-  const char* fault = LevelNameFault(levelName);
-  text = fault != nullptr ? fault : "";
-  return fault != nullptr;
+  text = LevelNameFault(levelName);
+  return !text.empty();
 }
 
 // A mark left beside the level by a run that was stopped, against the backup

@@ -79,6 +79,7 @@ class Usage(ToolCase):
         (["make", "a", "b", "-o", "x", "--name", "../up"], 2, "leads out of the current folder"),
         (["make", "a", "b", "-o", "x", "--name="], 2, "it is empty"),
         (["make", "a", "b", "-o", "x", "--name", "n" * 124], 2, "more than 123 characters"),
+        (["make", "a", "b", "-o", "x", "--name", "a\x1bb"], 2, "a\\x1Bb': it holds a control"),
     ]
 
     def test_command_lines(self):
