@@ -6,7 +6,8 @@
 namespace {
 
 constexpr char SIZE_LINE[] = "backup size: ";
-constexpr char SHA_LINE[] = "\nbackup sha256: ";
+constexpr const char* SHA_LINES[MARK_HALVES] = {"\nbackup sha256, first half: ",
+                                                "\nbackup sha256, second half: "};
 constexpr size_t SIZE_DIGITS_MAX = 10;
 
 void Join(char* out, size_t size, const char* name, const char* suffix) {
@@ -48,44 +49,58 @@ void NameRun(const char* levelName, bool windowsPaths, RunNames* names) {
   }
 }
 
+void HashHalf(const uint8_t* bytes, uint32_t size, size_t half,
+              uint8_t digest[SHA256_BYTES]) {
+  uint32_t start = half == 0 ? 0 : size / 2;
+  uint32_t end = half == 0 ? size / 2 : size;
+  Sha256(bytes + start, end - start, digest);
+}
+
 RewriteMark MarkFor(const uint8_t* level, uint32_t size) {
   RewriteMark mark{size, {}};
-  Sha256(level, size, mark.backupSha256);
+  for (size_t half = 0; half < MARK_HALVES; ++half)
+    HashHalf(level, size, half, mark.backupSha256[half]);
   return mark;
 }
 
 size_t FormatMark(const RunNames& names, const RewriteMark& mark, char* text,
                   size_t size) {
-  char hex[2 * SHA256_BYTES + 1];
-  HexOf(mark.backupSha256, SHA256_BYTES, hex);
+  char hex[MARK_HALVES][2 * SHA256_BYTES + 1];
+  for (size_t half = 0; half < MARK_HALVES; ++half)
+    HexOf(mark.backupSha256[half], SHA256_BYTES, hex[half]);
   int length = snprintf(
       text, size,
       "Vorandel is rewriting the level %s.\n"
       "If this file is still here once no run is going on, a run was stopped before "
       "it finished: the next run on this level first puts %s back from %s. Leave this "
       "file where it is.\n"
-      "%s%lu%s%s\n",
+      "%s%lu%s%s%s%s\n",
       names.level, names.level, names.backup, SIZE_LINE,
-      static_cast<unsigned long>(mark.backupSize), SHA_LINE, hex);
+      static_cast<unsigned long>(mark.backupSize), SHA_LINES[0], hex[0], SHA_LINES[1],
+      hex[1]);
   return length < 0 ? 0 : static_cast<size_t>(length);
 }
 
 bool ReadMark(const RunNames& names, const uint8_t* bytes, size_t size,
               RewriteMark* mark) {
   if (size > MARK_TEXT_MAX) return false;
-  // The two last lines give the size and the checksum; the rest must then be
+  // The last lines give the size and the digests; the rest must then be
   // exactly what a run writes for them.
-  const size_t tail = sizeof SHA_LINE - 1 + 2 * SHA256_BYTES + 1;
-  if (size < tail + 1 || bytes[size - 1] != '\n') return false;
-  const uint8_t* hex = bytes + size - 1 - 2 * SHA256_BYTES;
-  for (size_t i = 0; i < SHA256_BYTES; ++i) {
-    int high = HexDigit(hex[2 * i]);
-    int low = HexDigit(hex[2 * i + 1]);
-    if (high < 0 || low < 0) return false;
-    mark->backupSha256[i] = static_cast<uint8_t>(high << 4 | low);
+  size_t tail = 1;
+  for (const char* line : SHA_LINES) tail += strlen(line) + 2 * SHA256_BYTES;
+  if (size < tail + 1) return false;
+  const uint8_t* digitsEnd = bytes + size - tail;
+  const uint8_t* at = digitsEnd;
+  for (size_t half = 0; half < MARK_HALVES; ++half) {
+    at += strlen(SHA_LINES[half]);
+    for (size_t i = 0; i < SHA256_BYTES; ++i, at += 2) {
+      int high = HexDigit(at[0]);
+      int low = HexDigit(at[1]);
+      if (high < 0 || low < 0) return false;
+      mark->backupSha256[half][i] = static_cast<uint8_t>(high << 4 | low);
+    }
   }
   // Walk back over the size's digits to the line that names it.
-  const uint8_t* digitsEnd = bytes + size - tail;
   const uint8_t* digits = digitsEnd;
   while (digits > bytes && digits[-1] >= '0' && digits[-1] <= '9') --digits;
   if (digits == digitsEnd || digitsEnd - digits > static_cast<ptrdiff_t>(SIZE_DIGITS_MAX))
@@ -103,9 +118,8 @@ bool ReadMark(const RunNames& names, const uint8_t* bytes, size_t size,
 
 bool BackupMatches(const RewriteMark& mark, const uint8_t* backup, uint32_t size) {
   if (size != mark.backupSize) return false;
-  uint8_t digest[SHA256_BYTES];
-  Sha256(backup, size, digest);
-  return memcmp(digest, mark.backupSha256, SHA256_BYTES) == 0;
+  RewriteMark found = MarkFor(backup, size);
+  return memcmp(found.backupSha256, mark.backupSha256, sizeof found.backupSha256) == 0;
 }
 
 void FormatMarkMessage(MarkMessage message, const RunNames& names, unsigned long error,

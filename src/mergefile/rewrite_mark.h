@@ -3,12 +3,14 @@
 // a run killed midway, or cut off by a power failure, loses nothing: the next
 // run finds the mark, restores the level from the backup, and goes on.
 //
-// The mark is a short text, for a player who finds it, ending in two lines
+// The mark is a short text, for a player who finds it, ending in three lines
 // that a run reads back:
 //   backup size: DECIMAL
-//   backup sha256: 64 LOWER-CASE HEX DIGITS
-// A mark is whole or damaged: anything but the exact text the run wrote is
-// damaged.
+//   backup sha256, first half: 64 LOWER-CASE HEX DIGITS
+//   backup sha256, second half: 64 LOWER-CASE HEX DIGITS
+// The first half is the first size / 2 bytes, rounded down: a run works out
+// both digests at once, on two processors. A mark is whole or damaged:
+// anything but the exact text the run wrote is damaged.
 #pragma once
 
 #include <cstddef>
@@ -35,11 +37,18 @@ struct RunNames {
 // For a level name of at most NAME_CHARS_MAX characters.
 void NameRun(const char* levelName, bool windowsPaths, RunNames* names);
 
+constexpr size_t MARK_HALVES = 2;
+
 struct RewriteMark {
   uint32_t backupSize;
-  uint8_t backupSha256[SHA256_BYTES];
+  uint8_t backupSha256[MARK_HALVES][SHA256_BYTES];
 };
 
+// The digest of one half of `size` bytes.
+void HashHalf(const uint8_t* bytes, uint32_t size, size_t half,
+              uint8_t digest[SHA256_BYTES]);
+
+// The mark for a backup holding `size` bytes, both halves worked out in turn.
 RewriteMark MarkFor(const uint8_t* level, uint32_t size);
 
 // A mark's text is never longer.

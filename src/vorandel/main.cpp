@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
   }
   // The checksum is worked out while the backup goes to the disk; both must
   // be there before the level is emptied.
-  RewriteMark mark = MarkFor(level.buffer, level.size);
+  RewriteMark mark = MarkLevel(level.buffer, level.size);
   DWORD error = FlushBackup(names.backup, names.folder);
   if (error != NO_ERROR) return ReportFailedCopy(names, error);
   error = LeaveMark(names, mark);

@@ -1,5 +1,8 @@
 #include "rewrite_mark_file.h"
 
+#include <system_error>
+#include <thread>
+
 #include "durable_write.h"
 #include "report.h"
 #include "whole_file.h"
@@ -23,6 +26,19 @@ struct Loaded {
 };
 
 }  // namespace
+
+RewriteMark MarkLevel(const uint8_t* level, uint32_t size) {
+  RewriteMark mark{size, {}};
+  std::thread first;
+  try {
+    first = std::thread(HashHalf, level, size, 0, mark.backupSha256[0]);
+  } catch (const std::system_error&) {
+    HashHalf(level, size, 0, mark.backupSha256[0]);  // no thread to be had: in turn
+  }
+  HashHalf(level, size, 1, mark.backupSha256[1]);
+  if (first.joinable()) first.join();
+  return mark;
+}
 
 DWORD LeaveMark(const RunNames& names, const RewriteMark& mark) {
   char text[MARK_TEXT_MAX];

@@ -1,8 +1,14 @@
 // The mark beside the level while it is rewritten (rewrite_mark.h), on the disk.
 #pragma once
 
+#include <cstdint>
+
 #include "platform.h"
 #include "rewrite_mark.h"
+
+// The mark for the level in memory. Its two halves are hashed at once, on
+// two processors where there are.
+RewriteMark MarkLevel(const uint8_t* level, uint32_t size);
 
 // Writes the mark and puts it, and its name, on the disk; the level may be
 // recreated only after this succeeded. Returns NO_ERROR or the error of the

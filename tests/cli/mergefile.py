@@ -11,11 +11,14 @@ USAGE = ("Usage:\n\tVorandel.exe [file.mrg]\n\n"
 def rewrite_mark(name, backup):
     """The mark a run leaves beside the level `name` while it rewrites it,
     for a backup holding `backup`."""
+    half = len(backup) // 2
     return ("Vorandel is rewriting the level %s.\n"
             "If this file is still here once no run is going on, a run was stopped before "
             "it finished: the next run on this level first puts %s back from %s.bak. Leave "
-            "this file where it is.\nbackup size: %d\nbackup sha256: %s\n"
-            % (name, name, name, len(backup), hashlib.sha256(backup).hexdigest())).encode()
+            "this file where it is.\nbackup size: %d\nbackup sha256, first half: %s\n"
+            "backup sha256, second half: %s\n"
+            % (name, name, name, len(backup), hashlib.sha256(backup[:half]).hexdigest(),
+               hashlib.sha256(backup[half:]).hexdigest())).encode()
 
 
 def name_field(name, field_length=None, pad=b"\xAA"):

@@ -151,11 +151,13 @@ test('apply to a folder', async (t) => {
 });
 
 // The mark a stopped run leaves beside the level `name`, for a backup holding `backup`.
+const sha256 = (bytes) => createHash('sha256').update(bytes).digest('hex');
 const markOf = (name, backup) => Buffer.from(`Vorandel is rewriting the level ${name}.\n`
   + 'If this file is still here once no run is going on, a run was stopped before it finished: '
   + `the next run on this level first puts ${name} back from ${name}.bak. Leave this file where `
-  + `it is.\nbackup size: ${backup.length}\nbackup sha256: `
-  + `${createHash('sha256').update(backup).digest('hex')}\n`);
+  + `it is.\nbackup size: ${backup.length}\n`
+  + `backup sha256, first half: ${sha256(backup.subarray(0, backup.length >> 1))}\n`
+  + `backup sha256, second half: ${sha256(backup.subarray(backup.length >> 1))}\n`);
 
 // A run stopped while it rewrote the level: the page restores it first, or
 // touches nothing, as the command-line Vorandel does on the same files.
