@@ -62,8 +62,8 @@ int main(int argc, char** argv) {
     Report("%s", text);
     return STATUS_FAILED;
   }
-  // The checksum is worked out while the backup goes to the disk; both must
-  // be there before the level is emptied.
+  // The backup has been on its way to the disk since the copy; it and the
+  // mark must be there before the level is emptied.
   RewriteMark mark = MarkLevel(level.buffer, level.size);
   DWORD error = FlushBackup(names.backup, names.folder);
   if (error != NO_ERROR) return ReportFailedCopy(names, error);
@@ -80,9 +80,7 @@ int main(int argc, char** argv) {
   if (outcome == RewriteOutcome::IN_PIECES) return STATUS_FAILED;
   error = ClearMark(names);
   if (error != NO_ERROR) {
-    char text[MARK_MESSAGE_MAX];
-    FormatMarkMessage(MarkMessage::MARK_KEPT, names, error, text, sizeof text);
-    Report("%s", text);
+    Say(MarkMessage::MARK_KEPT, names, error);
     return STATUS_FAILED;
   }
   return outcome == RewriteOutcome::MERGED ? STATUS_OK : STATUS_FAILED;

@@ -18,3 +18,9 @@ void Say(VorandelSays message, const SaidOf& of) {
   FormatVorandel(message, of, text, sizeof text);
   Report("%s", text);
 }
+
+void Say(MarkMessage message, const RunNames& names, unsigned long error) {
+  char text[MARK_MESSAGE_MAX];
+  FormatMarkMessage(message, names, error, text, sizeof text);
+  Report("%s", text);
+}

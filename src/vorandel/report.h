@@ -11,7 +11,9 @@
 // on record whatever happens to the process next.
 void Report(const char* format, ...) REPORT_FORMAT;
 
+#include "rewrite_mark.h"
 #include "tool_messages.h"
 
 // Reports one of Vorandel's messages.
 void Say(VorandelSays message, const SaidOf& of);
+void Say(MarkMessage message, const RunNames& names, unsigned long error);

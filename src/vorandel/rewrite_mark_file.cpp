@@ -9,12 +9,6 @@
 
 namespace {
 
-void Say(MarkMessage message, const RunNames& names, DWORD error) {
-  char text[MARK_MESSAGE_MAX];
-  FormatMarkMessage(message, names, error, text, sizeof text);
-  Report("%s", text);
-}
-
 // A file loaded whole for the restore, and released at its end.
 struct Loaded {
   WholeFile file = {nullptr, 0, nullptr};
