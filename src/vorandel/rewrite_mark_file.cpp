@@ -22,13 +22,17 @@ struct Loaded {
 }  // namespace
 
 RewriteMark MarkLevel(const uint8_t* level, uint32_t size) {
+  // Below a few megabytes a thread costs more time than it saves.
+  constexpr uint32_t kThreadWorth = uint32_t{2} << 20;
   RewriteMark mark{size, {}};
   std::thread first;
   try {
-    first = std::thread(HashHalf, level, size, 0, mark.backupSha256[0]);
+    if (size >= kThreadWorth)
+      first = std::thread(HashHalf, level, size, 0, mark.backupSha256[0]);
   } catch (const std::system_error&) {
-    HashHalf(level, size, 0, mark.backupSha256[0]);  // no thread to be had: in turn
   }
+  // Without a thread, in turn.
+  if (!first.joinable()) HashHalf(level, size, 0, mark.backupSha256[0]);
   HashHalf(level, size, 1, mark.backupSha256[1]);
   if (first.joinable()) first.join();
   return mark;
