@@ -1,8 +1,10 @@
-// Writes vorandel.html, the page in one file: index.html with vorandel.js as
-// its inline module, and mergefile.wasm in base64 inside that module. Opened
-// from disk, a browser loads no file beside a page; this one needs none.
+// Writes vorandel.html, the page in one file: index.html with protocol.js and
+// page.js inlined, and the worker's text in the element #vorandel-worker, for
+// the page to start through a Blob URL: worker.js with protocol.js in place
+// of its importScripts line and mergefile.wasm in base64. Opened from disk, a
+// browser loads no file beside a page; this one needs none.
 //
-//   node inline_page.mjs FOLDER   (FOLDER holds the three files, and gets the page)
+//   node inline_page.mjs FOLDER   (FOLDER holds the served files, and gets the page)
 import fs from 'node:fs';
 import path from 'node:path';
 
@@ -18,14 +20,23 @@ const replaceOnce = (text, piece, by, where) => {
   if (text.split(piece).length !== 2) fail(`${where} should hold ${piece} once`);
   return text.replace(piece, () => by);
 };
-
-const wasm = "const WASM_BASE64 = '';";
-const script = replaceOnce(read('vorandel.js').toString(), wasm,
-  `const WASM_BASE64 = '${read('mergefile.wasm').toString('base64')}';`, 'vorandel.js');
 // Inside <script>, "</script" would end the script and "<!--" change how it is read.
-if (/<\/script|<!--/i.test(script)) fail('vorandel.js holds </script or <!--: it can\'t be inlined');
+const inlinable = (text, where) => {
+  if (/<\/script|<!--/i.test(text)) fail(`${where} holds </script or <!--: it can't be inlined`);
+  return text;
+};
+
+const protocol = inlinable(read('protocol.js').toString(), 'protocol.js');
+let worker = replaceOnce(read('worker.js').toString(), "importScripts('protocol.js');\n",
+  protocol, 'worker.js');
+worker = inlinable(replaceOnce(worker, "const WASM_BASE64 = '';",
+  `const WASM_BASE64 = '${read('mergefile.wasm').toString('base64')}';`, 'worker.js'), 'worker.js');
+const script = inlinable(read('page.js').toString(), 'page.js');
+let page = replaceOnce(read('index.html').toString(), '<script src="protocol.js"></script>',
+  `<script>\n${protocol}</script>`, 'index.html');
 const tag = '<script type="module" id="vorandel-module"';
-const page = replaceOnce(read('index.html').toString(), `${tag} src="vorandel.js"></script>`,
-  `${tag}>\n${script}</script>`, 'index.html');
+page = replaceOnce(page, `${tag} src="page.js"></script>`,
+  `${tag}>\n${script}</script>\n<script type="text/plain" id="vorandel-worker">\n${worker}</script>`,
+  'index.html');
 fs.writeFileSync(path.join(folder, 'vorandel.html'), page);
 console.log(`vorandel.html: ${Buffer.byteLength(page).toLocaleString('en')} bytes`);

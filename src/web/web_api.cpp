@@ -5,6 +5,7 @@
 // the web_text, web_bytes and web_number calls that read them.
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -23,14 +24,28 @@ constexpr bool kPlayersPaths = true;
 // Numbers per action in show's data for the page.
 constexpr uint32_t SHOW_FIELDS = 4;
 
-// Given by the page's module (web_imports.js): how far a long diff has come.
+// Given by the page's worker (web_imports.js): how far a long diff has come;
+// and that memory the library needs can't be had, which ends the job there.
 #if defined(__wasm__)
 extern "C" void web_progress(double done, double total);
+extern "C" void web_out_of_memory();
 #else
 static void web_progress(double, double) {}
+static void web_out_of_memory() {}
 #endif
 
 namespace {
+
+// Without a handler, operator new aborts as any other fault does, and the
+// page could not tell a lack of memory from a fault of its own.
+struct SaysOutOfMemory {
+  SaysOutOfMemory() {
+    std::set_new_handler([] {
+      web_out_of_memory();
+      abort();
+    });
+  }
+} saysOutOfMemory;
 
 std::string text;
 std::vector<uint8_t> bytes;

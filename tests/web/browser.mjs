@@ -12,26 +12,29 @@ export const launch = (executablePath, { fromDisk = false } = {}) => chromium.la
     ...(fromDisk ? ['--allow-file-access-from-files'] : [])],
 });
 
-// Runs the page's apply on a new origin-private folder holding `files` (name
-// to Buffer), with `room` bytes of quota left if given (page.setQuota); gives
-// the log's lines and the folder's files afterwards. Files cross the page as
-// base64.
-export async function applyInPage(page, files, merge, room) {
-  const got = await page.evaluate(async ([files, merge, room]) => {
-    const bytesOf = (base64) => Uint8Array.from(atob(base64), (c) => c.charCodeAt(0));
-    const root = await navigator.storage.getDirectory();
-    const dir = await root.getDirectoryHandle(crypto.randomUUID(), { create: true });
-    const put = async (at, name, bytes) => {
-      const [first, ...rest] = name.split('/');
-      if (rest.length) return put(await at.getDirectoryHandle(first, { create: true }), rest.join('/'), bytes);
-      const writable = await (await at.getFileHandle(name, { create: true })).createWritable();
-      await writable.write(bytesOf(bytes));
-      await writable.close();
-    };
-    for (const [name, bytes] of Object.entries(files)) await put(dir, name, bytes);
-    if (room) await window.setQuota((await navigator.storage.estimate()).usage + room);
-    const { lines } = await window.vorandel.applyToFolder(dir, new File([bytesOf(merge)], 'mod.mrg'));
-    if (room) await window.setQuota();
+// A new origin-private folder holding `files` (name to Buffer; '/' makes
+// folders), kept in the page as window.testFolders[id]; gives the id. Files
+// cross the page as base64.
+export const putFolder = (page, files) => page.evaluate(async (files) => {
+  const bytesOf = (base64) => Uint8Array.from(atob(base64), (c) => c.charCodeAt(0));
+  const root = await navigator.storage.getDirectory();
+  const id = crypto.randomUUID();
+  const dir = await root.getDirectoryHandle(id, { create: true });
+  const put = async (at, name, bytes) => {
+    const [first, ...rest] = name.split('/');
+    if (rest.length) return put(await at.getDirectoryHandle(first, { create: true }), rest.join('/'), bytes);
+    const writable = await (await at.getFileHandle(name, { create: true })).createWritable();
+    await writable.write(bytesOf(bytes));
+    await writable.close();
+  };
+  for (const [name, bytes] of Object.entries(files)) await put(dir, name, bytes);
+  window.testFolders = { ...window.testFolders, [id]: dir };
+  return id;
+}, Object.fromEntries(Object.entries(files).map(([n, b]) => [n, b.toString('base64')])));
+
+// The files of the folder `id`, name to Buffer.
+export async function readFolder(page, id) {
+  const got = await page.evaluate(async (id) => {
     const after = {};
     const walk = async (at, prefix) => {
       for await (const [name, handle] of at.entries())
@@ -43,10 +46,25 @@ export async function applyInPage(page, files, merge, room) {
           after[prefix + name] = reader.result.split(',')[1];
         }
     };
-    await walk(dir, '');
-    return { lines, after };
-  }, [Object.fromEntries(Object.entries(files).map(([n, b]) => [n, b.toString('base64')])),
-    merge.toString('base64'), room]);
-  const after = Object.fromEntries(Object.entries(got.after).map(([n, b]) => [n, Buffer.from(b, 'base64')]));
-  return { lines: got.lines, after };
+    await walk(window.testFolders[id], '');
+    return after;
+  }, id);
+  return Object.fromEntries(Object.entries(got).map(([n, b]) => [n, Buffer.from(b, 'base64')]));
+}
+
+// Runs the page's apply on a new origin-private folder holding `files`, with
+// `room` bytes of quota left if given (page.setQuota); `merge` is the merge
+// file's bytes, or null for the file chosen in #apply-merge. Gives the log's
+// lines and the folder's files afterwards.
+export async function applyInPage(page, files, merge, room) {
+  const id = await putFolder(page, files);
+  const lines = await page.evaluate(async ([id, merge, room]) => {
+    const file = merge === null ? document.getElementById('apply-merge').files[0]
+      : new File([Uint8Array.from(atob(merge), (c) => c.charCodeAt(0))], 'mod.mrg');
+    if (room) await window.setQuota((await navigator.storage.estimate()).usage + room);
+    const { lines } = await window.vorandel.applyToFolder(window.testFolders[id], file);
+    if (room) await window.setQuota();
+    return lines;
+  }, [id, merge?.toString('base64') ?? null, room]);
+  return { lines, after: await readFolder(page, id) };
 }

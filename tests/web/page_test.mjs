@@ -6,7 +6,7 @@
 // Run: node page_test.mjs --page build/web --tools build/web/native
 //        --chromium /usr/bin/chromium --results build/web/test-results
 import assert from 'node:assert/strict';
-import { execFileSync, spawn, spawnSync } from 'node:child_process';
+import { spawn, spawnSync } from 'node:child_process';
 import { createHash } from 'node:crypto';
 import fs from 'node:fs';
 import os from 'node:os';
@@ -14,7 +14,7 @@ import path from 'node:path';
 import { after, before, test } from 'node:test';
 import { parseArgs } from 'node:util';
 
-const { launch, applyInPage } = await import('./browser.mjs').catch(() => {
+const { launch, applyInPage, putFolder, readFolder } = await import('./browser.mjs').catch(() => {
   console.error('playwright-core is missing: run npm ci --prefix tests/web');
   process.exit(1);
 });
@@ -46,28 +46,49 @@ function mergeFile(name, actions = []) {
   return Buffer.concat(parts);
 }
 
-// A fresh folder holding `files`; returns its path.
+// A fresh folder holding `files` ('/' makes folders); returns its path.
 function folder(files) {
   const dir = fs.mkdtempSync(path.join(scratch, 'case-'));
-  for (const [name, bytes] of Object.entries(files)) fs.writeFileSync(path.join(dir, name), bytes);
+  for (const [name, bytes] of Object.entries(files)) {
+    fs.mkdirSync(path.dirname(path.join(dir, name)), { recursive: true });
+    fs.writeFileSync(path.join(dir, name), bytes);
+  }
   return dir;
 }
 
-// A command-line tool's standard output, run in `dir`, whatever its status.
-function tool(name, dir, ...args) {
+// The files under `dir`, name to bytes.
+const filesOf = (dir) => Object.fromEntries(fs.readdirSync(dir, { recursive: true })
+  .filter((name) => fs.statSync(path.join(dir, name)).isFile())
+  .map((name) => [name, fs.readFileSync(path.join(dir, name))]));
+
+// Names are bytes to the tools: UTF-8 where they are, else Latin-1.
+const decode = (bytes) => {
   try {
-    return execFileSync(path.resolve(options.tools, name), args, { cwd: dir }).toString('latin1');
-  } catch (error) {
-    return error.stdout.toString('latin1');
+    return new TextDecoder('utf-8', { fatal: true }).decode(bytes);
+  } catch {
+    return bytes.toString('latin1');
   }
+};
+
+// What a command-line tool prints, standard error in its place among the
+// output, run in `dir`, whatever its status.
+function tool(name, dir, ...args) {
+  const file = path.join(scratch, 'output');
+  const out = fs.openSync(file, 'w');
+  spawnSync(path.resolve(options.tools, name), args, { cwd: dir, stdio: ['ignore', out, out] });
+  fs.closeSync(out);
+  return decode(fs.readFileSync(file));
 }
 
 const lines = (text) => text.trimEnd().split('\n');
 
-// Clicks a button of the page and gives the lines its job logged.
+// Clicks a button of the page and gives the lines of the job it started.
 async function logOf(button, at = page) {
+  const count = () => document.querySelectorAll('#log > .command').length;
+  const before = await at.evaluate(count);
   await at.click(button);
-  await at.waitForFunction(() => !document.body.classList.contains('busy'));
+  await at.waitForFunction((before) => !document.body.classList.contains('busy')
+    && document.querySelectorAll('#log > .command').length > before, before);
   return at.evaluate(() => {
     const all = [...document.querySelectorAll('#log > div')];
     const job = all.slice(all.findLastIndex((line) => line.className === 'command') + 1);
@@ -108,14 +129,18 @@ after(async () => {
 
 // Vorandel's run on a player's folder, the Windows rules included: the log's
 // lines and the files left besides maps/keep.lvl; a case without them takes
-// the command-line Vorandel's as the reference.
+// the command-line Vorandel's, run on the same files, as the reference.
 const BEHIND = mergeFile('keep.lvl', [[97, 1]]);
+const GONE = Symbol('a merge file deleted once picked');
 const APPLY_CASES = [
   ['the example', MERGE, null, null],
   ['an unsafe name', mergeFile('..\\keep.lvl', [[0, 1]]),
     ['Unsafe level name ..\\keep.lvl in the merge file.'], { 'keep.lvl': LEVEL }],
   ['a device name', mergeFile('maps/NUL.lvl'),
     ['Unsafe level name maps/NUL.lvl in the merge file.'], { 'keep.lvl': LEVEL }],
+  ['a name that would retitle and clear a terminal', mergeFile('\x1b]0;title\x07\x1b[2J', [[0, 1]]),
+    null, null],
+  ['a merge file gone since it was picked', GONE, null, null],
   ['an action past the end', BEHIND, ['Backuping keep.lvl to keep.lvl.bak',
     'Processing level: keep.lvl', 'Action at offset 13 reaches past the end of the level !'],
   { 'keep.lvl': LEVEL, 'keep.lvl.bak': LEVEL }],
@@ -131,52 +156,59 @@ const APPLY_CASES = [
 ];
 
 test('apply to a folder', async (t) => {
+  const levels = { 'keep.lvl': LEVEL, 'maps/keep.lvl': LEVEL };
   for (const [name, merge, expectedLines, expectedFiles] of APPLY_CASES) {
     for (const [where, at] of [['served', page], ['from disk', opfsPage]]) {
       await t.test(`${name}, ${where}`, async () => {
-        const got = await applyInPage(at, { 'keep.lvl': LEVEL, 'maps/keep.lvl': LEVEL }, merge);
+        const dir = folder({ ...levels, 'mod.mrg': merge === GONE ? MERGE : merge });
+        if (merge === GONE) {
+          // A file chooser gives the file's size at once; setInputFiles only when asked.
+          await at.setInputFiles('#apply-merge', path.join(dir, 'mod.mrg'));
+          await at.evaluate(() => document.getElementById('apply-merge').files[0].size);
+          fs.rmSync(path.join(dir, 'mod.mrg'));
+        }
+        const got = await applyInPage(at, levels, merge === GONE ? null : merge);
         if (expectedLines) {
           assert.deepEqual(got.lines, expectedLines);
           assert.deepEqual(got.after, { 'maps/keep.lvl': LEVEL, ...expectedFiles });
           return;
         }
-        // The command-line tool on the same files is the reference.
-        const dir = folder({ 'keep.lvl': LEVEL, 'mod.mrg': merge });
         assert.deepEqual(got.lines, lines(tool('Vorandel', dir, 'mod.mrg')));
-        assert.deepEqual(got.after, { 'maps/keep.lvl': LEVEL,
-          'keep.lvl': fs.readFileSync(path.join(dir, 'keep.lvl')), 'keep.lvl.bak': LEVEL });
+        fs.rmSync(path.join(dir, 'mod.mrg'), { force: true });
+        assert.deepEqual(got.after, filesOf(dir));
       });
     }
   }
 });
 
-// The mark a stopped run leaves beside the level `name`, for a backup holding `backup`.
+// The mark a stopped run leaves beside the level `name`, for a backup holding
+// `backup`: its size, and the digest of each half.
 const sha256 = (bytes) => createHash('sha256').update(bytes).digest('hex');
 const markOf = (name, backup) => Buffer.from(`Vorandel is rewriting the level ${name}.\n`
   + 'If this file is still here once no run is going on, a run was stopped before it finished: '
   + `the next run on this level first puts ${name} back from ${name}.bak. Leave this file where `
-  + `it is.\nbackup size: ${backup.length}\n`
-  + `backup sha256, first half: ${sha256(backup.subarray(0, backup.length >> 1))}\n`
-  + `backup sha256, second half: ${sha256(backup.subarray(backup.length >> 1))}\n`);
+  + `it is.\nbackup size: ${backup.length}\nbackup sha256, first half: `
+  + `${sha256(backup.subarray(0, backup.length >> 1))}\nbackup sha256, second half: `
+  + `${sha256(backup.subarray(backup.length >> 1))}\n`);
 
 // A run stopped while it rewrote the level: the page restores it first, or
 // touches nothing, as the command-line Vorandel does on the same files.
 const STOPPED_RUNS = [
   ['a half-written level', { 'keep.lvl': LEVEL.subarray(0, 9), 'keep.lvl.bak': LEVEL,
-    'keep.lvl.merging': markOf('keep.lvl', LEVEL) }],
+    'keep.lvl.merging': markOf('keep.lvl', LEVEL) }, /^Restored keep\.lvl from keep\.lvl\.bak/],
   ['a backup changed since', { 'keep.lvl': LEVEL.subarray(0, 9), 'keep.lvl.bak': MODDED,
-    'keep.lvl.merging': markOf('keep.lvl', LEVEL) }],
+    'keep.lvl.merging': markOf('keep.lvl', LEVEL) }, /no longer holds the level as it was/],
 ];
 
 test('apply after a stopped run', async (t) => {
-  for (const [name, files] of STOPPED_RUNS) {
+  for (const [name, files, expected] of STOPPED_RUNS) {
     await t.test(name, async () => {
-      const got = await applyInPage(files, MERGE);
+      const got = await applyInPage(page, files, MERGE);
       const dir = folder({ ...files, 'mod.mrg': MERGE });
       assert.deepEqual(got.lines, lines(tool('Vorandel', dir, 'mod.mrg')));
+      assert.match(got.lines[0], expected);
       fs.rmSync(path.join(dir, 'mod.mrg'));
-      assert.deepEqual(Object.fromEntries(Object.entries(got.after).map(([n, b]) => [n, Buffer.from(b, 'base64')])),
-        Object.fromEntries(fs.readdirSync(dir).map((n) => [n, fs.readFileSync(path.join(dir, n))])));
+      assert.deepEqual(got.after, filesOf(dir));
     });
   }
 });
@@ -190,8 +222,14 @@ test('apply to a full disk: the level stays as it was', async () => {
   assert.deepEqual(got.after, { 'big.lvl': level, 'big.lvl.bak': level });
 });
 
-test('apply to a download, where folders are out of reach', async () => {
+test('apply to a download, where folders are out of reach; its object URL is revoked', async () => {
   const dir = folder({ 'keep.lvl': LEVEL, 'keep.mrg': MERGE });
+  await page.evaluate(() => {
+    const { createObjectURL, revokeObjectURL } = URL;
+    window.urls = { made: [], revoked: [] };
+    URL.createObjectURL = (blob) => window.urls.made[window.urls.made.push(createObjectURL(blob)) - 1];
+    URL.revokeObjectURL = (url) => revokeObjectURL(url, window.urls.revoked.push(url));
+  });
   const [download, { lines: got }] = await Promise.all([page.waitForEvent('download'),
     page.evaluate(([level, merge]) => window.vorandel.applyToDownload(
       new File([new Uint8Array(level)], 'keep.lvl'), new File([new Uint8Array(merge)], 'keep.mrg')),
@@ -200,22 +238,99 @@ test('apply to a download, where folders are out of reach', async () => {
   assert.deepEqual(got, ['Processing level: keep.lvl', 'Done !']);
   assert.equal(download.suggestedFilename(), 'keep.lvl');
   assert.deepEqual(fs.readFileSync(await download.path()), fs.readFileSync(path.join(dir, 'keep.lvl')));
+  await page.waitForFunction(() => window.urls.made.length === 1
+    && window.urls.revoked.join() === window.urls.made.join());
 });
 
-test('make: the merge file is mrgtool make\'s, and Vorandel applies it', async () => {
-  const dir = folder({ 'keep.lvl': LEVEL, 'keep-modded.lvl': MODDED });
-  await page.setInputFiles('#make-original', path.join(dir, 'keep.lvl'));
-  await page.setInputFiles('#make-modified', path.join(dir, 'keep-modded.lvl'));
-  const [download, said] = await Promise.all([page.waitForEvent('download'), logOf('#make')]);
-  await download.saveAs(path.join(dir, 'page.mrg'));
-  assert.deepEqual(said, lines(tool('mrgtool', dir, 'make', 'keep.lvl', 'keep-modded.lvl', '-o', 'keep.mrg')));
-  assert.deepEqual(fs.readFileSync(path.join(dir, 'page.mrg')), fs.readFileSync(path.join(dir, 'keep.mrg')));
-  assert.deepEqual(lines(tool('Vorandel', dir, 'page.mrg')).at(-1), 'Done !');
-  assert.deepEqual(fs.readFileSync(path.join(dir, 'keep.lvl')), MODDED);
-  // A name Vorandel would refuse is refused before the files are read.
-  await page.fill('#make-name', 'maps\\..\\..\\keep.lvl');
-  assert.deepEqual(await logOf('#make'), ["Can't use the level name 'maps\\..\\..\\keep.lvl': "
-    + "it leads out of the current folder (absolute path, drive or '..')."]);
+// The second apply of one merge file to one folder asks first: declined, the
+// folder is left alone; accepted, the mod goes in twice, as with Vorandel run twice.
+test('apply twice: the page asks first', async () => {
+  const dir = folder({ 'keep.lvl': LEVEL });
+  const merge = path.join(folder({ 'keep.mrg': MERGE }), 'keep.mrg');
+  const id = await putFolder(page, { 'keep.lvl': LEVEL });
+  await page.evaluate((id) => { document.getElementById('folder').handle = window.testFolders[id]; }, id);
+  await page.setInputFiles('#apply-merge', merge);
+  assert.deepEqual(await logOf('#apply'), lines(tool('Vorandel', dir, merge)));
+  for (const answer of ['#again-cancel', '#again-apply']) {
+    await page.click('#apply');
+    await page.waitForSelector('#again[open]');
+    assert.match(await page.textContent('#again'), /a second time.* replaces keep\.lvl\.bak, today the only copy/);
+    if (answer === '#again-cancel') await page.click(answer);
+    else assert.deepEqual(await logOf(answer), lines(tool('Vorandel', dir, merge)));
+    assert.deepEqual(await readFolder(page, id), filesOf(dir));
+  }
+});
+
+// Memory running out in the library, and a fault of the library, each said
+// truthfully: the worker's library is made to run out of memory, or to read
+// outside its memory, in the middle of a Show.
+const FAULTS = [
+  ['memory runs out', /^The page ran out of memory for this job/,
+    (x) => (...args) => {
+      for (let size = 2 ** 30; size >= 1; size /= 2) while (x.web_alloc(size));
+      return x.web_show(...args);
+    }],
+  ['the library reads outside its memory',
+    /^The page stopped this job on a fault of its own, not for lack of memory \(RuntimeError: memory access out of bounds\)/,
+    (x) => (merge, ...args) => x.web_show(2 ** 32 - 16, ...args)],
+];
+
+test('a failed job says whether memory ran out', async (t) => {
+  const [worker] = page.workers();
+  const dir = folder({ 'keep.mrg': MERGE });
+  await page.setInputFiles('#check-merge', path.join(dir, 'keep.mrg'));
+  for (const [name, expected, sabotage] of FAULTS) {
+    await t.test(name, async () => {
+      await worker.evaluate((sabotage) => {
+        const { instantiate } = WebAssembly;
+        self.restore = () => { WebAssembly.instantiate = instantiate; };
+        WebAssembly.instantiate = async (...args) => {
+          const { exports } = await instantiate(...args);
+          return { exports: { ...exports, web_show: eval(sabotage)(exports) } };
+        };
+      }, sabotage.toString());
+      const said = await logOf('#show');
+      await worker.evaluate(() => self.restore());
+      assert.equal(said.length, 1);
+      assert.match(said[0], expected);
+      assert.ok(await page.isHidden('#show-panel'));
+      assert.deepEqual(await logOf('#show'), []); // the next job runs
+    });
+  }
+});
+
+// mrgtool make on the same files is the reference: its lines, standard error
+// included, and its merge file. A default name is asked for in the Level
+// name field, where mrgtool asks for --name.
+const MAKE_CASES = [
+  ['the example', 'keep.lvl', '', 'keep.mrg'],
+  ['a refused name', 'keep.lvl', 'maps\\..\\..\\keep.lvl', 'keep.mrg'],
+  ['a name with control bytes', 'keep.lvl', '\x1b]0;title\x07\x1b[2J', 'x.mrg'],
+  ['a name outside plain ASCII', 'keep.lvl', 'château.lvl', 'château.mrg'],
+  ['a refused default name', 'NUL.lvl', '', 'NUL.mrg'],
+];
+
+test('make: mrgtool make\'s lines and merge file, which Vorandel applies', async (t) => {
+  for (const [name, original, levelName, out] of MAKE_CASES) {
+    await t.test(name, async () => {
+      const dir = folder({ [original]: LEVEL, 'keep-modded.lvl': MODDED });
+      await page.setInputFiles('#make-original', path.join(dir, original));
+      await page.setInputFiles('#make-modified', path.join(dir, 'keep-modded.lvl'));
+      await page.fill('#make-name', levelName);
+      const reference = lines(tool('mrgtool', dir, 'make', original, 'keep-modded.lvl', '-o', out,
+        ...(levelName ? ['--name', levelName] : [])).replace('with --name', 'in the Level name field'));
+      const made = fs.existsSync(path.join(dir, out));
+      const [download, said] = await Promise.all([made && page.waitForEvent('download'), logOf('#make')]);
+      assert.deepEqual(said, reference);
+      if (!made) return;
+      assert.equal(download.suggestedFilename(), out);
+      assert.deepEqual(fs.readFileSync(await download.path()), fs.readFileSync(path.join(dir, out)));
+      if (levelName) return;
+      assert.equal(lines(tool('Vorandel', dir, out)).at(-1), 'Done !');
+      assert.deepEqual(fs.readFileSync(path.join(dir, 'keep.lvl')), MODDED);
+    });
+  }
+  await page.fill('#make-name', '');
 });
 
 // mrgtool check on the same files is the reference, but for the page's limit.
@@ -224,8 +339,10 @@ const CHECK_CASES = [
   ['an action past the end', BEHIND, LEVEL],
   ['a truncated record', MERGE.subarray(0, 40), LEVEL],
   ['an invalid name', Buffer.from([200, 0, 0, 0, 65]), LEVEL],
+  ['a name unsafe on Windows only', mergeFile('maps/NUL.lvl'), LEVEL],
+  ['a merge file gone since it was picked', GONE, LEVEL],
   ['a level over 1 GiB', MERGE, 2 ** 30 + 1,
-    ['File keep.lvl is too large.', 'The page takes files of up to 1 GiB; the command-line Vorandel takes larger ones.']],
+    ['keep.lvl: the page takes files of up to 1 GiB; the command-line mrgtool takes larger ones.']],
 ];
 
 // From disk, in a browser without --allow-file-access-from-files too.
@@ -233,10 +350,15 @@ test('check', async (t) => {
   for (const [name, merge, level, expected] of CHECK_CASES) {
     for (const [where, at] of [['served', page], ['from disk', diskPage]]) {
       await t.test(`${name}, ${where}`, async () => {
-        const dir = folder({ 'keep.mrg': merge, 'keep.lvl': typeof level === 'number' ? '' : level });
+        const dir = folder({ 'keep.mrg': merge === GONE ? MERGE : merge,
+          'keep.lvl': typeof level === 'number' ? '' : level });
         if (typeof level === 'number') fs.truncateSync(path.join(dir, 'keep.lvl'), level);
         await at.setInputFiles('#check-merge', path.join(dir, 'keep.mrg'));
         await at.setInputFiles('#check-level', path.join(dir, 'keep.lvl'));
+        if (merge === GONE) {
+          await at.evaluate(() => document.getElementById('check-merge').files[0].size);
+          fs.rmSync(path.join(dir, 'keep.mrg'));
+        }
         assert.deepEqual(await logOf('#check', at),
           expected ?? lines(tool('mrgtool', dir, 'check', 'keep.mrg', 'keep.lvl')));
       });
@@ -252,29 +374,65 @@ test('never silent: index.html opened from disk says why nothing works', async (
   assert.ok(fs.statSync(path.join(options.page, 'vorandel.html')).size <= 300 * 1024);
 });
 
-// mrgtool show on the same file is the reference: its table, or its error
-// without the "mrgtool: " before it. The example comes last, for the screenshot.
+// mrgtool show on the same file is the reference: its table, or its error.
+// The example comes last, for the picture.
 const SHOW_CASES = [
   ['no actions', mergeFile('keep.lvl')],
   ['a truncated record', MERGE.subarray(0, 40)],
+  ['a name unsafe on Windows only', mergeFile('a:b.lvl', [[0, 1]])],
+  ['a name with control bytes', mergeFile('\x1b]0;title\x07\x1b[2J', [[0, 1]])],
   ['the example', MERGE],
 ];
 
-test('show: mrgtool show\'s table and the picture', async (t) => {
+test('show: mrgtool show\'s table and the picture, with the pointer and the keys', async (t) => {
   for (const [name, merge] of SHOW_CASES) {
     await t.test(name, async () => {
       const dir = folder({ 'keep.mrg': merge });
       await page.setInputFiles('#check-merge', path.join(dir, 'keep.mrg'));
       const said = await logOf('#show');
       const reference = spawnSync(path.resolve(options.tools, 'mrgtool'), ['show', 'keep.mrg'], { cwd: dir });
-      if (reference.status === 0) assert.equal(await page.textContent('#show-table'), String(reference.stdout));
-      else assert.deepEqual(said, lines(String(reference.stderr).replace(/^mrgtool: /, '')));
+      if (reference.status === 0) assert.equal(await page.textContent('#show-table'), decode(reference.stdout));
+      else assert.deepEqual(said, lines(decode(reference.stderr)));
     });
   }
   // The third action of the example, at level offset 69 of the 82 the actions reach.
   const bar = await page.locator('#show-bar').boundingBox();
   await page.mouse.move(bar.x + (bar.width * 69.5) / 82, bar.y + 20);
   assert.match(await page.textContent('#show-row'), /\n +52 +69 +1 +1 +2e +\|\.\|$/);
+  // From the keyboard: the arrows go from action to action, End to the last.
+  const rows = lines(await page.textContent('#show-table')).slice(-4);
+  await page.focus('#show-bar');
+  for (const [key, index] of [['ArrowRight', 3], ['ArrowLeft', 2], ['Home', 0], ['End', 3]]) {
+    await page.keyboard.press(key);
+    assert.equal(lines(await page.textContent('#show-row'))[1], rows[index], key);
+    assert.match(await page.getAttribute('#show-bar', 'aria-valuetext'), new RegExp(`^Action ${index + 1} of 4, `));
+  }
+});
+
+// axe-core's audit of the page, served and opened from disk, before and after
+// a Show: nothing serious or critical. Screenshots of each are left to look at.
+test('accessibility: axe finds nothing serious, before and after a Show', async (t) => {
+  const axe = path.join(path.dirname(new URL(import.meta.url).pathname), 'node_modules/axe-core/axe.min.js');
   fs.mkdirSync(options.results, { recursive: true });
-  await page.screenshot({ path: path.join(options.results, 'show.png'), fullPage: true });
+  for (const [where, url] of [['served', page.url()], ['from disk', diskPage.url()]]) {
+    await t.test(where, async () => {
+      const audited = await browser.newPage({ viewport: { width: 1100, height: 900 } });
+      await audited.goto(url);
+      await audited.waitForFunction(() => window.vorandel);
+      for (const moment of ['before', 'after']) {
+        // A refused merge file first, for a failed line in the log.
+        for (const merge of moment === 'after' ? [MERGE.subarray(0, 40), MERGE] : []) {
+          await audited.setInputFiles('#check-merge', path.join(folder({ 'keep.mrg': merge }), 'keep.mrg'));
+          await logOf('#show', audited);
+        }
+        await audited.addScriptTag({ path: axe });
+        const { violations } = await audited.evaluate(() => window.axe.run());
+        const serious = violations.filter((v) => ['serious', 'critical'].includes(v.impact));
+        assert.deepEqual(serious.map((v) => `${v.id}: ${v.nodes.map((n) => n.target).join(' ')}`), []);
+        await audited.screenshot({ path: path.join(options.results,
+          `${where.replace(/ /g, '-')}-${moment}-show.png`), fullPage: true });
+      }
+      await audited.close();
+    });
+  }
 });

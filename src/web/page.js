@@ -1,0 +1,327 @@
+// Vorandel in the browser: the page's module, which draws the forms, the log
+// and show's picture, and hands every job to its worker (worker.js), which
+// runs the merge file library. The two share only the messages of
+// protocol.js, which index.html loads before this module.
+//
+// Served, the worker is worker.js beside the page. In vorandel.html, the page
+// in one file (inline_page.mjs), the worker's text is inlined in the element
+// #vorandel-worker and started through a Blob URL: a page opened from disk
+// may load no other file.
+const { JOB, REPLY, LINE } = self.VorandelProtocol;
+
+const $ = (id) => document.getElementById(id);
+
+function newWorker() {
+  const inline = $('vorandel-worker');
+  if (!inline) return { worker: new Worker(new URL('worker.js', import.meta.url)) };
+  const url = URL.createObjectURL(new Blob([inline.textContent], { type: 'text/javascript' }));
+  return { worker: new Worker(url), url };
+}
+
+const plural = (count, one) => `${count.toLocaleString('en')} ${one}${count === 1 ? '' : 's'}`;
+
+function startPage() {
+  const canWriteFolders = 'showDirectoryPicker' in window;
+  document.body.classList.add(canWriteFolders ? 'folders' : 'downloads');
+  // Never silent: what can't work here is said at the top of the page.
+  const tell = (text) => Object.assign($('notice'), { textContent: text, hidden: false });
+  const unusable = (why) => {
+    tell(`${why} Use the command-line Vorandel and mrgtool, or a current Chrome, Edge, Firefox `
+      + 'or Safari.');
+    for (const button of document.querySelectorAll('button')) button.disabled = true;
+  };
+  if (!canWriteFolders && !window.isSecureContext)
+    $('no-folders').textContent = 'Served over plain HTTP from another machine, the page can\'t '
+      + 'write into a folder: open vorandel.html from disk, or serve it over HTTPS, to do so.';
+  let worker, workerUrl;
+  try {
+    ({ worker, url: workerUrl } = newWorker());
+  } catch (error) {
+    unusable(`This browser can't start the page's worker here (${error.message}), so nothing on `
+      + 'the page can run.');
+    worker = { postMessage() {} };
+  }
+  let ready = false;
+  let running = null;
+
+  function logLine(text, kind) {
+    const line = document.createElement('div');
+    line.className = kind;
+    line.textContent = text;
+    $('log').append(line);
+    line.scrollIntoView({ block: 'nearest' });
+    return line;
+  }
+
+  // The download starts from an object URL, revoked once the browser has
+  // begun it, else it would hold the file until the page closes. The log's
+  // link to save it again holds the latest file only.
+  let lastDownload = null;
+  function download({ name, bytes }) {
+    const blob = new Blob([bytes]);
+    const save = () => {
+      const url = URL.createObjectURL(blob);
+      Object.assign(document.createElement('a'), { href: url, download: name }).click();
+      setTimeout(() => URL.revokeObjectURL(url), 1000);
+    };
+    lastDownload?.link.replaceWith(`Downloaded ${lastDownload.name}.`);
+    const link = Object.assign(document.createElement('a'),
+      { href: '#', textContent: `Download ${name} again` });
+    link.onclick = (event) => {
+      event.preventDefault();
+      save();
+    };
+    lastDownload = { link, name };
+    logLine('', 'note').append(link);
+    save();
+  }
+
+  const onReply = {
+    [REPLY.READY]: () => {
+      ready = true;
+      if (workerUrl) URL.revokeObjectURL(workerUrl);
+    },
+    [REPLY.BROKEN]: ({ why }) => unusable(`The page's WebAssembly can't be loaded (${why}), so `
+      + 'nothing on the page can run.'),
+    [REPLY.LINE]: ({ text, kind }) => {
+      running.lines.push(text);
+      logLine(text, kind);
+    },
+    [REPLY.PROGRESS]: ({ label, done, total }) => {
+      $('progress-label').textContent = label;
+      if (total > 0) $('progress').value = done / total;
+      else $('progress').removeAttribute('value');
+    },
+    [REPLY.DOWNLOAD]: download,
+    [REPLY.SHOW]: drawShow,
+    [REPLY.END]: ({ ok, level }) => finish(ok, level),
+  };
+  worker.onmessage = ({ data }) => onReply[data.type](data);
+  worker.onerror = (event) => {
+    if (!ready)
+      unusable(`This browser can't run the page's worker here${event.message ? ` (${event.message})` : ''}, `
+        + 'so nothing on the page can run.');
+    logLine(`The page's worker failed: ${event.message}`, LINE.PAGE);
+    if (running) finish(false);
+  };
+
+  function finish(ok, level) {
+    document.body.classList.remove('busy');
+    for (const button of document.querySelectorAll('button')) button.disabled = false;
+    running.resolve({ ok, lines: running.lines, level });
+    running = null;
+  }
+
+  // One job at a time; `command` is what the same job is on the command line.
+  function run(command, job, ...args) {
+    if (running) return Promise.reject(new Error('a job is running'));
+    logLine(command, 'command');
+    document.body.classList.add('busy');
+    $('progress-label').textContent = 'starting';
+    $('progress').value = 0;
+    for (const button of document.querySelectorAll('button')) button.disabled = true;
+    if (job === JOB.SHOW) $('show-panel').hidden = true;
+    return new Promise((resolve) => {
+      running = { resolve, lines: [] };
+      worker.postMessage({ job, args });
+    });
+  }
+
+  // Folders and merge files applied in this visit, for the second time's question.
+  const applied = [];
+  const sameFile = (a, b) =>
+    a.name === b.name && a.size === b.size && a.lastModified === b.lastModified;
+  async function appliedBefore(folder, merge) {
+    for (const done of applied)
+      if (sameFile(done.merge, merge) && await done.folder.isSameEntry(folder)) return done;
+    return null;
+  }
+
+  // Asks, in the page's dialog, whether to apply the same mod a second time.
+  function confirmAgain(merge, level) {
+    const dialog = $('again');
+    $('again-text').textContent = `${merge.name} was applied to this folder already. Applying it `
+      + `again applies the mod a second time, over its own changes, and replaces ${level}.bak, `
+      + `today the only copy of the original ${level}.`;
+    dialog.returnValue = '';
+    dialog.showModal();
+    return new Promise((resolve) => dialog.addEventListener('close',
+      () => resolve(dialog.returnValue === 'again'), { once: true }));
+  }
+
+  // What the buttons do, and what the tests call.
+  const page = {
+    async applyToFolder(folder, merge) {
+      const before = await appliedBefore(folder, merge);
+      if (before && !(await confirmAgain(merge, before.level))) {
+        logLine(`Not applied again: ${folder.name} is as the last run left it.`, 'note');
+        return { ok: false, lines: [] };
+      }
+      const result = await run(`${folder.name}> Vorandel ${merge.name}`, JOB.APPLY_TO_FOLDER,
+        folder, merge);
+      if (result.ok) applied.push({ folder, merge, level: result.level });
+      return result;
+    },
+    applyToDownload: (level, merge) =>
+      run(`> Vorandel ${merge.name}   (level: ${level.name})`, JOB.APPLY_TO_DOWNLOAD, level, merge),
+    make: (original, modified, name) =>
+      run(`> mrgtool make ${original.name} ${modified.name}${name ? ` --name ${name}` : ''}`,
+        JOB.MAKE, original, modified, name),
+    check: (merge, level) =>
+      run(`> mrgtool check ${merge.name} ${level.name}`, JOB.CHECK, merge, level),
+    show: (merge) => run(`> mrgtool show ${merge.name}`, JOB.SHOW, merge),
+  };
+  window.vorandel = page;
+
+  // Runs `action` with the chosen files, or says which one is missing.
+  const withFiles = (ids, action) => () => {
+    const files = ids.map((id) => $(id).files?.[0] ?? $(id).handle);
+    const missing = ids.filter((id, i) => !files[i]);
+    if (missing.length === 0) return action(...files);
+    logLine(`Choose ${missing.map((id) => $(id).dataset.what).join(' and ')} first.`, 'note');
+  };
+
+  $('pick-folder').onclick = async () => {
+    try {
+      const handle = await showDirectoryPicker({ id: 'data', mode: 'readwrite' });
+      Object.assign($('folder'), { handle, textContent: handle.name });
+    } catch (error) {
+      if (error.name !== 'AbortError') logLine(`No folder: ${error.message}`, 'note');
+    }
+  };
+  $('apply').onclick = canWriteFolders
+    ? withFiles(['folder', 'apply-merge'], page.applyToFolder)
+    : withFiles(['apply-level', 'apply-merge'], page.applyToDownload);
+  $('make').onclick = withFiles(['make-original', 'make-modified'], (a, b) =>
+    page.make(a, b, $('make-name').value.trim()));
+  $('check').onclick = withFiles(['check-merge', 'check-level'], page.check);
+  $('show').onclick = withFiles(['check-merge'], page.show);
+  $('make-original').onchange = () => {
+    $('make-name').placeholder = $('make-original').files[0]?.name ?? "ORIGINAL's file name";
+  };
+
+  // Show's picture: the level as a bar, from 0 to the end of the last removed
+  // range, each action at its offset; the keyboard and the pointer pick one,
+  // and its row of the table is shown.
+  let picture = null;
+  const bar = $('show-bar');
+
+  function drawShow({ head, rows, actions, stride }) {
+    const count = actions.length / stride;
+    const listed = rows.split('\n').slice(0, -1);
+    let end = 1;
+    for (let i = 0; i < actions.length; i += stride) end = Math.max(end, actions[i + 1] + actions[i + 2]);
+    // Fields per action: record position, offset, removeLength, insertLength.
+    const field = (index, at) => actions[index * stride + at];
+    picture = { field, count, end, listed, columns: head.trimEnd().split('\n').at(-1), index: -1 };
+    $('show-panel').hidden = false;
+    $('show-table').textContent = head + rows +
+      (count > listed.length ? `... and ${count - listed.length} more rows\n` : '');
+    $('show-picture').hidden = count === 0;
+    $('show-marker').hidden = true;
+    bar.setAttribute('aria-valuemax', count);
+    bar.setAttribute('aria-valuenow', 1);
+    bar.setAttribute('aria-valuetext', 'No action chosen yet');
+    $('show-row').textContent = count === 0 ? 'The merge file has no actions.'
+      : 'Point at an action, or focus the bar and use the arrow keys, to see its row.';
+    logLine('The table and the picture are below the log.', 'note');
+    if (count > 0) drawBar();
+    $('show-panel').scrollIntoView({ block: 'nearest' });
+  }
+
+  // Removed ranges are hatched on the bar, insertions are triangles below it
+  // pointing at their place: told apart by shape and place, not colour alone.
+  // Many actions share a pixel on a large level, so marks are gathered by column.
+  function drawBar() {
+    const { field, count, end } = picture;
+    const ratio = window.devicePixelRatio || 1;
+    const width = bar.clientWidth;
+    bar.width = width * ratio;
+    bar.height = bar.clientHeight * ratio;
+    const g = bar.getContext('2d');
+    g.scale(ratio, ratio);
+    const x = (offset) => (offset / end) * width;
+    const removed = new Uint8Array(width + 1);
+    const inserted = new Uint8Array(width + 1);
+    for (let i = 0; i < count; i++) {
+      const from = Math.floor(x(field(i, 1)));
+      const to = Math.max(from, Math.ceil(x(field(i, 1) + field(i, 2))) - 1);
+      if (field(i, 2) > 0) removed.fill(1, from, to + 1);
+      if (field(i, 3) > 0) inserted[from] = 1;
+    }
+    const tile = Object.assign(document.createElement('canvas'), { width: 6, height: 6 });
+    const t = tile.getContext('2d');
+    t.fillStyle = '#b3261e';
+    t.fillRect(0, 0, 6, 6);
+    t.strokeStyle = '#fff';
+    t.lineWidth = 1.5;
+    t.beginPath();
+    t.moveTo(-1, 7);
+    t.lineTo(7, -1);
+    t.stroke();
+    g.fillStyle = '#dde3ea';
+    g.fillRect(0, 8, width, 24);
+    g.fillStyle = g.createPattern(tile, 'repeat');
+    for (let column = 0; column <= width; column++) if (removed[column]) g.fillRect(column, 8, 1, 24);
+    g.fillStyle = '#1e7a45';
+    for (let column = 0; column <= width; column++) {
+      if (!inserted[column]) continue;
+      g.beginPath();
+      g.moveTo(column, 34);
+      g.lineTo(column + 5, 44);
+      g.lineTo(column - 5, 44);
+      g.fill();
+    }
+    g.fillStyle = '#4a5361';
+    g.font = '12px system-ui, sans-serif';
+    g.fillText('0', 0, 60);
+    // Show has no level: the bar ends where the last change does.
+    const last = `byte ${end.toLocaleString('en')}, the last change's end`;
+    g.fillText(last, width - g.measureText(last).width, 60);
+    if (picture.index >= 0) choose(picture.index);
+  }
+
+  function choose(index) {
+    const { field, count, end, listed, columns } = picture;
+    picture.index = index;
+    const [offset, remove, insert] = [field(index, 1), field(index, 2), field(index, 3)];
+    $('show-marker').style.left = `${(offset / end) * bar.clientWidth}px`;
+    $('show-marker').hidden = false;
+    $('show-row').textContent = `${columns}\n${listed[index] ??
+      `(action ${index + 1}: the page lists the first ${listed.length} rows)`}`;
+    bar.setAttribute('aria-valuenow', index + 1);
+    bar.setAttribute('aria-valuetext', `Action ${index + 1} of ${count}, at byte `
+      + `${offset.toLocaleString('en')}: removes ${plural(remove, 'byte')}, inserts `
+      + `${plural(insert, 'byte')}`);
+  }
+
+  const STEPS = { ArrowRight: 1, ArrowDown: 1, ArrowLeft: -1, ArrowUp: -1, PageDown: 10,
+    PageUp: -10, Home: -Infinity, End: Infinity };
+  bar.onkeydown = (event) => {
+    if (!picture?.count || !(event.key in STEPS)) return;
+    event.preventDefault();
+    const index = Math.min(picture.count - 1, Math.max(0, picture.index + STEPS[event.key]));
+    choose(index);
+  };
+  bar.onfocus = () => picture?.count && picture.index < 0 && choose(0);
+
+  // The action nearest to the pointer: the last one starting at or before
+  // it, or the next one if that is closer.
+  bar.onmousemove = (event) => {
+    if (!picture?.count) return;
+    const { field, count, end } = picture;
+    const at = (event.offsetX / bar.clientWidth) * end;
+    let low = 0;
+    let high = count - 1;
+    while (low < high) {
+      const middle = Math.ceil((low + high) / 2);
+      if (field(middle, 1) <= at) low = middle;
+      else high = middle - 1;
+    }
+    const next = Math.min(low + 1, count - 1);
+    choose(Math.abs(field(next, 1) - at) < Math.abs(field(low, 1) - at) ? next : low);
+  };
+  window.onresize = () => picture?.count && drawBar();
+}
+
+startPage();

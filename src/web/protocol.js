@@ -1,0 +1,29 @@
+'use strict';
+// The messages between the page (page.js) and its worker (worker.js): the one
+// thing the two share. A classic script, since the worker is a classic one:
+// index.html loads it before the page's module, the worker through
+// importScripts, and vorandel.html holds it inline for both.
+//
+// The page posts { job, args }, job one of JOB; the worker answers each job
+// with messages whose `type` is one of REPLY, the last of them END.
+self.VorandelProtocol = Object.freeze({
+  JOB: Object.freeze({
+    APPLY_TO_FOLDER: 'applyToFolder', // (folder handle, merge File)
+    APPLY_TO_DOWNLOAD: 'applyToDownload', // (level File, merge File)
+    MAKE: 'make', // (ORIGINAL File, MODIFIED File, level name or '')
+    CHECK: 'check', // (merge File, level File)
+    SHOW: 'show', // (merge File)
+  }),
+  REPLY: Object.freeze({
+    READY: 'ready', // the WebAssembly is compiled: jobs can run
+    BROKEN: 'broken', // { why }: it can't be had, and no job can run
+    LINE: 'line', // { text, kind }: one line of the log, kind one of LINE
+    PROGRESS: 'progress', // { label, done, total }: total 0 when unknown
+    DOWNLOAD: 'download', // { name, bytes }: a file for the player to save
+    SHOW: 'show', // { head, rows, actions, stride }: show's table and numbers
+    END: 'end', // { ok, level }: the job is over; level names an applied level
+  }),
+  // How a line of the log reads: the tool's output, its warning, its message
+  // that ends the job, or the page's own words (its limits, its faults).
+  LINE: Object.freeze({ OUT: 'out', WARNING: 'warning', FAILED: 'failed', PAGE: 'page' }),
+});
