@@ -269,19 +269,19 @@ async function restoreIfMarked(job, root, merge, name) {
     lib.x.web_mark_message(merge, message, error);
     return lib.lines();
   };
-  let place, markFile, backupFile;
+  let place, mark, backupFile;
   try {
     place = await folderOf(root, name);
   } catch {
     return; // no folder, no mark: the backup copy says what is wrong
   }
   try {
-    markFile = await (await place.folder.getFileHandle(`${place.name}.merging`)).getFile();
+    const markFile = await (await place.folder.getFileHandle(`${place.name}.merging`)).getFile();
+    mark = new Uint8Array(await markFile.arrayBuffer());
   } catch (error) {
     if (error.name === 'NotFoundError') return;
     throw failed(markSays(MARK.MARK_UNREADABLE, windowsError(error)));
   }
-  const mark = new Uint8Array(await markFile.arrayBuffer());
   const markAt = lib.alloc(mark.length);
   if (markAt === 0) throw new OutOfMemory(`no memory for ${mark.length} bytes`);
   lib.memory.set(mark, markAt);
