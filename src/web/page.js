@@ -127,13 +127,18 @@ function startPage() {
     });
   }
 
-  // Folders and merge files applied in this visit, for the second time's question.
+  // Folders and merge files applied in this visit, for the second time's
+  // question: asked while the level is as that run wrote it.
   const applied = [];
   const sameFile = (a, b) =>
     a.name === b.name && a.size === b.size && a.lastModified === b.lastModified;
   async function appliedBefore(folder, merge) {
-    for (const done of applied)
-      if (sameFile(done.merge, merge) && await done.folder.isSameEntry(folder)) return done;
+    for (const done of applied) {
+      if (!sameFile(done.merge, merge) || !(await done.folder.isSameEntry(folder))) continue;
+      const level = await done.level.handle.getFile().catch(() => null);
+      if (level?.size === done.level.size && level.lastModified === done.level.lastModified)
+        return done;
+    }
     return null;
   }
 
@@ -153,7 +158,7 @@ function startPage() {
   const page = {
     async applyToFolder(folder, merge) {
       const before = await appliedBefore(folder, merge);
-      if (before && !(await confirmAgain(merge, before.level))) {
+      if (before && !(await confirmAgain(merge, before.level.name))) {
         logLine(`Not applied again: ${folder.name} is as the last run left it.`, 'note');
         return { ok: false, lines: [] };
       }

@@ -21,7 +21,9 @@ self.VorandelProtocol = Object.freeze({
     PROGRESS: 'progress', // { label, done, total }: total 0 when unknown
     DOWNLOAD: 'download', // { name, bytes }: a file for the player to save
     SHOW: 'show', // { head, rows, actions, stride }: show's table and numbers
-    END: 'end', // { ok, level }: the job is over; level names an applied level
+    // { ok, level }: the job is over; after an apply to a folder, level is the
+    // level written: { name, handle, size, lastModified }
+    END: 'end',
   }),
   // How a line of the log reads: the tool's output, its warning, its message
   // that ends the job, or the page's own words (its limits, its faults).

@@ -311,7 +311,8 @@ async function restoreIfMarked(job, root, merge, name) {
 }
 
 // Vorandel's run, step by step, on a folder the player picked, with Windows'
-// rules for the level name; gives the level's name.
+// rules for the level name; gives the level written, for the page to know it
+// again.
 async function applyToFolder(job, root, mergeFile) {
   const { lib, say, progress } = job;
   const merge = await load(job, mergeFile, mergeFile.name);
@@ -358,7 +359,8 @@ async function applyToFolder(job, root, mergeFile) {
     throw writeFailed(error);
   }
   say(done);
-  return name;
+  const written = await handle.getFile();
+  return { name, handle, size: written.size, lastModified: written.lastModified };
 }
 
 // Where the page has no folder to write into: the merged level is downloaded
@@ -374,7 +376,6 @@ async function applyToDownload(job, levelFile, mergeFile) {
   const bytes = lib.view(at, size).slice();
   say(lib.vorandel(VORANDEL.DONE));
   post({ type: REPLY.DOWNLOAD, name: name.split(/[\\/]/).at(-1), bytes }, [bytes.buffer]);
-  return name;
 }
 
 // mrgtool make, writing to a download instead of a file. The name is judged,

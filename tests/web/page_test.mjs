@@ -259,6 +259,14 @@ test('apply twice: the page asks first', async () => {
     else assert.deepEqual(await logOf(answer), lines(tool('Vorandel', dir, merge)));
     assert.deepEqual(await readFolder(page, id), filesOf(dir));
   }
+  // A level put back since is not asked about.
+  await page.evaluate(async ([id, bytes]) => {
+    const writable = await (await window.testFolders[id].getFileHandle('keep.lvl')).createWritable();
+    await writable.write(new Uint8Array(bytes));
+    await writable.close();
+  }, [id, [...LEVEL]]);
+  fs.writeFileSync(path.join(dir, 'keep.lvl'), LEVEL);
+  assert.deepEqual(await logOf('#apply'), lines(tool('Vorandel', dir, merge)));
 });
 
 // Memory running out in the library, and a fault of the library, each said
