@@ -36,17 +36,6 @@ static void web_out_of_memory() {}
 
 namespace {
 
-// Without a handler, operator new aborts as any other fault does, and the
-// page could not tell a lack of memory from a fault of its own.
-struct SaysOutOfMemory {
-  SaysOutOfMemory() {
-    std::set_new_handler([] {
-      web_out_of_memory();
-      abort();
-    });
-  }
-} saysOutOfMemory;
-
 std::string text;
 std::vector<uint8_t> bytes;
 double number = 0;
@@ -80,6 +69,16 @@ RunNames NamesOf(const uint8_t* merge) {
 }  // namespace
 
 extern "C" {
+
+// The worker's first call. Without a handler, operator new aborts as any
+// other fault does, and the page could not tell a lack of memory from a
+// fault of its own.
+void web_start() {
+  std::set_new_handler([] {
+    web_out_of_memory();
+    abort();
+  });
+}
 
 // Null when the memory can't be had; never null for 0 bytes.
 uint8_t* web_alloc(uint32_t size) {

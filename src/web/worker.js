@@ -105,6 +105,7 @@ class Library {
       },
     });
     instance.exports._initialize();
+    instance.exports.web_start();
     return Object.assign(new Library(), { x: instance.exports });
   }
 
