@@ -16,7 +16,7 @@ import unittest
 
 import cli_test
 from cli_test import SAME, ToolCase, file_size_limit, said, write_failure
-from mergefile import merge_file
+from mergefile import merge_file, rewrite_mark
 
 STRACE = shutil.which("strace")
 UNSHARE = shutil.which("unshare")
@@ -160,17 +160,27 @@ class InjectedFaults(TracedCase):
                     self.assertEqual(self.content("l.lvl"), self.MERGED)
                     self.assertEqual(self.content("l.lvl.bak"), self.LEVEL)
 
-    def test_interruption_during_the_restore_waits_for_it(self):
-        # The level's flush fails; the old level is written back, and an
-        # interruption at that write waits until the level is whole.
+    def test_interruption_during_a_restore_waits_for_it(self):
+        # After a failed flush the old level is written back from memory;
+        # after a stopped run, from the backup. An interruption at that
+        # write waits until the level is whole.
         self.lay_out(self.LEVEL, self.MERGE)
         restore_write = self.calls("l.lvl", "write") + 1
-        self.lay_out(self.LEVEL, self.MERGE)
-        out, code, _ = self.trace(
-            "l.lvl", ["-e", "trace=fsync,write", "-e", "inject=fsync:error=EIO:when=1",
-                      "-e", "inject=write:signal=SIGINT:when=%d" % restore_write])
-        self.assertEqual((out, code), (said() + write_failure(error=1117), 255))
-        self.assertEqual(self.content("l.lvl"), self.LEVEL)
+        for title, marked, inject, printed, level in [
+                ("from memory", False, ["-e", "inject=fsync:error=EIO:when=1", "-e",
+                                        "inject=write:signal=SIGINT:when=%d" % restore_write],
+                 said() + write_failure(error=1117), self.LEVEL),
+                ("from the backup", True, ["-e", "inject=write:signal=SIGINT:when=1"],
+                 cli_test.RESTORED + said() + "Done !\n", self.MERGED)]:
+            with self.subTest(title):
+                self.lay_out(b"half", self.MERGE)
+                self.put("l.lvl", b"half" if marked else self.LEVEL)
+                if marked:
+                    self.put("l.lvl.bak", self.LEVEL)
+                    self.put("l.lvl.merging", rewrite_mark("l.lvl", self.LEVEL))
+                out, code, _ = self.trace("l.lvl", ["-e", "trace=fsync,write"] + inject)
+                self.assertEqual((out, code), (printed, 0 if marked else 255))
+                self.assertEqual(self.content("l.lvl"), level)
 
     def test_interruption_outside_the_rewrite_stops_the_tool_at_once(self):
         # file, call, which of its calls: the backup's copy (level untouched)
