@@ -67,13 +67,13 @@ bool IsDeviceComponent(const char* begin, const char* end) {
                   digit == 0xB3);
 }
 
+}  // namespace
+
 bool HasControlByte(const char* name) {
   for (const char* c = name; *c != '\0'; ++c)
     if (IsControlByte(static_cast<uint8_t>(*c))) return true;
   return false;
 }
-
-}  // namespace
 
 bool IsSafeLevelName(const char* name, bool windowsPaths) {
   if (HasControlByte(name) || IsSeparator(name[0], windowsPaths)) return false;

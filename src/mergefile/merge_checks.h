@@ -24,6 +24,9 @@ uint32_t FirstActionAt(const MergeImage& merge);
 // component.
 bool IsSafeLevelName(const char* name, bool windowsPaths);
 
+// True for a name holding a byte that IsControlByte finds.
+bool HasControlByte(const char* name);
+
 // Whose rules a level name is judged by: Vorandel's on the system it runs
 // on, or those of both systems, as the tools that make and inspect merge
 // files judge it, since a merge file made anywhere may reach Windows.

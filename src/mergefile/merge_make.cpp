@@ -47,9 +47,8 @@ std::string LevelNameFault(const std::string& name) {
   if (name.empty()) return "it is empty";
   if (name.size() > NAME_CHARS_MAX)
     return "it has more than " + std::to_string(NAME_CHARS_MAX) + " characters";
-  for (char c : name)
-    if (IsControlByte(static_cast<uint8_t>(c)))
-      return "it holds a control character, which a terminal would act on";
+  if (HasControlByte(name.c_str()))
+    return "it holds a control character, which a terminal would act on";
   if (!IsSafeLevelName(name.c_str(), true) || !IsSafeLevelName(name.c_str(), false))
     return "it leads out of the current folder or names a device (absolute path, drive, "
            "':', '..' or a Windows device name)";

@@ -29,9 +29,7 @@ void PrintError(const char* format, ...) {
 bool ReadWholeFile(const char* path, FileBytes* file) {
   // Others may read the file meanwhile; mapping spares the copy and the fresh
   // memory a read needs.
-  LoadFailure failure = LoadWhole(path, FILE_SHARE_READ, LoadWay::MAP, &file->whole);
-  file->bytes = file->whole.bytes;
-  file->size = file->whole.size;
+  LoadFailure failure = LoadWhole(path, FILE_SHARE_READ, LoadWay::MAP, file);
   switch (failure.step) {
     case LoadStep::LOADED: return true;
     case LoadStep::OPEN_FAILED:

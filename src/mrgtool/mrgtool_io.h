@@ -23,15 +23,11 @@ void Say(MrgtoolSays message, const SaidOf& of);
 
 // A whole file's bytes, read-only: mapped into memory where the system can,
 // else read. Released with the record.
-struct FileBytes {
-  const uint8_t* bytes = nullptr;
-  uint32_t size = 0;
-  WholeFile whole = {nullptr, 0, nullptr};
-
+struct FileBytes : WholeFile {
   FileBytes() = default;
   FileBytes(const FileBytes&) = delete;
   FileBytes& operator=(const FileBytes&) = delete;
-  ~FileBytes() { ReleaseWhole(&whole); }
+  ~FileBytes() { ReleaseWhole(this); }
 };
 
 // Loads a whole file of less than 4 GiB - 1 byte, the merge tool's limit.

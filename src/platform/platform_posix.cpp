@@ -18,7 +18,6 @@
 #include <cstdio>
 #include <ctime>
 #include <memory>
-#include <string>
 #include <vector>
 
 namespace {

@@ -6,9 +6,9 @@
 
 // A whole file in memory, read-only: read into fresh memory, or mapped.
 struct WholeFile {
-  const uint8_t* bytes;
-  uint32_t size;
-  uint8_t* read;  // the memory read into, or null where the file is mapped
+  const uint8_t* bytes = nullptr;
+  uint32_t size = 0;
+  uint8_t* read = nullptr;  // the memory read into, or null where the file is mapped
 };
 
 enum class LoadWay {
