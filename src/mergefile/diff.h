@@ -27,9 +27,13 @@ using DiffProgress = void (*)(void* context, uint64_t done, uint64_t total);
 // Edits that turn A into B, chosen to keep the merge file small: each edit
 // costs a record head plus its B bytes, so an equal stretch between two
 // edits that is no longer than a record head is folded into one edit. Time is
-// about linear in the sizes; memory at most about A's size on top.
+// about linear in the sizes; memory a few megabytes, and up to 16 MiB more
+// when large insertions or deletions call for an index of all of A. Large
+// inputs are worked through on `threads` threads (0: one per core, up to
+// 8; always 1 in WebAssembly), with the same edits as on one.
 std::vector<Edit> DiffBytes(const uint8_t* a, uint32_t aSize, const uint8_t* b,
-                            uint32_t bSize, DiffProgress progress, void* context);
+                            uint32_t bSize, DiffProgress progress, void* context,
+                            unsigned threads = 0);
 
 // The equal runs of a shortest edit script (fewest inserted plus deleted
 // bytes) between two short strings, ascending. False when that script needs
