@@ -1,5 +1,6 @@
 #include "mrgtool_commands.h"
 
+#include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -17,16 +18,20 @@
 
 namespace {
 
-// Below this many bytes in all, make is quick enough to need no progress bar.
-constexpr uint64_t PROGRESS_FROM = uint64_t{32} << 20;
+// make shows a progress bar once it has run this long: a quicker job needs
+// none.
+constexpr std::chrono::milliseconds PROGRESS_AFTER{1000};
 
 struct ProgressBar {
   const char* label;
-  int shown;
+  std::chrono::steady_clock::time_point started;
+  int shown;  // the percentage on the bar, -1 before it is shown
 };
 
 void ShowProgress(void* context, uint64_t done, uint64_t total) {
   auto* bar = static_cast<ProgressBar*>(context);
+  if (bar->shown < 0 && std::chrono::steady_clock::now() - bar->started < PROGRESS_AFTER)
+    return;
   int percent = total == 0 ? 100 : static_cast<int>(done * 100 / total);
   if (percent == bar->shown) return;
   bar->shown = percent;
@@ -39,7 +44,8 @@ void ShowProgress(void* context, uint64_t done, uint64_t total) {
   (void)fflush(stderr);
 }
 
-void ClearProgress() {
+void ClearProgress(const ProgressBar& bar) {
+  if (bar.shown < 0) return;
   fprintf(stderr, "\r%60s\r", "");
   (void)fflush(stderr);
 }
@@ -73,14 +79,12 @@ int RunMake(const CommandLine& line) {
   if (!ReadWholeFile(originalPath, &original) || !ReadWholeFile(modifiedPath, &modified))
     return MRGTOOL_FAILED;
 
-  ProgressBar bar{"comparing", -1};
-  bool showProgress = uint64_t{original.size} + modified.size >= PROGRESS_FROM &&
-                      StandardErrorIsTerminal();
+  ProgressBar bar{"comparing", std::chrono::steady_clock::now(), -1};
   std::vector<uint8_t> bytes;
   MakeOutcome outcome =
       MakeMergeFile(original.bytes, original.size, modified.bytes, modified.size, name,
-                    showProgress ? ShowProgress : nullptr, &bar, &bytes);
-  if (showProgress) ClearProgress();
+                    StandardErrorIsTerminal() ? ShowProgress : nullptr, &bar, &bytes);
+  ClearProgress(bar);
   if (outcome == MakeOutcome::FILE_TOO_LARGE) {
     Say(MrgtoolSays::MERGE_TOO_LARGE, {});
     return MRGTOOL_FAILED;
