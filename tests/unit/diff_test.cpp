@@ -411,7 +411,7 @@ TEST(Make, NeverWrongAndNearTheLeastOnSmallPairs) {
        }},
   };
   for (const auto& kind : kinds) {
-    for (int round = 0; round < 2000; ++round) {
+    for (int round = 0; round < 1000; ++round) {
       SCOPED_TRACE(std::string(kind.what) + " #" + std::to_string(round));
       auto [a, b] = kind.make();
       Bytes merge = Make(a, b);
@@ -434,16 +434,16 @@ TEST(Make, TheSameEditsOnAnyNumberOfThreads) {
   } kinds[] = {
       {"scattered edits",
        [&] {
-         Bytes a = pairs.Random(12u << 20, 16);
-         return std::make_pair(a, pairs.Edited(a, 3000, 12));
+         Bytes a = pairs.Random(9u << 20, 16);
+         return std::make_pair(a, pairs.Edited(a, 2000, 12));
        }},
       {"shifted by an insertion and a deletion",
        [&] {
-         Bytes a = pairs.Random(12u << 20);
+         Bytes a = pairs.Random(9u << 20);
          Bytes b = pairs.Edited(a, 50, 8);
-         Bytes inserted = pairs.Random(3u << 20);
+         Bytes inserted = pairs.Random(2u << 20);
          b.insert(b.begin() + 1000, inserted.begin(), inserted.end());
-         b.erase(b.begin() + (9 << 20), b.begin() + (10 << 20));
+         b.erase(b.begin() + (7 << 20), b.begin() + (8 << 20));
          return std::make_pair(a, b);
        }},
   };
