@@ -1,53 +1,128 @@
 #!/usr/bin/env python3
-"""How well `mrgtool make` finds the edits between a level and its merged
-version: on each scenario pair (original level, merge file that made the
-expected level), runs `mrgtool make ORIGINAL EXPECTED` and
-`xdelta3 -e -s ORIGINAL EXPECTED`, and prints for make its time, peak memory
-and merge file size against the merge file that made the pair, and the
-time of xdelta3 -e, with the ratios of the goals:
+"""`mrgtool make` against `xdelta3 -e -s ORIGINAL MODIFIED` on pairs of files
+of the kinds mod authors diff (bench/make_pairs.py: tar, sqlite, builds,
+scattered) or on the merge benchmark's level pairs (bench/scenarios.py: S1,
+S2, S3, the level and the level its merge file makes).
 
-  size   make's merge file / generating merge file   goal <= 1.10
-  time   make / xdelta3 -e                           goal <  1
-  memory make's peak / (original + expected)         goal <= 3
+Each pair's commands run alternately, run after run, each run in the other
+order; the table gives the medians of their wall and CPU times (user plus
+system, of the process and its children), both outputs' sizes, make's speed
+(the two files' bytes over its wall time) and its peak memory beyond the two
+files, which it maps and reads whole. Every output is checked by applying
+it: the merge file by the format's rules here, the VCDIFF by `xdelta3 -d`,
+each result compared with MODIFIED byte for byte.
+
+Goals: make at most half of xdelta3's time; the merge file at most 1.25 times
+the VCDIFF where the change is made in place; make's memory at most both
+files and 64 MiB.
 
 Run: python3 bench/make_bench.py [--mrgtool PATH] [--seed N] [--folder DIR]
-                                 [--runs N] [S1 S2 ...]
+                                 [--runs N] [PAIR ...]
 """
 import argparse
+import mmap
 import os
 import shutil
+import statistics
+import struct
 import subprocess
 import sys
+import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-try:
-    import scenarios  # noqa: E402  (the benchmark's generator of level pairs)
-except ImportError:
-    sys.exit("bench/scenarios.py, the benchmark's generator of level pairs, is missing")
+import make_pairs  # noqa: E402
+import scenarios  # noqa: E402
 
 MiB = 1 << 20
+MB = 1000 * 1000
+GOAL_TIME = 0.5
+GOAL_MEMORY = 64 * MiB
+
+
+# Each command is started by a fresh interpreter of its own, so that the
+# peak memory the system reports for it does not hold this script's (only
+# the few megabytes of a bare interpreter, for a command that needs less).
+MEASURE = """
+import os, sys, time
+start = time.perf_counter()
+pid = os.posix_spawnp(sys.argv[1], sys.argv[1:], os.environ,
+                      file_actions=[(os.POSIX_SPAWN_OPEN, 1, os.devnull, os.O_WRONLY, 0)])
+_, status, usage = os.wait4(pid, 0)
+print(time.perf_counter() - start, usage.ru_utime + usage.ru_stime, usage.ru_maxrss * 1024,
+      os.waitstatus_to_exitcode(status))
+"""
 
 
 def run_measured(command):
-    """Runs `command`; returns (seconds, peak resident bytes), failing loudly."""
-    start = time.perf_counter()
-    with open(os.devnull, "wb") as null:
-        child = subprocess.Popen(command, stdout=null, stderr=subprocess.PIPE)
-        _, status, usage = os.wait4(child.pid, 0)
-        seconds = time.perf_counter() - start
-        err = child.stderr.read().decode(errors="replace")
-        child.stderr.close()
-    code = os.waitstatus_to_exitcode(status)
-    if code != 0:
-        sys.exit("%s failed (%d): %s" % (" ".join(command), code, err))
-    return seconds, usage.ru_maxrss * 1024
+    """Runs `command`; returns (wall seconds, CPU seconds, peak resident bytes)."""
+    done = subprocess.run([sys.executable, "-c", MEASURE] + command, capture_output=True,
+                          text=True, check=True)
+    seconds, cpu, peak, code = done.stdout.split()
+    if int(code) != 0:
+        sys.exit("%s failed (%s): %s" % (" ".join(command), code, done.stderr))
+    return float(seconds), float(cpu), int(peak)
 
 
-def best_of(runs, command):
-    results = [run_measured(command) for _ in range(runs)]
-    return min(r[0] for r in results), max(r[1] for r in results)
+def cpu_pressure():
+    """Share of the last minute in which some task waited for a CPU, or None."""
+    try:
+        with open("/proc/pressure/cpu") as f:
+            return float(f.readline().split()[2].split("=")[1])
+    except (OSError, IndexError, ValueError):
+        return None
+
+
+def same_as(chunks, path):
+    """Whether the byte chunks, in order, are the file at path."""
+    with open(path, "rb") as f:
+        for chunk in chunks:
+            if f.read(len(chunk)) != chunk:
+                return False
+        return f.read(1) == b""
+
+
+def merged_chunks(merge_path, original_path):
+    """The level a merge file makes of ORIGINAL, by the format's rules, in
+    chunks; fails loudly on a merge file that breaks them."""
+    with open(merge_path, "rb") as mf, open(original_path, "rb") as of:
+        merge = mf.read()
+        level = mmap.mmap(of.fileno(), 0, access=mmap.ACCESS_READ) if os.path.getsize(
+            original_path) else b""
+        (name_length,) = struct.unpack_from("<I", merge, 0)
+        at = 4 + name_length
+        kept = 0
+        while at < len(merge):
+            code, offset, removed, inserted = struct.unpack_from("<HIII", merge, at)
+            if code != 2 or offset < kept or offset + removed > len(level) or \
+                    at + 14 + inserted > len(merge):
+                sys.exit("%s breaks the format at record %d" % (merge_path, at))
+            yield level[kept:offset]
+            yield merge[at + 14:at + 14 + inserted]
+            kept = offset + removed
+            at += 14 + inserted
+        for start in range(kept, len(level), 16 * MiB):
+            yield level[start:min(len(level), start + 16 * MiB)]
+
+
+def check_outputs(pair, merge, delta, scratch):
+    if not same_as(merged_chunks(merge, pair.original), pair.modified):
+        sys.exit("%s does not turn %s into %s" % (merge, pair.original, pair.modified))
+    decoded = os.path.join(scratch, "decoded")
+    subprocess.run(["xdelta3", "-d", "-f", "-s", pair.original, delta, decoded], check=True)
+    with open(decoded, "rb") as f:
+        ok = same_as(iter(lambda: f.read(16 * MiB), b""), pair.modified)
+    os.remove(decoded)
+    if not ok:
+        sys.exit("%s does not turn %s into %s" % (delta, pair.original, pair.modified))
+
+
+def get_pair(name, seed, folder):
+    if name in make_pairs.NAMES:
+        return make_pairs.generate(name, seed, os.path.join(folder, "make"))
+    paths = scenarios.generate(name, seed, os.path.join(folder, "inputs"))
+    return make_pairs.Pair(paths.original, paths.expected, scenarios.DESCRIPTIONS[name])
 
 
 def main():
@@ -55,38 +130,65 @@ def main():
     parser.add_argument("--mrgtool", default=os.path.join(HERE, "..", "build", "release",
                                                           "mrgtool"))
     parser.add_argument("--seed", type=int, default=1)
-    parser.add_argument("--folder", default=os.path.join(HERE, "..", "build", "bench",
-                                                         "inputs"))
-    parser.add_argument("--runs", type=int, default=1, help="best time of this many runs")
-    parser.add_argument("names", nargs="*", default=["S1", "S2"])
+    parser.add_argument("--folder", default=os.path.join(HERE, "..", "build", "bench"))
+    parser.add_argument("--runs", type=int, default=5, help="timed runs of each command")
+    parser.add_argument("names", nargs="*", default=list(make_pairs.NAMES),
+                        help="pairs: %s, or S1 S2 S3" % " ".join(make_pairs.NAMES))
     args = parser.parse_args()
-    xdelta = shutil.which("xdelta3")
-    if xdelta is None:
+    if shutil.which("xdelta3") is None:
         sys.exit("xdelta3 is missing (apt-get install xdelta3)")
+    if not os.access(args.mrgtool, os.X_OK):
+        sys.exit("no mrgtool at %s: build the release preset, or give --mrgtool" % args.mrgtool)
 
+    os.makedirs(args.folder, exist_ok=True)
+    pressure_before = cpu_pressure()
     rows = []
-    for name in args.names:
-        paths = scenarios.generate(name, args.seed, args.folder)
-        out = os.path.join(args.folder, name.lower() + ".made.mrg")
-        make_time, make_peak = best_of(args.runs, [
-            args.mrgtool, "make", paths.original, paths.expected, "-o", out,
-            "--name", paths.level_name])
-        delta = os.path.join(args.folder, name.lower() + ".xd3")
-        xdelta_time, _ = best_of(args.runs, [xdelta, "-e", "-f", "-s", paths.original,
-                                             paths.expected, delta])
-        inputs = os.path.getsize(paths.original) + os.path.getsize(paths.expected)
-        made = os.path.getsize(out)
-        generating = os.path.getsize(paths.merge)
-        rows.append((name, make_time, xdelta_time, make_peak / MiB, made, generating,
-                     made / generating, make_time / xdelta_time, make_peak / inputs))
-        os.remove(delta)
+    with tempfile.TemporaryDirectory(dir=args.folder) as scratch:
+        for name in args.names:
+            pair = get_pair(name, args.seed, args.folder)
+            merge = os.path.join(scratch, name + ".mrg")
+            delta = os.path.join(scratch, name + ".vcdiff")
+            make = [args.mrgtool, "make", pair.original, pair.modified, "-o", merge,
+                    "--name", name + ".lvl"]
+            xdelta = ["xdelta3", "-e", "-f", "-s", pair.original, pair.modified, delta]
+            timed = {"make": [], "xdelta3": []}
+            for run in range(args.runs):
+                order = [("make", make), ("xdelta3", xdelta)]
+                for tool, command in order if run % 2 == 0 else reversed(order):
+                    timed[tool].append(run_measured(command))
+            check_outputs(pair, merge, delta, scratch)
+            both = os.path.getsize(pair.original) + os.path.getsize(pair.modified)
+            rows.append({
+                "name": name, "what": pair.what, "both": both,
+                "make": [statistics.median(r[k] for r in timed["make"]) for k in (0, 1)],
+                "xdelta3": [statistics.median(r[k] for r in timed["xdelta3"]) for k in (0, 1)],
+                "extra": max(r[2] for r in timed["make"]) - both,
+                "mrg": os.path.getsize(merge), "vcdiff": os.path.getsize(delta)})
+    pressure_after = cpu_pressure()
 
-    print("| scenario | make s | xdelta3 -e s | time ratio | make peak MiB "
-          "| memory / inputs | made bytes | generating bytes | size ratio |")
-    print("|---|---|---|---|---|---|---|---|---|")
-    for (name, mt, xt, peak, made, gen, size_ratio, time_ratio, memory_ratio) in rows:
-        print("| %s | %.2f | %.2f | %.2f | %.0f | %.2f | %d | %d | %.3f |" % (
-            name, mt, xt, time_ratio, peak, memory_ratio, made, gen, size_ratio))
+    print("| pair | both files | make wall | make CPU | `xdelta3 -e` wall | `xdelta3 -e` CPU "
+          "| make / xdelta3 | make MB/s | .mrg | VCDIFF | .mrg / VCDIFF "
+          "| make's memory beyond both files |")
+    print("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
+    for r in rows:
+        print("| %s | %.0f MB | %.3f s | %.3f s | %.3f s | %.3f s | %.2f | %.0f | %s B | %s B "
+              "| %.2f | %.1f MiB |" % (
+                  r["name"], r["both"] / MB, r["make"][0], r["make"][1], r["xdelta3"][0],
+                  r["xdelta3"][1], r["make"][0] / r["xdelta3"][0], r["both"] / MB / r["make"][0],
+                  format(r["mrg"], ","), format(r["vcdiff"], ","), r["mrg"] / r["vcdiff"],
+                  r["extra"] / MiB))
+    print()
+    for r in rows:
+        print("- %s: %s" % (r["name"], r["what"]))
+    print("\nMedians of %d alternating runs; CPU pressure (share of the last minute some "
+          "task waited for a CPU) %s before, %s after." % (
+              args.runs, pressure_before, pressure_after))
+    missed = [r["name"] for r in rows if r["make"][0] > GOAL_TIME * r["xdelta3"][0]]
+    if missed:
+        print("make took more than half of xdelta3's time on: %s" % ", ".join(missed))
+    heavy = [r["name"] for r in rows if r["extra"] > GOAL_MEMORY]
+    if heavy:
+        print("make needed more than both files and 64 MiB on: %s" % ", ".join(heavy))
 
 
 if __name__ == "__main__":
