@@ -30,7 +30,9 @@ constexpr uint32_t PROGRESS_STEP = uint32_t{1} << 22;
 // many for each thread, so that the threads finish about together.
 constexpr uint32_t SEGMENT_MIN = uint32_t{4} << 20;
 constexpr uint32_t SEGMENTS_PER_THREAD = 4;
+#if VORANDEL_DIFF_THREADS
 constexpr unsigned THREADS_MAX = 8;
+#endif
 
 // The walk from one place: its runs in order, each but the first the
 // NextRun of where the one before ends.

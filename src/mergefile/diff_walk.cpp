@@ -454,13 +454,13 @@ void KeyTable::Fill(const uint8_t* string, uint32_t from, uint32_t last,
   AnchorScan scan(string, from, last, rareBits);
   uint32_t p;
   while (scan.Next(&p)) {
-    uint64_t& slot = slots[KeyHash(string + p) >> shift];
+    uint64_t& slot = slots[static_cast<size_t>(KeyHash(string + p) >> shift)];
     if ((slot & ~uint64_t{0xFFFFFFFF}) != mark) slot = mark | (p - from);
   }
 }
 
 bool KeyTable::Find(const uint8_t* probe, uint32_t* at) const {
-  uint64_t slot = slots[KeyHash(probe) >> shift];
+  uint64_t slot = slots[static_cast<size_t>(KeyHash(probe) >> shift)];
   if ((slot & ~uint64_t{0xFFFFFFFF}) != mark) return false;
   uint32_t p = base + static_cast<uint32_t>(slot);
   if (Load64(bytes + p) != Load64(probe) || Load64(bytes + p + 8) != Load64(probe + 8))
