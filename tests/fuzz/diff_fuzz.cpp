@@ -89,18 +89,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint64_t aAt = 0;
   uint64_t bAt = 0;
   for (const Edit& edit : edits) {
-    Require(edit.aLength != 0 || edit.bLength != 0, "an edit that changes nothing");
-    Require(edit.aAt >= aAt && edit.bAt >= bAt, "edits out of order or overlapping");
-    Require(edit.aAt - aAt == edit.bAt - bAt,
-            "the bytes between two edits differ in length");
-    Require(uint64_t{edit.aAt} + edit.aLength <= a.size(), "an edit past the end of A");
-    Require(uint64_t{edit.bAt} + edit.bLength <= b.size(), "an edit past the end of B");
+    const uint64_t aFrom = edit.aAt;
+    const uint64_t bFrom = edit.bAt;
+    const uint64_t aTo = aFrom + edit.aLength;
+    const uint64_t bTo = bFrom + edit.bLength;
+    Require(aTo != aFrom || bTo != bFrom, "an edit that changes nothing");
+    Require(aFrom >= aAt && bFrom >= bAt, "edits out of order or overlapping");
+    Require(aFrom - aAt == bFrom - bAt, "the bytes between two edits differ in length");
+    Require(aTo <= a.size(), "an edit past the end of A");
+    Require(bTo <= b.size(), "an edit past the end of B");
     made.insert(made.end(), a.begin() + static_cast<std::ptrdiff_t>(aAt),
-                a.begin() + static_cast<std::ptrdiff_t>(edit.aAt));
-    made.insert(made.end(), b.begin() + static_cast<std::ptrdiff_t>(edit.bAt),
-                b.begin() + static_cast<std::ptrdiff_t>(edit.bAt + edit.bLength));
-    aAt = uint64_t{edit.aAt} + edit.aLength;
-    bAt = uint64_t{edit.bAt} + edit.bLength;
+                a.begin() + static_cast<std::ptrdiff_t>(aFrom));
+    made.insert(made.end(), b.begin() + static_cast<std::ptrdiff_t>(bFrom),
+                b.begin() + static_cast<std::ptrdiff_t>(bTo));
+    aAt = aTo;
+    bAt = bTo;
   }
   made.insert(made.end(), a.begin() + static_cast<std::ptrdiff_t>(aAt), a.end());
   Require(made == b, "the edits do not turn A into B");

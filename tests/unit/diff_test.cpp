@@ -419,7 +419,7 @@ TEST(Make, NeverWrongAndNearTheLeastOnSmallPairs) {
       uint64_t made = merge.size() - MergeHeaderSize("l.lvl");
       uint64_t least = LeastActionCost(a, b);
       ASSERT_LE(made * 10, least * 16) << "least " << least;
-      ASSERT_LE(made, least + 2 * RECORD_HEAD_SIZE) << "least " << least;
+      ASSERT_LE(made, least + 2 * uint64_t{RECORD_HEAD_SIZE}) << "least " << least;
     }
   }
 }
