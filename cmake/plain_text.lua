@@ -196,7 +196,9 @@ local function table_as_list(tbl)
         local value = cell_inlines(row.cells[c])
         if #value > 0 then
           if #lines > 0 then lines:insert(pandoc.LineBreak()) end
-          if #row.cells > 2 and (names[c] or '') ~= '' then lines:insert(pandoc.Str(names[c] .. ':')); lines:insert(pandoc.Space()) end
+          if #row.cells > 2 and (names[c] or '') ~= '' then
+            lines:extend({ pandoc.Str(names[c] .. ':'), pandoc.Space() })
+          end
           lines:extend(value)
         end
       end
