@@ -284,8 +284,8 @@ int web_decide_on_mark(uint8_t* merge, int markState, uint32_t markError, uint8_
                        uint8_t* level, uint32_t levelSize, int backupState,
                        uint32_t backupError, uint8_t* backup, uint32_t backupSize) {
   RunNames names = NamesOf(merge);
-  auto found = [](int state, uint32_t error, const uint8_t* bytes, uint32_t size) {
-    return FoundFile{static_cast<FileState>(state), error, bytes, size};
+  auto found = [](int state, uint32_t error, const uint8_t* at, uint32_t size) {
+    return FoundFile{static_cast<FileState>(state), error, at, size};
   };
   MarkDecision decision =
       DecideOnMark(names, found(markState, markError, mark, markSize),
