@@ -2,10 +2,11 @@
 calls, as a console pauses it while the player selects text in it, and a
 second run started during the pause.
 
-Run A is recorded once under strace. Each of its calls on the folder's files
-or names, or on standard output, is a pause point: A runs again, and strace
-stops it right after that call (an injected SIGSTOP: the stop ends when we
-send SIGCONT, once run B has ended, so no guessed delay decides anything).
+Run A is recorded under strace, which then traces and counts only its calls
+on the folder, its files and names, and standard output. Each is a pause
+point: A runs again, and strace stops it right after that call (an injected
+SIGSTOP: the stop ends when we send SIGCONT, once run B has ended, so no
+guessed delay decides anything).
 B runs whole during the stop, with the same merge file or with another mod
 of the same level; then A goes on. Both end, and:
   - the folder must be one that the two runs leave one after the other, or
@@ -14,10 +15,13 @@ of the same level; then A goes on. Both end, and:
   - each run that printed "Done !" must have its merge in the level: an
     order that explains the folder has that run print "Done !" too;
   - a run that printed "Done !" ends with 0, and no mark is left.
-The merge files are made by mergefile.py, and by mrgtool make, which may
-write a record of the levels they were made for. The test prints the pause
-points explored, the states checked and the failures by kind, and fails
-with a description of each failing point.
+The failures by kind: a lost merge ("Done !" without its merge in the
+level), a lost original (a folder no order explains, the original in
+neither the level nor the backup), a false "Done !" (then -1), a mark left,
+and any other unexplained state. The merge files are made by mergefile.py,
+and by mrgtool make, which may write a record of the levels they were made
+for. The test prints the pause points explored, the states checked and the
+failures by kind, and fails with a description of each failing point.
 
 Run: python3 two_runs_test.py PATH/TO/Vorandel PATH/TO/mrgtool [unittest arguments]"""
 import ast
@@ -28,7 +32,6 @@ import re
 import signal
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
 
@@ -45,6 +48,15 @@ STOPPED = re.compile(r"^(\d+)\s+--- stopped by SIGSTOP", re.M)
 # A waits in a stop, not on the processor: a few at once keep the test short.
 WORKERS = 4
 Order = collections.namedtuple("Order", "runs files done")
+
+
+def watched(folder, out, names):
+    """strace's options that trace only the calls on the folder, on its files
+    and names, and on standard output, written to `out`: then only these
+    count for `when`, whatever else the run does (AddressSanitizer's runtime
+    reads /proc more or less often, for one)."""
+    paths = [out, folder, "."] + [p for n in sorted(names) for p in (n, os.path.join(folder, n))]
+    return [option for p in paths for option in ("-P", p)]
 
 
 def on_folder(explorer, args, path):
@@ -87,30 +99,32 @@ class TwoRuns(TracedCase):
         return made
 
     def pause_points(self, start):
-        """(call, its number among its kind, label) of each call A makes on
-        the folder, after which A is stopped; first, its start."""
+        """The names A uses, and (call, its number among its kind, label) for
+        each of its calls on them, after which A is stopped."""
         explorer = Explorer(self.folder)
-        lay_out(explorer.folder, start)
-        trace = os.path.join(self.folder, "trace")
-        # Standard output is a file, as in the paused runs: the C library
-        # asks a device more questions.
-        with tempfile.TemporaryFile() as out:
-            subprocess.run([STRACE, "-f", "-qq", "-y", "-s", "0", "-o", trace, cli_test.TOOL,
-                            MERGE], cwd=explorer.folder, stdout=out, timeout=120, check=True,
-                           env=traced_env())
-        with open(trace, encoding="latin-1") as f:
-            calls = parse(f.read())
-        # strace leaves the first call, the tool's execve, alone: A's start
-        # is the call after it.
-        points, count = [(calls[1][0], 1, "its start")], collections.Counter()
-        for call, args, result, path in calls:
+        trace, out = os.path.join(self.folder, "trace"), os.path.join(self.folder, "out")
+
+        def record(options):
+            lay_out(explorer.folder, start)
+            with open(out, "wb") as stdout:
+                subprocess.run([STRACE, "-f", "-qq", "-y", "-s", "0", "-o", trace] + options
+                               + [cli_test.TOOL, MERGE], cwd=explorer.folder, stdout=stdout,
+                               stderr=subprocess.DEVNULL, timeout=120, check=True,
+                               env=traced_env())
+            with open(trace, encoding="latin-1") as f:
+                return [(call, on_folder(explorer, args, path))
+                        for call, args, _, path in parse(f.read()) if call != "execve"]
+
+        # Every call first, for the names; then the calls on them alone, as
+        # strace then counts them.
+        names = set(start) | {on for _, on in record([]) if on} - {"stdout", "."}
+        points, count = [], collections.Counter()
+        for call, on in record(watched(explorer.folder, out, names)):
             count[call] += 1
-            on = call != "execve" and on_folder(explorer, args, path)
-            if on:
-                points.append((call, count[call], "%s %s #%d" % (call, on, count[call])))
+            points.append((call, count[call], "%s %s #%d" % (call, on, count[call])))
         self.assertGreater(len(points), 10, "strace recorded only %d calls of the run on its "
-                           "folder: %s" % (len(points) - 1, points))
-        return points
+                           "folder: %s" % (len(points), points))
+        return names, points
 
     def orders(self, start, other):
         """What each order of the two runs leaves, one after the other."""
@@ -122,7 +136,7 @@ class TwoRuns(TracedCase):
             found.append(Order(runs, folder_files(folder), done))
         return found
 
-    def paused(self, folder, start, point, other):
+    def paused(self, folder, start, names, point, other):
         """A stopped after the call `point`, B run meanwhile: (files left,
         {run: (stdout, status)}, whether B ended during the stop)."""
         lay_out(folder, start)
@@ -132,9 +146,10 @@ class TwoRuns(TracedCase):
             os.remove(trace)  # a stop it records must be this run's
         with open(out, "wb") as stdout:
             a = subprocess.Popen(
-                [STRACE, "-f", "-qq", "-o", trace, "-e", "trace=" + call,
-                 "-e", "inject=%s:signal=SIGSTOP:when=%d" % (call, when), cli_test.TOOL, MERGE],
-                cwd=folder, stdin=subprocess.DEVNULL, stdout=stdout, env=traced_env())
+                [STRACE, "-f", "-qq", "-o", trace] + watched(folder, out, names)
+                + ["-e", "trace=" + call, "-e", "inject=%s:signal=SIGSTOP:when=%d" % (call, when),
+                   cli_test.TOOL, MERGE], cwd=folder, stdin=subprocess.DEVNULL, stdout=stdout,
+                stderr=subprocess.DEVNULL, env=traced_env())
         runs, in_time, deadline = {}, True, time.monotonic() + 60
         while a.poll() is None and time.monotonic() < deadline:
             try:
@@ -161,12 +176,12 @@ class TwoRuns(TracedCase):
         with concurrent.futures.ThreadPoolExecutor(WORKERS) as pool:
             for maker in dict.fromkeys(case[1] for case in self.CASES):
                 start = {**self.merge_files(maker), LEVEL: self.LEVEL_BYTES}
-                points = self.pause_points(start)
+                names, points = self.pause_points(start)
                 folders = [os.path.join(self.folder, "p%d" % i) for i in range(len(points))]
                 for title, _, other in (case for case in self.CASES if case[1] == maker):
                     orders, states, tally = self.orders(start, other), set(), collections.Counter()
-                    outcomes = pool.map(self.paused, folders, [start] * len(points), points,
-                                        [other] * len(points))
+                    outcomes = pool.map(self.paused, folders, [start] * len(points),
+                                        [names] * len(points), points, [other] * len(points))
                     for point, (files, runs, in_time) in zip(points, outcomes):
                         states.add(tuple(sorted(files.items())))
                         faults = self.judge(start, orders, files, runs, in_time)
