@@ -46,10 +46,7 @@ RewriteOutcome RewriteLevel(const char* levelName, const char* backupName,
   }
   ReleaseInterruptions();
 
-  if (error == NO_ERROR) {
-    Say(VorandelSays::DONE, {});
-    return RewriteOutcome::MERGED;
-  }
+  if (error == NO_ERROR) return RewriteOutcome::MERGED;
   if (restoreError == NO_ERROR) {
     Say(VorandelSays::WRITE_FAILED, {levelName, {}, error});
     return RewriteOutcome::UNCHANGED;

@@ -22,7 +22,7 @@ import sys
 import tempfile
 import unittest
 
-from mergefile import USAGE, merge_file, name_field, record, rewrite_mark
+from mergefile import USAGE, level_record, merge_file, name_field, record, rewrite_mark
 from tool_run import run_captured
 
 TOOL = None
@@ -56,6 +56,9 @@ def posix_only(reason):
 
 
 RESTORED = "Restored l.lvl from l.lvl.bak: a run was stopped while it rewrote the level.\n"
+ALREADY = "l.lvl already holds what this merge file makes: nothing to do, nothing changed.\n"
+NOT_ITS_LEVEL = ("l.lvl is not the level this merge file was made for, nor the one it makes: "
+                 "nothing changed. Use the merge file made for this version of the level.\n")
 
 
 def write_failure(name="l.lvl", error=223):
@@ -190,13 +193,31 @@ class Merges(ToolCase):
                 self.check(["m.mrg"], said(name) + "Done !\n", 0, level=b"012345678!",
                            backup=SAME, name=name)
 
-    def test_second_run_backs_up_the_merged_level_and_merges_again(self):
-        self.put("l.lvl", LEVEL)
-        self.put("l.lvl.bak", b"an old backup")
-        self.put("m.mrg", merge_file("l.lvl", [(0, 0, b"+")]))
-        self.check(["m.mrg"], said() + "Done !\n", 0, level=b"+" + LEVEL, backup=SAME)
-        self.check(["m.mrg"], said() + "Done !\n", 0, level=b"++" + LEVEL,
-                   backup=b"+" + LEVEL, original=b"+" + LEVEL)
+    def test_second_run(self):
+        """The same merge file run again changes nothing where the level is
+        what it makes: by its record, or, without one, because it makes the
+        level of the backup. A level changed since is merged again."""
+        merged = b"+" + LEVEL
+        # title, bytes after the name's NUL, the level before the second run,
+        # what it says, the level and backup it leaves
+        cases = [
+            ("no record", b"", merged, ALREADY, merged, LEVEL),
+            ("record", level_record(LEVEL, merged), merged, ALREADY, merged, LEVEL),
+            ("no record, level changed since", b"", merged + b"!", said() + "Done !\n",
+             b"+" + merged + b"!", merged + b"!"),
+            ("record, level changed since", level_record(LEVEL, merged), merged + b"!",
+             NOT_ITS_LEVEL, merged + b"!", LEVEL),
+        ]
+        for title, tail, level, message, left, backup in cases:
+            with self.subTest(title):
+                self.put("l.lvl", LEVEL)
+                self.put("l.lvl.bak", b"an old backup")
+                self.put("m.mrg", merge_file("l.lvl", [(0, 0, b"+")], tail=tail))
+                self.check(["m.mrg"], said() + "Done !\n", 0, level=merged, backup=SAME)
+                self.put("l.lvl", level)
+                ok = message != NOT_ITS_LEVEL
+                self.check(["m.mrg"], message, 0 if ok else 255, level=left, backup=backup,
+                           original=level)
 
     def test_merge_file_that_is_its_own_level(self):
         merge = merge_file("m.mrg", [(0, 4, b"")])
@@ -299,8 +320,8 @@ class Restores(ToolCase):
     """A run stopped while it rewrote the level left its mark beside it: the
     next run puts the level back from the backup first, or, where the backup
     is not what the mark says, touches nothing and keeps the mark."""
-    MARK = rewrite_mark("l.lvl", LEVEL)
     MERGED = b"0123abc6789"
+    MARK = rewrite_mark("l.lvl", LEVEL, MERGED)
     KEEP = ("put the level back from a copy of your own, then delete l.lvl.merging.\n")
     CHANGED = ("A run was stopped while it rewrote l.lvl, and l.lvl.bak no longer holds the "
                "level as it was: " + KEEP)
@@ -313,6 +334,11 @@ class Restores(ToolCase):
                   "while it rewrote l.lvl: copy l.lvl.bak over the level if it holds the "
                   "level as it was, then delete the mark.\n")
     HALF = b"0123a"
+    OF_1_0 = ("Vorandel is rewriting the level l.lvl.\nIf this file is still here once no run "
+              "is going on, a run was stopped before it finished: the next run on this level "
+              "first puts l.lvl back from l.lvl.bak. Leave this file where it is.\nbackup "
+              "size: 10\nbackup sha256, first half: %s\nbackup sha256, second half: %s\n"
+              % ("a" * 64, "b" * 64)).encode()
     # title, files laid out (None: a folder), what the run says, the files
     # left (SAME: as laid out)
     CASES = [
@@ -320,9 +346,13 @@ class Restores(ToolCase):
          RESTORED + said() + "Done !\n", {"l.lvl": MERGED, "l.lvl.bak": LEVEL}),
         ("level gone", {"l.lvl.bak": LEVEL, "l.lvl.merging": MARK},
          RESTORED + said() + "Done !\n", {"l.lvl": MERGED, "l.lvl.bak": LEVEL}),
-        ("merged level, mark left after Done", {"l.lvl": MERGED, "l.lvl.bak": LEVEL,
-                                               "l.lvl.merging": MARK},
+        ("level as it was", {"l.lvl": LEVEL, "l.lvl.bak": LEVEL, "l.lvl.merging": MARK},
          RESTORED + said() + "Done !\n", {"l.lvl": MERGED, "l.lvl.bak": LEVEL}),
+        # Stopped once the level was finished: the mark goes, and the level
+        # is found merged already.
+        ("merged level, mark left", {"l.lvl": MERGED, "l.lvl.bak": LEVEL,
+                                     "l.lvl.merging": MARK}, ALREADY,
+         {"l.lvl": MERGED, "l.lvl.bak": LEVEL}),
         ("draft of a mark only", {"l.lvl": LEVEL, "l.lvl.merging.new": MARK[:20]},
          said() + "Done !\n", {"l.lvl": MERGED, "l.lvl.bak": LEVEL}),
         ("backup changed", {"l.lvl": HALF, "l.lvl.bak": LEVEL[:-1] + b"!",
@@ -333,10 +363,16 @@ class Restores(ToolCase):
         ("damaged mark", {"l.lvl": HALF, "l.lvl.bak": LEVEL, "l.lvl.merging": MARK[:-2]},
          DAMAGED, SAME),
         ("mark of another backup", {"l.lvl": HALF, "l.lvl.bak": LEVEL,
-                                    "l.lvl.merging": rewrite_mark("k.lvl", LEVEL)},
+                                    "l.lvl.merging": rewrite_mark("k.lvl", LEVEL, MERGED)},
          DAMAGED, SAME),
         ("mark that is a folder", {"l.lvl": HALF, "l.lvl.bak": LEVEL, "l.lvl.merging": None},
          UNREADABLE, SAME),
+        ("mark of Vorandel 1.0.0", {"l.lvl": HALF, "l.lvl.bak": LEVEL, "l.lvl.merging": OF_1_0},
+         "l.lvl.merging is the mark of a run of Vorandel 1.0.0 that was stopped while it "
+         "rewrote l.lvl: copy l.lvl.bak over the level if it holds the level as it was, then "
+         "delete the mark and run the merge file again.\n", SAME),
+        ("mark of 1.0.0, backup grown", {"l.lvl": HALF, "l.lvl.bak": LEVEL + b"!",
+                                         "l.lvl.merging": OF_1_0}, CHANGED, SAME),
     ]
 
     def test_restores(self):
@@ -352,7 +388,8 @@ class Restores(ToolCase):
                     else:
                         self.put(name, content)
                 out, code = self.run_tool("m.mrg")
-                self.assertEqual((out, code), (message, 0 if message.endswith("Done !\n") else 255))
+                ok = message.endswith("Done !\n") or message == ALREADY
+                self.assertEqual((out, code), (message, 0 if ok else 255))
                 left = files if left is SAME else left
                 self.assertEqual(sorted(os.listdir(self.folder)), sorted(["m.mrg", *left]))
                 for name, content in left.items():
