@@ -173,6 +173,16 @@ RunNames NamesOf(const uint8_t* merge) {
   return names;
 }
 
+// Where the file's own name starts in the level name: after the folder and
+// the separator that ends it. LevelFolder gives "." both for a name without
+// a folder and for one in "./", so the name itself tells them apart.
+size_t InFolderAt(const RunNames& names) {
+  size_t length = strlen(names.folder);
+  bool inFolder = strncmp(names.level, names.folder, length) == 0 &&
+                  (names.level[length] == '\\' || names.level[length] == '/');
+  return inFolder ? length + 1 : 0;
+}
+
 }  // namespace
 
 extern "C" {
@@ -331,7 +341,7 @@ void web_enums() {
 // folder handles.
 void web_run_names(uint8_t* merge) {
   RunNames names = NamesOf(merge);
-  size_t folderLength = strcmp(names.folder, ".") == 0 ? 0 : strlen(names.folder) + 1;
+  size_t folderLength = InFolderAt(names);
   std::string parts = "[";
   for (const char* at = names.folder; folderLength != 0 && *at != '\0';) {
     size_t length = strcspn(at, "\\/");
