@@ -97,6 +97,18 @@ void FormatVorandel(VorandelSays message, const SaidOf& of, char* text, size_t s
                "describes: the merge file is damaged, nothing changed.\n",
                name);
       break;
+    case VorandelSays::RUN_LOCKED:
+      snprintf(
+          text, size,
+          "Another run of Vorandel is working on %s: nothing changed; run this merge "
+          "file again once it has ended.\n",
+          name);
+      break;
+    case VorandelSays::LOCK_FAILED:
+      snprintf(text, size,
+               "Can't take the lock %s (error %lu); the level is unchanged.\n", name,
+               error);
+      break;
     case VorandelSays::LEVEL_CHANGED:
       snprintf(text, size,
                "%s changed while it was copied to %s; the level is unchanged: run the "

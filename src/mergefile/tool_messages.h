@@ -23,6 +23,8 @@ enum class VorandelSays {
   NOT_ITS_LEVEL,      // name: the level
   RECORD_DISAGREES,   // name: the level
   LEVEL_CHANGED,      // name: the level, other: the backup
+  RUN_LOCKED,         // name: the level
+  LOCK_FAILED,        // name: the lock file, error
 };
 
 struct SaidOf {

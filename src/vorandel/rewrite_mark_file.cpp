@@ -83,6 +83,14 @@ MarkOutcome ActOnMark(const RunNames& names, WholeFile* level, LoadFailure* load
     case MarkPlan::RESTORE: break;
   }
 
+  // A run killed right after it renamed its mark into place may have left the
+  // name unflushed: it must be on the disk before the level is emptied, or a
+  // power failure now could leave an empty level and no mark.
+  error = FlushFolder(names.folder);
+  if (error != NO_ERROR) {
+    Say(MarkMessage::RESTORE_FAILED, names, error);
+    return MarkOutcome::FAILED;
+  }
   HoldInterruptions();
   Bytes content = {backup.file.bytes, backup.file.size};
   bool emptied = false;

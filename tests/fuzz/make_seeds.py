@@ -1,15 +1,27 @@
-"""Writes the fuzz target's seed corpus: small valid and broken merge files,
-each after one byte that gives the size of the level they are applied to.
-Findings of the fuzzer are added to the corpus as they are, beside these.
+"""Writes the fuzz targets' seed corpora: for merge_fuzz, small valid and
+broken merge files, each after one byte that gives the size of the level they
+are applied to, with and without the record of the level; for mark_fuzz,
+marks as a run writes them, of 1.0.0, and damaged, each after one byte that
+chooses the level and backup beside it. Findings of the fuzzer are added to
+the corpora as they are, beside these.
 
-Run: python3 make_seeds.py [folder]  (default: corpus/ beside this file)"""
+Run: /usr/bin/python3 make_seeds.py [folder]  (default: corpus/ beside this file)"""
 import os
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "cli"))
-from mergefile import merge_file, name_field, record  # noqa: E402
+from mergefile import level_record, merge_file, name_field, record, rewrite_mark  # noqa: E402
 
 HEAD = name_field("l.lvl")
+
+
+def level(size):
+    """The level merge_fuzz makes of a size: its bytes all distinct."""
+    return bytes((i * 7 + 1) & 0xFF for i in range(size))
+
+
+# The level and merged level mark_fuzz gives the decision.
+BACKUP, MERGED = b"0123456789", b"0123abc6789"
 
 SEEDS = {
     # level size, merge file
@@ -28,16 +40,38 @@ SEEDS = {
     "broken-misplaced": (10, HEAD + record(4, 2, b"a") + record(5, 0, b"b")),
     "broken-remove-wraps": (10, HEAD + record(0xFFFFFFF0, 0x20)),
     "broken-past-level-end": (10, HEAD + record(0, 1, b"A") + record(9, 2)),
+    "valid-record": (10, merge_file("l.lvl", [(4, 2, b"abc")], tail=level_record(
+        level(10), level(4) + b"abc" + level(10)[6:]))),
+    "valid-record-already-merged": (10, merge_file("l.lvl", [(0, 0, b"x")], tail=level_record(
+        b"", level(10)))),
+    "broken-record-damaged": (10, merge_file("l.lvl", [(4, 2, b"abc")], tail=level_record(
+        level(10), level(10))[:-1] + b"\0")),
+}
+
+MARK_1_0 = ("Vorandel is rewriting the level maps/l.lvl.\nIf this file is still here once no "
+            "run is going on, a run was stopped before it finished: the next run on this level "
+            "first puts maps/l.lvl back from maps/l.lvl.bak. Leave this file where it is.\n"
+            "backup size: 10\nbackup sha256, first half: %s\nbackup sha256, second half: %s\n"
+            % ("a" * 64, "b" * 64)).encode()
+
+MARK_SEEDS = {
+    # chooser byte (level, backup), mark
+    "whole-level-in-pieces": (0, rewrite_mark("maps/l.lvl", BACKUP, MERGED)),
+    "whole-level-finished": (1, rewrite_mark("maps/l.lvl", BACKUP, MERGED)),
+    "whole-backup-changed": (8, rewrite_mark("maps/l.lvl", BACKUP, MERGED)),
+    "of-1.0.0": (0, MARK_1_0),
+    "damaged-cut-short": (0, rewrite_mark("maps/l.lvl", BACKUP, MERGED)[:-3]),
 }
 
 
 def main():
     folder = sys.argv[1] if len(sys.argv) > 1 else os.path.join(
         os.path.dirname(os.path.abspath(__file__)), "corpus")
-    os.makedirs(folder, exist_ok=True)
-    for name, (level_size, merge) in SEEDS.items():
-        with open(os.path.join(folder, name), "wb") as f:
-            f.write(bytes([level_size]) + merge)
+    for kind, seeds in [("merge", SEEDS), ("mark", MARK_SEEDS)]:
+        os.makedirs(os.path.join(folder, kind), exist_ok=True)
+        for name, (first, content) in seeds.items():
+            with open(os.path.join(folder, kind, name), "wb") as f:
+                f.write(bytes([first]) + content)
 
 
 if __name__ == "__main__":
