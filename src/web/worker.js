@@ -473,7 +473,7 @@ async function applyToDownload(job, levelFile, mergeFile) {
   const base = names.inFolder.level;
   if (levelFile.name.toLowerCase() !== base.toLowerCase())
     say(`The merge file is for ${names.level}, and the level chosen is named ${levelFile.name}: `
-      + `make sure it is that level. The merged level is downloaded as ${base}.`, LINE.NOTE);
+      + 'make sure it is that level.', LINE.NOTE);
   const level = { at: await load(job, levelFile, levelFile.name), size: levelFile.size };
   job.progress(`checking ${levelFile.name}`, 0, 0);
   const fault = judge(job, merge, mergeFile.size, level, null);

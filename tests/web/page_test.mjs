@@ -98,11 +98,10 @@ function made(name, files, wanted, ...args) {
   return fs.readFileSync(path.join(dir, wanted));
 }
 
-// The example applied, and the modded level as a merge file with its record,
-// made by mrgtool; a level of another version.
+// The example applied; the example without the record of its levels; a
+// level of another version.
 const MERGED = made('Vorandel', { 'keep.lvl': LEVEL, 'keep.mrg': MERGE }, 'keep.lvl', 'keep.mrg');
-const RECORDED = made('mrgtool', { 'keep.lvl': LEVEL, 'modded.lvl': MODDED }, 'rich.mrg',
-  'make', 'keep.lvl', 'modded.lvl', '-o', 'rich.mrg');
+const UNRECORDED = Buffer.concat([mergeFile('keep.lvl'), MERGE.subarray(4 + MERGE.readUInt32LE(0))]);
 const OTHER = Buffer.from(LEVEL.toString('latin1').replace('gold: 100', 'gold: 250'), 'latin1');
 
 // Clicks a button of the page and gives the lines of the job it started.
@@ -239,11 +238,12 @@ const FOUND_FOLDERS = [
     MERGE, /mark of a run of Vorandel 1\.0\.0/],
   ['a level finished, its mark left', { 'keep.lvl': MERGED, 'keep.lvl.bak': LEVEL,
     'keep.lvl.merging': MARK }, MERGE, /^keep\.lvl already holds what this merge file makes/],
-  ['a level merged, no record', { 'keep.lvl': MERGED, 'keep.lvl.bak': LEVEL }, MERGE, /already holds/],
-  ['a level merged, its record', { 'keep.lvl': MODDED }, RECORDED, /already holds/],
-  ['another version, its record', { 'keep.lvl': OTHER, 'keep.lvl.bak': LEVEL }, RECORDED,
+  ['a level merged, no record', { 'keep.lvl': MERGED, 'keep.lvl.bak': LEVEL }, UNRECORDED,
+    /already holds/],
+  ['a level merged, its record', { 'keep.lvl': MERGED }, MERGE, /already holds/],
+  ['another version, its record', { 'keep.lvl': OTHER, 'keep.lvl.bak': LEVEL }, MERGE,
     /^keep\.lvl is not the level this merge file was made for/],
-  ['another version, no record', { 'keep.lvl': HALF }, MERGE, /^Backuping/],
+  ['another version, no record', { 'keep.lvl': HALF }, UNRECORDED, /^Backuping/],
 ];
 
 test('apply to a folder as Vorandel finds it', async (t) => {
@@ -275,9 +275,9 @@ test('apply to a full disk: the level stays as it was', async () => {
 // level alone, without its backup line; a download is the level it leaves.
 const DOWNLOAD_CASES = [
   ['the example', LEVEL, 'keep.lvl', MERGE],
-  ['a level merged, its record', MODDED, 'keep.lvl', RECORDED],
-  ['another version, its record', OTHER, 'keep.lvl', RECORDED],
-  ['a level merged, no record: no backup tells', MERGED, 'keep.lvl', MERGE],
+  ['a level merged, its record', MERGED, 'keep.lvl', MERGE],
+  ['another version, its record', OTHER, 'keep.lvl', MERGE],
+  ['a level merged, no record: no backup tells', MERGED, 'keep.lvl', UNRECORDED],
   ['a level under another name', LEVEL, 'keep (1).lvl', MERGE],
 ];
 
@@ -299,7 +299,7 @@ test('apply to a download: the verdicts, and object URLs revoked', async (t) => 
       [[...level], chosen, [...merge]]);
       const note = chosen === 'keep.lvl' ? []
         : [`The merge file is for keep.lvl, and the level chosen is named ${chosen}: make sure it is `
-          + 'that level. The merged level is downloaded as keep.lvl.'];
+          + 'that level.'];
       assert.deepEqual(got, [...note, ...reference]);
       if (reference.at(-1) !== 'Done !') {
         assert.equal(await page.evaluate(() => window.urls.made.length), urls);
@@ -316,7 +316,7 @@ test('apply to a download: the verdicts, and object URLs revoked', async (t) => 
 // A mod applied twice to one folder: the second time, Vorandel's verdict,
 // and nothing changed, with the merge file's record or by its backup.
 test('apply twice: the second time, the level is found merged', async (t) => {
-  for (const [name, bytes] of [['no record', MERGE], ['its record', RECORDED]]) {
+  for (const [name, bytes] of [['no record', UNRECORDED], ['its record', MERGE]]) {
     await t.test(name, async () => {
       const dir = folder({ 'keep.lvl': LEVEL });
       const merge = path.join(folder({ 'keep.mrg': bytes }), 'keep.mrg');
@@ -410,12 +410,12 @@ test('make: mrgtool make\'s lines and merge file, which Vorandel applies', async
 const CHECK_CASES = [
   ['the example', MERGE, LEVEL],
   ['an action past the end', BEHIND, LEVEL],
-  ['a truncated record', MERGE.subarray(0, 40), LEVEL],
+  ['a truncated record', UNRECORDED.subarray(0, 40), LEVEL],
   ['an invalid name', Buffer.from([200, 0, 0, 0, 65]), LEVEL],
   ['a name unsafe on Windows only', mergeFile('maps/NUL.lvl'), LEVEL],
-  ['its record, its level', RECORDED, LEVEL],
-  ['its record, the level it makes', RECORDED, MODDED],
-  ['its record, another version', RECORDED, OTHER],
+  ['the example, on the level it makes', MERGE, MERGED],
+  ['the example, on another version', MERGE, OTHER],
+  ['the example without its record, on the level it makes', UNRECORDED, MERGED],
   ['a damaged record', mergeFile('keep.lvl', [[0, 1]], '\x7fVLR\x01\x32'), LEVEL],
   ['a merge file gone since it was picked', GONE, LEVEL],
   ['a level over 1 GiB', MERGE, 2 ** 30 + 1,
@@ -455,7 +455,7 @@ test('never silent: index.html opened from disk says why nothing works', async (
 // The example comes last, for the picture.
 const SHOW_CASES = [
   ['no actions', mergeFile('keep.lvl')],
-  ['a truncated record', MERGE.subarray(0, 40)],
+  ['a truncated record', UNRECORDED.subarray(0, 40)],
   ['a name unsafe on Windows only', mergeFile('a:b.lvl', [[0, 1]])],
   ['a name with control bytes', mergeFile('\x1b]0;title\x07\x1b[2J', [[0, 1]])],
   ['the example', MERGE],
@@ -475,7 +475,7 @@ test('show: mrgtool show\'s table and the picture, with the pointer and the keys
   // The third action of the example, at level offset 69 of the 82 the actions reach.
   const bar = await page.locator('#show-bar').boundingBox();
   await page.mouse.move(bar.x + (bar.width * 69.5) / 82, bar.y + 20);
-  assert.match(await page.textContent('#show-row'), /\n +52 +69 +1 +1 +2e +\|\.\|$/);
+  assert.match(await page.textContent('#show-row'), /\n +102 +69 +1 +1 +2e +\|\.\|$/);
   // From the keyboard: the arrows go from action to action, End to the last.
   const rows = lines(await page.textContent('#show-table')).slice(-4);
   await page.focus('#show-bar');
@@ -536,7 +536,7 @@ test('accessibility: axe finds nothing, before and after a Show', async (t) => {
       await audited.waitForFunction(() => window.vorandel);
       for (const moment of ['before', 'after']) {
         // A refused merge file first, for a failed line in the log.
-        for (const merge of moment === 'after' ? [MERGE.subarray(0, 40), MERGE] : []) {
+        for (const merge of moment === 'after' ? [UNRECORDED.subarray(0, 40), MERGE] : []) {
           await audited.setInputFiles('#check-merge', path.join(folder({ 'keep.mrg': merge }), 'keep.mrg'));
           await logOf('#show', audited);
         }
