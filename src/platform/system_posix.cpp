@@ -109,7 +109,8 @@ DWORD RemoveFile(const char* path) { return ErrorIf(unlink(path) != 0); }
 // none, and tries again: two runs never both hold the file of the name.
 DWORD TakeRunLock(const char* path, RunLock* lock) {
   for (int tries = 0; tries < kLockTries; ++tries) {
-    int fd = OpenRetrying(path, O_RDWR | O_CREAT);
+    // Reading is all an flock needs, even of a lock file left read-only.
+    int fd = OpenRetrying(path, O_RDONLY | O_CREAT);
     if (fd < 0) return ErrorOf(errno);
     struct stat held {};
     struct stat named {};
