@@ -12,6 +12,7 @@
 #include "report.h"
 #include "rewrite_level.h"
 #include "rewrite_mark_file.h"
+#include "system.h"
 
 namespace {
 
@@ -123,6 +124,7 @@ int MergeLevel(const RunNames& names, const MergeImage& merge) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  SetUpProcess();
   if (argc < 2) {
     Say(VorandelSays::USAGE, {});
     return STATUS_OK;

@@ -90,17 +90,24 @@ class ToolCase(unittest.TestCase):
         return run_captured(list(prefix) + RUNNER + [TOOL] + list(args), self.folder,
                             windows=WINDOWS, env=env, preexec=preexec)
 
+    def hold_once(self, name, mode):
+        """The helper's answer when it tries to hold the file and lets go at once."""
+        if HOLDER is None:
+            self.skipTest("no hold_file helper given")
+        return run_captured(RUNNER + [HOLDER, name, mode], self.folder, windows=WINDOWS)
+
     @contextlib.contextmanager
-    def held(self, name, shared=False):
+    def held(self, name, mode="", kill=False):
         """Another program holding the file open: without sharing, or
-        sharing it with readers (shared)."""
+        sharing it with readers (mode "read"), or holding a run's lock on it
+        (mode "lock"); killed at the end (kill) instead of letting go."""
         if HOLDER is None:
             self.skipTest("no hold_file helper given")
         # Under Wine a program now and then fails to start at all and says
         # nothing: only that is tried again.
         for attempt in range(3):
             errors = tempfile.TemporaryFile()
-            holder = subprocess.Popen(RUNNER + [HOLDER, name] + (["read"] if shared else []),
+            holder = subprocess.Popen(RUNNER + [HOLDER, name] + ([mode] if mode else []),
                                       cwd=self.folder, stdin=subprocess.PIPE,
                                       stdout=subprocess.PIPE, stderr=errors)
             answer = holder.stdout.readline()
@@ -115,6 +122,8 @@ class ToolCase(unittest.TestCase):
             self.assertEqual(answer.strip(), b"held", errors.read().decode("latin-1"))
             yield
         finally:
+            if kill:
+                holder.kill()
             holder.stdin.close()
             holder.stdout.close()
             holder.wait(timeout=120)
@@ -539,12 +548,23 @@ class FileSystem(ToolCase):
                        "Can't copy the file l.lvl to l.lvl.bak (error 32)", 255)
 
     def test_level_read_by_another_program_copies_but_does_not_load(self):
-        with self.held("l.lvl", shared=True):
+        with self.held("l.lvl", "read"):
             self.check(["m.mrg"], said() + "File l.lvl not found.\n", 255, backup=SAME)
 
     def test_merge_file_held_by_another_program(self):
         with self.held("m.mrg"):
             self.check(["m.mrg"], "File m.mrg not found.\n", 255)
+
+    def test_run_lock_is_held_once_and_leaves_no_file(self):
+        # A second taker is refused at once; a holder killed leaves at most a
+        # file that the next one takes; a release leaves nothing.
+        with self.held("l.lvl.lock", "lock"):
+            self.assertEqual(self.hold_once("l.lvl.lock", "lock"), ("error 32\n", 1))
+        self.assertIsNone(self.content("l.lvl.lock"))
+        with self.held("l.lvl.lock", "lock", kill=True):
+            pass
+        self.assertEqual(self.hold_once("l.lvl.lock", "lock"), ("held\n", 0))
+        self.assertIsNone(self.content("l.lvl.lock"))
 
     def test_failed_write_restores_the_level_and_a_second_run_merges_once(self):
         # The disk "fills up" halfway; once space is freed the player simply
