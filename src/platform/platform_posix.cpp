@@ -59,6 +59,9 @@ int OpenLocked(const char* path, int flags, int lockOperation, int* fdOut,
     err = errno;
   else
     err = TakeLock(fd, lockOperation);
+  // The size is the one the lock holds still: another writer may have
+  // changed it before.
+  if (err == 0 && fstat(fd, info) != 0) err = errno;
   if (err != 0) {
     close(fd);
     return err;

@@ -96,7 +96,9 @@ MarkOutcome ActOnMark(const RunNames& names, WholeFile* level, LoadFailure* load
   error = WriteDurably(names.level, WriteBytes, &content, &emptied);
   // The level may have been missing, and so created anew.
   if (error == NO_ERROR) error = FlushFolder(names.folder);
-  (void)ReleaseInterruptions();
+  // An interruption waited for the level to be whole: it now stops the run,
+  // before anything more is touched.
+  bool interrupted = ReleaseInterruptions();
   if (error != NO_ERROR) {
     Say(MarkMessage::RESTORE_FAILED, names, error);
     return MarkOutcome::FAILED;
@@ -107,7 +109,11 @@ MarkOutcome ActOnMark(const RunNames& names, WholeFile* level, LoadFailure* load
   *level = backup.Take();
   error = ClearMark(names);
   Say(MarkMessage::RESTORED, names, NO_ERROR);
-  if (error == NO_ERROR) return MarkOutcome::GO_ON;
-  Say(MarkMessage::MARK_KEPT, names, error);
-  return MarkOutcome::FAILED;
+  if (error != NO_ERROR) {
+    Say(MarkMessage::MARK_KEPT, names, error);
+    return MarkOutcome::FAILED;
+  }
+  if (!interrupted) return MarkOutcome::GO_ON;
+  Say(MarkMessage::STOPPED_RESTORED, names, NO_ERROR);
+  return MarkOutcome::STOPPED;
 }

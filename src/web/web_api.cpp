@@ -130,8 +130,7 @@ constexpr Named VORANDEL_SAYS[] = {NAMED(VorandelSays, USAGE),
                                    NAMED(VorandelSays, NOT_ITS_LEVEL),
                                    NAMED(VorandelSays, RECORD_DISAGREES),
                                    NAMED(VorandelSays, LEVEL_CHANGED),
-                                   NAMED(VorandelSays, RUN_LOCKED),
-                                   NAMED(VorandelSays, LOCK_FAILED)};
+                                   NAMED(VorandelSays, RUN_LOCKED)};
 constexpr Named MRGTOOL_SAYS[] = {NAMED(MrgtoolSays, NAME_REFUSED),
                                   NAMED(MrgtoolSays, NAME_REFUSED_GIVE),
                                   NAMED(MrgtoolSays, NAME_REFUSED_FIELD),
