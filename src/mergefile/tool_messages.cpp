@@ -104,11 +104,6 @@ void FormatVorandel(VorandelSays message, const SaidOf& of, char* text, size_t s
           "file again once it has ended.\n",
           name);
       break;
-    case VorandelSays::LOCK_FAILED:
-      snprintf(text, size,
-               "Can't take the lock %s (error %lu); the level is unchanged.\n", name,
-               error);
-      break;
     case VorandelSays::LEVEL_CHANGED:
       snprintf(text, size,
                "%s changed while it was copied to %s; the level is unchanged: run the "

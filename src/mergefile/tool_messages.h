@@ -24,7 +24,6 @@ enum class VorandelSays {
   RECORD_DISAGREES,   // name: the level
   LEVEL_CHANGED,      // name: the level, other: the backup
   RUN_LOCKED,         // name: the level
-  LOCK_FAILED,        // name: the lock file, error
 };
 
 struct SaidOf {

@@ -15,6 +15,7 @@
 #include "mrgtool_merge_input.h"
 #include "mrgtool_status.h"
 #include "platform.h"
+#include "system.h"
 
 namespace {
 
@@ -119,7 +120,7 @@ int RunMake(const CommandLine& line) {
 
   ProgressBar bar{"comparing", -1};
   bool showProgress = uint64_t{original.size} + modified.size >= PROGRESS_FROM &&
-                      StandardErrorIsTerminal();
+                      IsConsole(Stream::STANDARD_ERROR);
   std::vector<uint8_t> bytes;
   MakeOutcome outcome =
       MakeMergeFile(original.bytes, original.size, modified.bytes, modified.size, name,

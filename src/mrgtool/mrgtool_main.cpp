@@ -6,6 +6,7 @@
 #include "merge_make.h"
 #include "mrgtool_commands.h"
 #include "mrgtool_status.h"
+#include "system.h"
 
 #ifndef MRGTOOL_VERSION
 #define MRGTOOL_VERSION "unknown"
@@ -229,6 +230,7 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  SetUpProcess();
   int status = Run(argc, argv);
   // Output that never arrived is a failure, not a success.
   if (fflush(stdout) != 0 || ferror(stdout)) {

@@ -1,6 +1,6 @@
 #include "flush_backup.h"
 
-#include "durable_write.h"
+#include "system.h"
 #include "whole_file.h"
 
 namespace {
@@ -23,7 +23,7 @@ DWORD FlushBackup(const char* backupName, const char* folder) {
     file = OpenForFlush(backupName);
   }
   if (file == INVALID_HANDLE_VALUE) return GetLastError();
-  DWORD error = FlushFileBuffers(file) ? NO_ERROR : GetLastError();
+  DWORD error = FlushFile(file);
   if (!CloseHandle(file) && error == NO_ERROR) error = GetLastError();
   if (readOnly && !SetFileAttributesA(backupName, FILE_ATTRIBUTE_READONLY) &&
       error == NO_ERROR)

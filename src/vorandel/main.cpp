@@ -12,6 +12,7 @@
 #include "report.h"
 #include "rewrite_level.h"
 #include "rewrite_mark_file.h"
+#include "system.h"
 
 namespace {
 
@@ -123,6 +124,7 @@ int MergeLevel(const RunNames& names, const MergeImage& merge) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  SetUpProcess();
   if (argc < 2) {
     Say(VorandelSays::USAGE, {});
     return STATUS_OK;
@@ -141,5 +143,20 @@ int main(int argc, char** argv) {
   RunNames names;
   NameRun(reinterpret_cast<const char*>(merge.buffer + LEVEL_NAME_AT), kWindowsPaths,
           &names);
-  return MergeLevel(names, merge);
+
+  // One run at a time on a level, from before it looks for a mark until its
+  // own is gone: another run's live mark must never look like a dead one's.
+  // Where the lock file can't even be made (no such folder, a read-only one),
+  // the run can't leave a mark either, so it never empties the level, and it
+  // goes on to say what is wrong in its usual words.
+  RunLock lock;
+  DWORD error = TakeRunLock(names.lock, &lock);
+  if (error == ERROR_SHARING_VIOLATION) {
+    Say(VorandelSays::RUN_LOCKED, {names.level});
+    return STATUS_FAILED;
+  }
+  int status = MergeLevel(names, merge);
+  // A lock file that can't be deleted is harmless: the next run takes it.
+  if (error == NO_ERROR) (void)ReleaseRunLock(&lock);
+  return status;
 }

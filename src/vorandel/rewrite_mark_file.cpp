@@ -2,6 +2,7 @@
 
 #include "durable_write.h"
 #include "report.h"
+#include "system.h"
 
 namespace {
 
@@ -44,20 +45,18 @@ DWORD LeaveMark(const RunNames& names, const RewriteMark& mark) {
   // always whole: a run killed while writing it leaves only the draft.
   bool emptied = false;
   DWORD error = WriteDurably(names.markDraft, WriteBytes, &content, &emptied);
-  if (error == NO_ERROR &&
-      !MoveFileExA(names.markDraft, names.mark, MOVEFILE_REPLACE_EXISTING))
-    error = GetLastError();
+  if (error == NO_ERROR) error = RenameReplacing(names.markDraft, names.mark);
   if (error == NO_ERROR) error = FlushFolder(names.folder);
   if (error != NO_ERROR) {
-    (void)DeleteFileA(names.markDraft);
-    (void)DeleteFileA(names.mark);
+    (void)RemoveFile(names.markDraft);
+    (void)RemoveFile(names.mark);
   }
   return error;
 }
 
 DWORD ClearMark(const RunNames& names) {
-  if (!DeleteFileA(names.mark)) return GetLastError();
-  return FlushFolder(names.folder);
+  DWORD error = RemoveFile(names.mark);
+  return error != NO_ERROR ? error : FlushFolder(names.folder);
 }
 
 MarkOutcome ActOnMark(const RunNames& names, WholeFile* level, LoadFailure* loaded) {
@@ -97,7 +96,9 @@ MarkOutcome ActOnMark(const RunNames& names, WholeFile* level, LoadFailure* load
   error = WriteDurably(names.level, WriteBytes, &content, &emptied);
   // The level may have been missing, and so created anew.
   if (error == NO_ERROR) error = FlushFolder(names.folder);
-  ReleaseInterruptions();
+  // An interruption waited for the level to be whole: it now stops the run,
+  // before anything more is touched.
+  bool interrupted = ReleaseInterruptions();
   if (error != NO_ERROR) {
     Say(MarkMessage::RESTORE_FAILED, names, error);
     return MarkOutcome::FAILED;
@@ -108,7 +109,11 @@ MarkOutcome ActOnMark(const RunNames& names, WholeFile* level, LoadFailure* load
   *level = backup.Take();
   error = ClearMark(names);
   Say(MarkMessage::RESTORED, names, NO_ERROR);
-  if (error == NO_ERROR) return MarkOutcome::GO_ON;
-  Say(MarkMessage::MARK_KEPT, names, error);
-  return MarkOutcome::FAILED;
+  if (error != NO_ERROR) {
+    Say(MarkMessage::MARK_KEPT, names, error);
+    return MarkOutcome::FAILED;
+  }
+  if (!interrupted) return MarkOutcome::GO_ON;
+  Say(MarkMessage::STOPPED_RESTORED, names, NO_ERROR);
+  return MarkOutcome::STOPPED;
 }

@@ -130,8 +130,7 @@ constexpr Named VORANDEL_SAYS[] = {NAMED(VorandelSays, USAGE),
                                    NAMED(VorandelSays, NOT_ITS_LEVEL),
                                    NAMED(VorandelSays, RECORD_DISAGREES),
                                    NAMED(VorandelSays, LEVEL_CHANGED),
-                                   NAMED(VorandelSays, RUN_LOCKED),
-                                   NAMED(VorandelSays, LOCK_FAILED)};
+                                   NAMED(VorandelSays, RUN_LOCKED)};
 constexpr Named MRGTOOL_SAYS[] = {NAMED(MrgtoolSays, NAME_REFUSED),
                                   NAMED(MrgtoolSays, NAME_REFUSED_GIVE),
                                   NAMED(MrgtoolSays, NAME_REFUSED_FIELD),
@@ -173,6 +172,16 @@ RunNames NamesOf(const uint8_t* merge) {
   RunNames names;
   NameRun(reinterpret_cast<const char*>(merge + LEVEL_NAME_AT), kPlayersPaths, &names);
   return names;
+}
+
+// Where the file's own name starts in the level name: after the folder and
+// the separator that ends it. LevelFolder gives "." both for a name without
+// a folder and for one in "./", so the name itself tells them apart.
+size_t InFolderAt(const RunNames& names) {
+  size_t length = strlen(names.folder);
+  bool inFolder = strncmp(names.level, names.folder, length) == 0 &&
+                  (names.level[length] == '\\' || names.level[length] == '/');
+  return inFolder ? length + 1 : 0;
 }
 
 }  // namespace
@@ -333,7 +342,7 @@ void web_enums() {
 // folder handles.
 void web_run_names(uint8_t* merge) {
   RunNames names = NamesOf(merge);
-  size_t folderLength = strcmp(names.folder, ".") == 0 ? 0 : strlen(names.folder) + 1;
+  size_t folderLength = InFolderAt(names);
   std::string parts = "[";
   for (const char* at = names.folder; folderLength != 0 && *at != '\0';) {
     size_t length = strcspn(at, "\\/");

@@ -29,6 +29,8 @@ TOOL = None
 WINDOWS = False  # the tool is a Windows build
 RUNNER = []  # words put before the tool's path to run it
 HOLDER = None  # path of the hold_file helper
+MRGTOOL = None  # path of mrgtool, built beside the tool
+EXAMPLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples")
 LEVEL = b"0123456789"
 SAME = "the level as it was"  # expected content: the original level
 NOBODY = 65534
@@ -90,17 +92,24 @@ class ToolCase(unittest.TestCase):
         return run_captured(list(prefix) + RUNNER + [TOOL] + list(args), self.folder,
                             windows=WINDOWS, env=env, preexec=preexec)
 
+    def hold_once(self, name, mode):
+        """The helper's answer when it tries to hold the file and lets go at once."""
+        if HOLDER is None:
+            self.skipTest("no hold_file helper given")
+        return run_captured(RUNNER + [HOLDER, name, mode], self.folder, windows=WINDOWS)
+
     @contextlib.contextmanager
-    def held(self, name, shared=False):
+    def held(self, name, mode="", kill=False):
         """Another program holding the file open: without sharing, or
-        sharing it with readers (shared)."""
+        sharing it with readers (mode "read"), or holding a run's lock on it
+        (mode "lock"); killed at the end (kill) instead of letting go."""
         if HOLDER is None:
             self.skipTest("no hold_file helper given")
         # Under Wine a program now and then fails to start at all and says
         # nothing: only that is tried again.
         for attempt in range(3):
             errors = tempfile.TemporaryFile()
-            holder = subprocess.Popen(RUNNER + [HOLDER, name] + (["read"] if shared else []),
+            holder = subprocess.Popen(RUNNER + [HOLDER, name] + ([mode] if mode else []),
                                       cwd=self.folder, stdin=subprocess.PIPE,
                                       stdout=subprocess.PIPE, stderr=errors)
             answer = holder.stdout.readline()
@@ -115,6 +124,8 @@ class ToolCase(unittest.TestCase):
             self.assertEqual(answer.strip(), b"held", errors.read().decode("latin-1"))
             yield
         finally:
+            if kill:
+                holder.kill()
             holder.stdin.close()
             holder.stdout.close()
             holder.wait(timeout=120)
@@ -539,12 +550,23 @@ class FileSystem(ToolCase):
                        "Can't copy the file l.lvl to l.lvl.bak (error 32)", 255)
 
     def test_level_read_by_another_program_copies_but_does_not_load(self):
-        with self.held("l.lvl", shared=True):
+        with self.held("l.lvl", "read"):
             self.check(["m.mrg"], said() + "File l.lvl not found.\n", 255, backup=SAME)
 
     def test_merge_file_held_by_another_program(self):
         with self.held("m.mrg"):
             self.check(["m.mrg"], "File m.mrg not found.\n", 255)
+
+    def test_run_lock_is_held_once_and_leaves_no_file(self):
+        # A second taker is refused at once; a holder killed leaves at most a
+        # file that the next one takes; a release leaves nothing.
+        with self.held("l.lvl.lock", "lock"):
+            self.assertEqual(self.hold_once("l.lvl.lock", "lock"), ("error 32\n", 1))
+        self.assertIsNone(self.content("l.lvl.lock"))
+        with self.held("l.lvl.lock", "lock", kill=True):
+            pass
+        self.assertEqual(self.hold_once("l.lvl.lock", "lock"), ("held\n", 0))
+        self.assertIsNone(self.content("l.lvl.lock"))
 
     def test_failed_write_restores_the_level_and_a_second_run_merges_once(self):
         # The disk "fills up" halfway; once space is freed the player simply
@@ -704,13 +726,61 @@ class Unprivileged(ToolCase):
                    name="ro/l.lvl")
 
 
+class Sequences(ToolCase):
+    """A player's common mistakes with the example, one after the other, as
+    the players' packages ship it: its merge file carries the record of its
+    level."""
+    def setUp(self):
+        super().setUp()
+        if MRGTOOL is None:
+            self.skipTest("no mrgtool given")
+        for name in ["keep.lvl", "keep.mrg"]:
+            shutil.copy(os.path.join(EXAMPLES, name), self.path(name))
+        self.original = self.content("keep.lvl")
+        self.assertEqual(self.run_tool("keep.mrg"), (said("keep.lvl") + "Done !\n", 0))
+        self.merged = self.content("keep.lvl")
+        self.assertEqual(self.content("keep.lvl.bak"), self.original)
+
+    def mrgtool(self, *args):
+        return run_captured(RUNNER + [MRGTOOL] + list(args), self.folder, windows=WINDOWS)[1]
+
+    def test_the_same_mod_run_twice_merges_once(self):
+        self.check(["keep.mrg"], ALREADY.replace("l.lvl", "keep.lvl"), 0, level=self.merged,
+                   backup=self.original, name="keep.lvl")
+
+    def test_a_mod_for_another_version_is_refused(self):
+        other = self.original.replace(b"gold: 100", b"gold: 120")
+        self.put("other.lvl", other)
+        self.put("other-modded.lvl", other + b"# rich\n")
+        self.assertEqual(self.mrgtool("make", "other.lvl", "other-modded.lvl", "-o", "other.mrg",
+                                      "--name", "keep.lvl"), 0)
+        for name in ["other.lvl", "other-modded.lvl"]:
+            os.remove(self.path(name))
+        self.put("keep.lvl", self.original)
+        os.remove(self.path("keep.lvl.bak"))
+        self.check(["other.mrg"], NOT_ITS_LEVEL.replace("l.lvl", "keep.lvl"), 255, name="keep.lvl",
+                   original=self.original, backup=None)
+
+    def test_an_undo_made_from_the_modded_level_is_refused(self):
+        self.assertEqual(self.mrgtool("invert", "keep.mrg", "keep.lvl", "-o", "undo.mrg"), 1)
+        self.assertIsNone(self.content("undo.mrg"))
+        self.assertEqual(self.mrgtool("invert", "keep.mrg", "keep.lvl.bak", "-o", "undo.mrg"), 0)
+        for again in [False, True]:
+            with self.subTest(again=again):
+                self.check(["undo.mrg"], ALREADY.replace("l.lvl", "keep.lvl") if again
+                           else said("keep.lvl") + "Done !\n", 0, level=self.original,
+                           backup=self.merged, name="keep.lvl", original=self.original)
+
+
 if __name__ == "__main__":
     TOOL = os.path.abspath(sys.argv.pop(1))
     parser = argparse.ArgumentParser(add_help=False)
     parser.add_argument("--windows", action="store_true")
     parser.add_argument("--runner", action="append", default=[])
     parser.add_argument("--holder")
+    parser.add_argument("--mrgtool")
     options, sys.argv[1:] = parser.parse_known_args()  # the rest is unittest's
     WINDOWS, RUNNER = options.windows, options.runner
     HOLDER = options.holder and os.path.abspath(options.holder)
+    MRGTOOL = options.mrgtool and os.path.abspath(options.mrgtool)
     unittest.main()

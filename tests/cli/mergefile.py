@@ -2,16 +2,20 @@
 tool must do with one."""
 import struct
 
-import xxhash  # Debian's python3-xxhash
-
 REPLACE = 2
 USAGE = ("Usage:\n\tVorandel.exe [file.mrg]\n\n"
          "With [file.mrg] the file to be merged with the kelvarin level.\n")
 
 
+def xxh():
+    """xxHash, from Debian's python3-xxhash: only what fingerprints needs it."""
+    import xxhash
+    return xxhash
+
+
 def fingerprint(content):
     """A level's size and XXH3-128, as the tool writes them."""
-    return len(content), xxhash.xxh3_128(content).digest()
+    return len(content), xxh().xxh3_128(content).digest()
 
 
 def rewrite_mark(name, backup, merged):
@@ -22,8 +26,8 @@ def rewrite_mark(name, backup, merged):
             "it finished: the next run on this level finds %s finished, or first puts it "
             "back from %s.bak. Leave this file where it is.\n"
             "backup size: %d\nbackup xxh3-128: %s\nmerged size: %d\nmerged xxh3-128: %s\n"
-            % (name, name, name, len(backup), xxhash.xxh3_128_hexdigest(backup),
-               len(merged), xxhash.xxh3_128_hexdigest(merged))).encode()
+            % (name, name, name, len(backup), xxh().xxh3_128_hexdigest(backup),
+               len(merged), xxh().xxh3_128_hexdigest(merged))).encode()
 
 
 def level_record(source, result):
@@ -32,7 +36,7 @@ def level_record(source, result):
     for content in (source, result):
         size, digest = fingerprint(content)
         head += struct.pack("<I", size) + digest
-    return head + struct.pack("<I", xxhash.xxh3_64_intdigest(head) & 0xFFFFFFFF)
+    return head + struct.pack("<I", xxh().xxh3_64_intdigest(head) & 0xFFFFFFFF)
 
 
 def name_field(name, field_length=None, pad=b"\xAA", tail=b""):

@@ -129,7 +129,7 @@ TEST(DecideOnMark, EachFileAsFound) {
   const FoundFile unreadable{FileState::UNREADABLE, 5, nullptr, 0};
   const FoundFile tooLarge{FileState::TOO_LARGE, 0, nullptr, 0};
   const std::string changed = "0123456788";
-  const std::string markCut = mark.substr(1);
+  const std::string damaged = mark.substr(1);  // outlives the table, which points into it
   const struct {
     const char* what;
     FoundFile mark, level, backup;
@@ -142,7 +142,7 @@ TEST(DecideOnMark, EachFileAsFound) {
        MarkMessage::MARK_UNREADABLE, 5},
       {"mark too large", tooLarge, loaded(half), loaded(original), MarkPlan::REFUSE,
        MarkMessage::MARK_DAMAGED, 0},
-      {"mark damaged", loaded(markCut), loaded(merged), loaded(original),
+      {"mark damaged", loaded(damaged), loaded(merged), loaded(original),
        MarkPlan::REFUSE, MarkMessage::MARK_DAMAGED, 0},
       {"level in pieces",
        loaded(mark),
