@@ -63,13 +63,11 @@ local leave_out = {
     while i <= #doc.blocks do
       local block = doc.blocks[i]
       if skip_level and block.t == 'Header' and block.level <= skip_level then skip_level = nil end
-      if skip_level then
-        -- the marked section goes on
-      elseif is_marker(block) then
+      if is_marker(block) then
         local next = doc.blocks[i + 1]
         if next and next.t == 'Header' then skip_level = next.level end
         i = i + 1
-      else
+      elseif not skip_level then
         blocks:insert(block)
       end
       i = i + 1

@@ -77,16 +77,18 @@ test('each package holds the programs, the page, the texts and the example; SHA2
 // The files a text names, as paths from a package's top: from the text's
 // folder; from a package's top where the path goes through it
 // (C:\Tools\vorandel-...\); through .. from example/, where the README's
-// commands run. The README's programs too, named by a path.
+// commands run. The README's programs too, named by a path; and any path
+// into the source's folders.
 function named(text, folder, programs) {
   const name = programs ? /((?:[\w~:.-]+[\\/])*)([\w.-]+\.(?:txt|md|html|exe)\b|(?<=[\\/])(?:Vorandel|mrgtool)\b)/g
     : /((?:[\w~:.-]+[\\/])*)([\w.-]+\.(?:txt|md)\b)/g;
-  return [...text.matchAll(name)].map(([, lead, file]) => {
+  const source = [...text.matchAll(/(?<![\w.~\\/-])(?:\.ci|bench|build|cmake|examples|src|tests)\/[\w./-]*/g)];
+  return source.map(([path]) => path).concat([...text.matchAll(name)].map(([, lead, file]) => {
     const parts = lead.replace(/\\/g, '/').split('/').filter(Boolean);
     const through = parts.findIndex((part) => part.startsWith('vorandel-'));
     if (through >= 0) return path.posix.join(...parts.slice(through + 1), file);
     return path.posix.join(folder === '' && parts[0] === '..' ? 'example' : folder, ...parts, file);
-  });
+  }));
 }
 
 test('the texts are plain, within 80 columns, with the package line ends, naming only packaged files', () => {
