@@ -8,6 +8,10 @@ does. The tool also reads both files into fresh memory, which no floor does:
 what that memory costs in a run is timed by the fresh-memory helper, and the
 goal is set against the durable floor plus that cost.
 
+With --mrgtool, the tool is also timed on the same merge file with the
+record of its level added (`mrgtool stamp`): a run then fingerprints the
+level and what it makes before it touches anything.
+
 Every command runs on the same restored files, after `sync`, with the
 restore and the sync outside the timed region; the commands alternate, run
 after run, each run in another order. A run counts only once
@@ -78,10 +82,22 @@ def make_vcdiff(paths):
     return vcdiff
 
 
+def stamp(paths, mrgtool):
+    """The merge file with the record of its level, made once by mrgtool."""
+    if not mrgtool:
+        return None
+    stamped = paths.merge[:-len(".mrg")] + "-record.mrg"
+    if not os.path.exists(stamped) or os.path.getmtime(stamped) < os.path.getmtime(paths.merge):
+        subprocess.run([mrgtool, "stamp", paths.merge, paths.original, "-o", stamped],
+                       check=True, capture_output=True)
+    return stamped
+
+
 class Scenario:
-    def __init__(self, name, paths, vcdiff, work, tool, fresh_memory, baseline=None):
+    def __init__(self, name, paths, vcdiff, work, tool, fresh_memory, baseline=None,
+                 recorded=None):
         self.name, self.paths, self.vcdiff, self.work, self.tool = name, paths, vcdiff, work, tool
-        self.fresh_memory, self.baseline = fresh_memory, baseline
+        self.fresh_memory, self.baseline, self.recorded = fresh_memory, baseline, recorded
         self.level = os.path.join(work, paths.level_name)
         self.backup = self.level + ".bak"
         self.xdelta_out = os.path.join(work, "xdelta.out")
@@ -105,6 +121,8 @@ class Scenario:
                    "&& sync {0}".format(p.level_name, p.merge, p.expected))
         images = [str(os.path.getsize(p.original)), str(os.path.getsize(p.merge))]
         commands = {"tool": ([self.tool, p.merge], self.level)}
+        if self.recorded:
+            commands["tool, record"] = ([self.tool, self.recorded], self.level)
         if self.baseline:
             commands["baseline"] = ([self.baseline, p.merge], self.level)
         commands.update({
@@ -122,7 +140,7 @@ class Scenario:
             problems.append("exit status %d" % status)
         if result is not None and not same_bytes(result, self.paths.expected):
             problems.append("result differs from the expected level")
-        if what in ("tool", "baseline"):
+        if what in ("tool", "tool, record", "baseline"):
             with open(self.stdout, "rb") as f:
                 said = f.read()
             if said != self.said:
@@ -214,6 +232,17 @@ def table(rows):
     return head + "\n".join(lines) + "\n"
 
 
+def record_table(rows):
+    """The same merge file with the record of its level, timed in the same runs."""
+    head = ("| Scenario | Without record | With record | With / without "
+            "| With record / (durable + fresh) |\n|---|---:|---:|---:|---:|\n")
+    return head + "".join(
+        "| %s | %.3f s | %.3f s | %.2f | %.2f |\n"
+        % (name, f["tool"], f["tool, record"], f["tool, record"] / f["tool"],
+           f["tool, record"] / goal_base(f))
+        for name, f in rows)
+
+
 def baseline_table(rows):
     """The earlier build against the same floors, timed in the same runs."""
     head = ("| Scenario | Before | After | Before / (durable + fresh) "
@@ -245,6 +274,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--tool", required=True, help="the Vorandel executable to time")
     parser.add_argument("--baseline", help="an earlier Vorandel executable, timed alongside")
+    parser.add_argument("--mrgtool", help="mrgtool, to time the merge files with a record too")
     parser.add_argument("--fresh-memory", required=True,
                         help="the helper that faults in memory as the tool gets its images")
     parser.add_argument("--scratch", required=True, help="folder for inputs and runs")
@@ -284,8 +314,9 @@ def main():
         work = os.path.abspath(os.path.join(args.scratch, "work"))
         shutil.rmtree(work, ignore_errors=True)
         os.makedirs(work)
+        recorded = stamp(paths, args.mrgtool and os.path.abspath(args.mrgtool))
         figures = Scenario(name, paths, vcdiff, work, tool, fresh_memory,
-                           baseline).measure(args.runs, args.seed)
+                           baseline, recorded).measure(args.runs, args.seed)
         figures["paths"] = paths
         rows.append((name, figures))
         shutil.rmtree(work, ignore_errors=True)
@@ -301,7 +332,10 @@ def main():
               "%s\nReproduce: `%s`\n"
               % (datetime.date.today().isoformat(), platform.machine(), cores,
                  platform.release(), args.runs, args.seed, busy, table(rows), cpu_table(rows),
-                 "\nBefore and after, wall time:\n\n" + baseline_table(rows) if baseline else "",
+                 ("\nWith the record of the level, wall time:\n\n" + record_table(rows)
+                  if args.mrgtool else "")
+                 + ("\nBefore and after, wall time:\n\n" + baseline_table(rows)
+                    if baseline else ""),
                  args.command))
     print()
     print(result)

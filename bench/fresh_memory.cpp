@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "platform.h"
+#include "system.h"
 
 int main(int argc, char** argv) {
   if (argc != 3) {
@@ -14,13 +14,14 @@ int main(int argc, char** argv) {
   }
   for (int i = 1; i < 3; ++i) {
     unsigned long long size = strtoull(argv[i], nullptr, 10);
-    auto* image = static_cast<volatile unsigned char*>(
-        VirtualAlloc(nullptr, size == 0 ? 1 : size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-    if (image == nullptr) {
+    uint8_t* fresh = nullptr;
+    DWORD error = GetFreshMemory(size == 0 ? 1 : size, &fresh);
+    if (error != NO_ERROR) {
       (void)fprintf(stderr, "fresh_memory: no memory (error %lu)\n",
-                    static_cast<unsigned long>(GetLastError()));
+                    static_cast<unsigned long>(error));
       return 1;
     }
+    volatile uint8_t* image = fresh;
     // Small pages are faulted in as they are first written, as the read does.
     for (unsigned long long at = 0; at < size; at += 4096) image[at] = 1;
   }

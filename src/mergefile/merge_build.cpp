@@ -16,15 +16,21 @@ void PutU32(uint32_t value, std::vector<uint8_t>* out) {
     out->push_back(static_cast<uint8_t>(value >> shift));
 }
 
-uint64_t MergeHeaderSize(const char* levelName) {
-  return LEVEL_NAME_AT + strlen(levelName) + 1;
+bool HasRoomForRecord(const char* levelName) {
+  return strlen(levelName) <= RECORD_NAME_CHARS_MAX;
 }
 
-void StartMergeFile(const char* levelName, std::vector<uint8_t>* out) {
+uint64_t MergeHeaderSize(const char* levelName, const LevelRecord* record) {
+  return LEVEL_NAME_AT + strlen(levelName) + 1 + (record != nullptr ? RECORD_SIZE : 0);
+}
+
+void StartMergeFile(const char* levelName, std::vector<uint8_t>* out,
+                    const LevelRecord* record) {
   out->clear();
-  auto fieldLength = static_cast<uint32_t>(strlen(levelName) + 1);
-  PutU32(fieldLength, out);
-  out->insert(out->end(), levelName, levelName + fieldLength);
+  auto nameWithNul = static_cast<uint32_t>(strlen(levelName) + 1);
+  PutU32(nameWithNul + (record != nullptr ? RECORD_SIZE : 0), out);
+  out->insert(out->end(), levelName, levelName + nameWithNul);
+  if (record != nullptr) AppendLevelRecord(*record, out);
 }
 
 void AppendAction(const MergeAction& action, std::vector<uint8_t>* out) {

@@ -6,17 +6,25 @@
 #include <cstdint>
 #include <vector>
 
+#include "level_record.h"
 #include "merge_format.h"
 #include "merge_records.h"
 
 // The largest merge file the merge tool loads: one byte less than 4 GiB - 1.
 constexpr uint64_t MERGE_FILE_MAX = 0xFFFFFFFEu;
 
-// Size of the header naming `levelName` (nameLength exactly its characters and NUL).
-uint64_t MergeHeaderSize(const char* levelName);
+// True for a name short enough to leave room for a record in its field.
+bool HasRoomForRecord(const char* levelName);
 
-// Starts `out` with the header; AppendAction then adds records in order.
-void StartMergeFile(const char* levelName, std::vector<uint8_t>* out);
+// Size of the header naming `levelName`: nameLength is its characters and
+// NUL, and the record's size where there is one.
+uint64_t MergeHeaderSize(const char* levelName, const LevelRecord* record = nullptr);
+
+// Starts `out` with the header, the record after the name's NUL where it is
+// given (the name must have room for it); AppendAction then adds records in
+// order.
+void StartMergeFile(const char* levelName, std::vector<uint8_t>* out,
+                    const LevelRecord* record = nullptr);
 void AppendAction(const MergeAction& action, std::vector<uint8_t>* out);
 
 // A 32-bit field, little-endian, at the end of `out`.

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "level_record.h"
 #include "merge_records.h"
 
 bool HasValidLevelName(const MergeImage& merge) {
@@ -165,7 +166,12 @@ MergeVerdict CheckLevelName(const MergeImage& merge, NameRules rules, char* text
   const auto* name = reinterpret_cast<const char*>(merge.buffer + LEVEL_NAME_AT);
   bool safeHere = IsSafeLevelName(name, rules == NameRules::WINDOWS);
   bool safeOnWindows = rules != NameRules::BOTH || IsSafeLevelName(name, true);
-  if (safeHere && safeOnWindows) return MergeVerdict::OK;
+  LevelRecord record;
+  if (safeHere && safeOnWindows) {
+    if (FindLevelRecord(merge, &record) != RecordFound::DAMAGED) return MergeVerdict::OK;
+    snprintf(text, size, "Damaged level record in the merge file.\n");
+    return MergeVerdict::BAD_RECORD;
+  }
   char shown[ESCAPED_NAME_MAX];
   EscapeName(name, shown, sizeof shown);
   snprintf(text, size, "Unsafe level name %s in the merge file.\n%s", shown,

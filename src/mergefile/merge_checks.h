@@ -64,15 +64,23 @@ void FormatActionFault(const ActionFault& fault, char* text, size_t size);
 constexpr uint32_t ANY_LEVEL_SIZE = 0xFFFFFFFFu;
 
 // UNSAFE_ON_WINDOWS: judged by both systems' rules, the name is unsafe on
-// Windows only.
-enum class MergeVerdict { OK, BAD_NAME, UNSAFE_NAME, BAD_ACTION, UNSAFE_ON_WINDOWS };
+// Windows only. BAD_RECORD: the record of the level after the name's NUL
+// (level_record.h) is damaged.
+enum class MergeVerdict {
+  OK,
+  BAD_NAME,
+  UNSAFE_NAME,
+  BAD_ACTION,
+  UNSAFE_ON_WINDOWS,
+  BAD_RECORD
+};
 
 // Room for any message of CheckLevelName, CheckMergeFile and CheckForShow.
 constexpr size_t MERGE_TEXT_MAX = ESCAPED_NAME_MAX + 2 * FAULT_TEXT_MAX;
 
-// The verdict on the level name, and Vorandel's message, line end included,
-// into `text` (empty when the name is fine). For a name unsafe on Windows
-// only, a second line says so.
+// The verdict on the level name, then on the record beside it, and
+// Vorandel's message, line end included, into `text` (empty when both are
+// fine). For a name unsafe on Windows only, a second line says so.
 MergeVerdict CheckLevelName(const MergeImage& merge, NameRules rules, char* text,
                             size_t size);
 
@@ -81,12 +89,14 @@ MergeVerdict CheckLevelName(const MergeImage& merge, NameRules rules, char* text
 MergeVerdict CheckMergeFile(const MergeImage& merge, uint32_t levelSize, NameRules rules,
                             char* text, size_t size);
 
-// show's checks: a merge file whose name is unsafe is still shown, marked, so
-// that its author sees what it would do; any other fault stops it, with its
-// message in `text`. Names are judged by both systems' rules.
+// show's checks: a merge file whose name is unsafe, or whose record is
+// damaged, is still shown, marked, so that its author sees what it would do;
+// any other fault stops it, with its message in `text`. Names are judged by
+// both systems' rules.
 MergeVerdict CheckForShow(const MergeImage& merge, char* text, size_t size);
 
 inline bool ShowsAnyway(MergeVerdict verdict) {
   return verdict == MergeVerdict::OK || verdict == MergeVerdict::UNSAFE_NAME ||
-         verdict == MergeVerdict::UNSAFE_ON_WINDOWS;
+         verdict == MergeVerdict::UNSAFE_ON_WINDOWS ||
+         verdict == MergeVerdict::BAD_RECORD;
 }

@@ -5,30 +5,31 @@
 #include "merge_checks.h"
 
 EditOutcome MergeFromEdits(const char* levelName, const std::vector<Edit>& edits,
-                           const uint8_t* modified, std::vector<uint8_t>* out) {
-  uint64_t size = MergeHeaderSize(levelName);
+                           const uint8_t* modified, std::vector<uint8_t>* out,
+                           const LevelRecord* record) {
+  uint64_t size = MergeHeaderSize(levelName, record);
   for (const Edit& edit : edits) size += RECORD_HEAD_SIZE + uint64_t{edit.bLength};
   if (size > MERGE_FILE_MAX) return EditOutcome::FILE_TOO_LARGE;
   out->reserve(static_cast<size_t>(size));
-  StartMergeFile(levelName, out);
+  StartMergeFile(levelName, out, record);
   for (const Edit& edit : edits)
     AppendAction({edit.aAt, edit.aLength, edit.bLength, modified + edit.bAt}, out);
   return EditOutcome::OK;
 }
 
 EditOutcome InvertMerge(const MergeImage& merge, const LevelImage& original,
-                        std::vector<uint8_t>* out) {
+                        std::vector<uint8_t>* out, const LevelRecord* levelRecord) {
   const uint32_t first = FirstActionAt(merge);
   const auto* name = reinterpret_cast<const char*>(merge.buffer + LEVEL_NAME_AT);
   MergeTotals totals = SumActions(merge, first);
   uint64_t mergedSize = uint64_t{original.size} - totals.removed + totals.inserted;
   if (mergedSize > MERGE_FILE_MAX) return EditOutcome::LEVEL_TOO_LARGE;
-  uint64_t size =
-      MergeHeaderSize(name) + totals.actions * RECORD_HEAD_SIZE + totals.removed;
+  uint64_t size = MergeHeaderSize(name, levelRecord) + totals.actions * RECORD_HEAD_SIZE +
+                  totals.removed;
   if (size > MERGE_FILE_MAX) return EditOutcome::FILE_TOO_LARGE;
 
   out->reserve(static_cast<size_t>(size));
-  StartMergeFile(name, out);
+  StartMergeFile(name, out, levelRecord);
   // Each action's data sits in the merged level where its offset was, moved
   // by what the actions before it added or took away.
   int64_t shift = 0;
@@ -45,6 +46,18 @@ EditOutcome InvertMerge(const MergeImage& merge, const LevelImage& original,
   return EditOutcome::OK;
 }
 
+EditOutcome StampMerge(const MergeImage& merge, const LevelRecord& record,
+                       std::vector<uint8_t>* out) {
+  const auto* name = reinterpret_cast<const char*>(merge.buffer + LEVEL_NAME_AT);
+  const uint32_t first = FirstActionAt(merge);
+  uint64_t size = MergeHeaderSize(name, &record) + (merge.size - first);
+  if (size > MERGE_FILE_MAX) return EditOutcome::FILE_TOO_LARGE;
+  out->reserve(static_cast<size_t>(size));
+  StartMergeFile(name, out, &record);
+  out->insert(out->end(), merge.buffer + first, merge.buffer + merge.size);
+  return EditOutcome::OK;
+}
+
 namespace {
 
 bool PartOrder(const PartAction& x, const PartAction& y) {
@@ -56,7 +69,8 @@ bool PartOrder(const PartAction& x, const PartAction& y) {
 }  // namespace
 
 EditOutcome CombineMerges(const std::vector<CombinePart>& parts, const char* levelName,
-                          std::vector<uint8_t>* out, CombineConflict* conflict) {
+                          std::vector<uint8_t>* out, CombineConflict* conflict,
+                          const LevelRecord* levelRecord) {
   std::vector<PartAction> all;
   for (size_t part = 0; part < parts.size(); ++part) {
     RecordCursor cursor = RecordsFrom(parts[part].merge, parts[part].firstActionAt);
@@ -70,7 +84,7 @@ EditOutcome CombineMerges(const std::vector<CombinePart>& parts, const char* lev
   // Stable: one part's actions at one offset keep their order.
   std::stable_sort(all.begin(), all.end(), PartOrder);
 
-  uint64_t size = MergeHeaderSize(levelName);
+  uint64_t size = MergeHeaderSize(levelName, levelRecord);
   uint64_t reach = 0;  // end of the furthest removed range so far
   const PartAction* reacher = nullptr;
   const PartAction* dataHere = nullptr;  // first action with data at the current offset
@@ -99,7 +113,7 @@ EditOutcome CombineMerges(const std::vector<CombinePart>& parts, const char* lev
   if (size > MERGE_FILE_MAX) return EditOutcome::FILE_TOO_LARGE;
 
   out->reserve(static_cast<size_t>(size));
-  StartMergeFile(levelName, out);
+  StartMergeFile(levelName, out, levelRecord);
   for (const PartAction& item : all) AppendAction(item.action, out);
   return EditOutcome::OK;
 }

@@ -1,40 +1,8 @@
 #include "merge_make.h"
 
-#include <cstring>
-
-#include "apply_actions.h"
+#include "level_record.h"
 #include "merge_checks.h"
 #include "merge_edit.h"
-
-namespace {
-
-struct Comparison {
-  const uint8_t* expected;
-  uint32_t size;
-  uint32_t at;
-};
-
-bool CompareSlice(void* context, const uint8_t* bytes, uint32_t count) {
-  auto* comparison = static_cast<Comparison*>(context);
-  if (count > comparison->size - comparison->at ||
-      memcmp(comparison->expected + comparison->at, bytes, count) != 0)
-    return false;
-  comparison->at += count;
-  return true;
-}
-
-}  // namespace
-
-bool Reproduces(const MergeImage& merge, const uint8_t* original, uint32_t originalSize,
-                const uint8_t* modified, uint32_t modifiedSize) {
-  if (!HasValidLevelName(merge)) return false;
-  uint32_t first = FirstActionAt(merge);
-  LevelImage level{original, originalSize};
-  if (CheckActions(merge, first, level.size).kind != FaultKind::NONE) return false;
-  Comparison comparison{modified, modifiedSize, 0};
-  return ApplyActions(level, merge, first, CompareSlice, &comparison) &&
-         comparison.at == modifiedSize;
-}
 
 std::string DefaultLevelName(const char* path, bool windowsPaths) {
   const char* base = path;
@@ -55,10 +23,49 @@ std::string LevelNameFault(const std::string& name) {
   return "";
 }
 
+std::string LevelNameRules() {
+  return "A level name has 1 to " + std::to_string(NAME_CHARS_MAX) +
+         " characters, none of them a control character, is not an absolute path, has "
+         "no '..' component and names no Windows device (CON, NUL, COM1, ...). A name of "
+         "up to " +
+         std::to_string(RECORD_NAME_CHARS_MAX) +
+         " characters leaves room for the record of both levels, by which Vorandel "
+         "tells a level already merged, or of another version.";
+}
+
 bool IsPlainAscii(const std::string& name) {
   for (char c : name)
     if (static_cast<uint8_t>(c) >= 0x80) return false;
   return true;
+}
+
+namespace {
+
+bool SameRecord(const LevelRecord& a, const LevelRecord& b) {
+  return SameFingerprint(a.source, b.source) && SameFingerprint(a.result, b.result);
+}
+
+}  // namespace
+
+MakeOutcome MergeFileFromEdits(const uint8_t* original, uint32_t originalSize,
+                               const uint8_t* modified, uint32_t modifiedSize,
+                               const std::vector<Edit>& edits,
+                               const std::string& levelName, std::vector<uint8_t>* out) {
+  LevelRecord record{FingerprintOf(original, originalSize),
+                     FingerprintOf(modified, modifiedSize)};
+  bool recorded = HasRoomForRecord(levelName.c_str());
+  if (MergeFromEdits(levelName.c_str(), edits, modified, out,
+                     recorded ? &record : nullptr) != EditOutcome::OK)
+    return MakeOutcome::FILE_TOO_LARGE;
+  MergeImage merge{out->data(), static_cast<uint32_t>(out->size())};
+  LevelRecord written;
+  RecordFound found = FindLevelRecord(merge, &written);
+  bool recordHolds = recorded
+                         ? found == RecordFound::RECORD && SameRecord(written, record)
+                         : found == RecordFound::NONE;
+  if (!recordHolds || !Reproduces(merge, original, originalSize, modified, modifiedSize))
+    return MakeOutcome::NOT_REPRODUCED;
+  return MakeOutcome::OK;
 }
 
 MakeOutcome MakeMergeFile(const uint8_t* original, uint32_t originalSize,
@@ -67,10 +74,6 @@ MakeOutcome MakeMergeFile(const uint8_t* original, uint32_t originalSize,
                           void* context, std::vector<uint8_t>* out) {
   std::vector<Edit> edits =
       DiffBytes(original, originalSize, modified, modifiedSize, progress, context);
-  if (MergeFromEdits(levelName.c_str(), edits, modified, out) != EditOutcome::OK)
-    return MakeOutcome::FILE_TOO_LARGE;
-  MergeImage merge{out->data(), static_cast<uint32_t>(out->size())};
-  if (!Reproduces(merge, original, originalSize, modified, modifiedSize))
-    return MakeOutcome::NOT_REPRODUCED;
-  return MakeOutcome::OK;
+  return MergeFileFromEdits(original, originalSize, modified, modifiedSize, edits,
+                            levelName, out);
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "diff.h"
+#include "level_verdict.h"
 #include "merge_format.h"
 
 // The name a merge file gets by default: the original level's file name
@@ -18,10 +19,8 @@ std::string DefaultLevelName(const char* path, bool windowsPaths);
 // applied on Windows or elsewhere.
 std::string LevelNameFault(const std::string& name);
 
-// True when `merge` passes the checks against `original` and turns it into
-// `modified` exactly: make's proof, before anything is written.
-bool Reproduces(const MergeImage& merge, const uint8_t* original, uint32_t originalSize,
-                const uint8_t* modified, uint32_t modifiedSize);
+// Those rules in a sentence, and what a name's length means for the record.
+std::string LevelNameRules();
 
 // False for a name with a byte outside plain ASCII: Vorandel.exe reads names
 // in the player's code page, so such a name may not reach the level there.
@@ -29,9 +28,17 @@ bool IsPlainAscii(const std::string& name);
 
 enum class MakeOutcome { OK, FILE_TOO_LARGE, NOT_REPRODUCED };
 
-// The merge file named `levelName` that turns `original` into `modified`, once
-// it has been applied in memory and found to give `modified` exactly. The name
-// must have passed LevelNameFault.
+// The merge file named `levelName` whose actions are `edits`, with the record
+// of both levels where the name leaves room for it (HasRoomForRecord), once
+// its record has been read back and its actions applied in memory and found
+// to give `modified` exactly: else NOT_REPRODUCED, and nothing is to be
+// written. The name must have passed LevelNameFault.
+MakeOutcome MergeFileFromEdits(const uint8_t* original, uint32_t originalSize,
+                               const uint8_t* modified, uint32_t modifiedSize,
+                               const std::vector<Edit>& edits,
+                               const std::string& levelName, std::vector<uint8_t>* out);
+
+// The same with the edits that DiffBytes finds.
 MakeOutcome MakeMergeFile(const uint8_t* original, uint32_t originalSize,
                           const uint8_t* modified, uint32_t modifiedSize,
                           const std::string& levelName, DiffProgress progress,

@@ -3,9 +3,12 @@
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
+#include <utility>
 
 #include "apply_actions.h"
+#include "level_record.h"
 #include "merge_checks.h"
+#include "tool_messages.h"
 
 namespace {
 
@@ -67,6 +70,21 @@ std::string ShowHead(const char* path, const MergeImage& merge, MergeVerdict ver
   std::string out;
   Append(&out, "Merge file:   %s\n", path);
   Append(&out, "Level:        %s%s\n", name, mark);
+  LevelRecord record;
+  switch (FindLevelRecord(merge, &record)) {
+    case RecordFound::NONE: Append(&out, "Record:       none\n"); break;
+    case RecordFound::DAMAGED:
+      Append(&out, "Record:       damaged: the merge tool refuses this merge file\n");
+      break;
+    case RecordFound::RECORD:
+      for (const auto& [label, print] : {std::make_pair("Made for:", record.source),
+                                         std::make_pair("Makes:", record.result)}) {
+        char hex[FINGERPRINT_HEX_SIZE];
+        HexOfHash(print, hex);
+        Append(&out, "%-13s %" PRIu64 " bytes, XXH3-128 %s\n", label, print.size, hex);
+      }
+      break;
+  }
   Append(&out, "Actions:      %" PRIu64 "\n", totals.actions);
   Append(&out, "Removed:      %" PRIu64 " bytes\n", totals.removed);
   Append(&out, "Inserted:     %" PRIu64 " bytes\n", totals.inserted);
@@ -102,6 +120,39 @@ std::string CheckReport(const char* mergePath, const char* levelPath,
   Append(&out, "The level would have %" PRIu64 " bytes (now %lu, %+" PRId64 ").\n",
          mergedSize, static_cast<unsigned long>(level.size), change);
   return out;
+}
+
+std::string JudgementLine(const Judgement& judgement, const char* levelName) {
+  char text[SAYS_TEXT_MAX];
+  text[0] = '\0';
+  if (judgement.verdict == LevelVerdict::ALREADY_MERGED)
+    FormatVorandel(VorandelSays::ALREADY_MERGED, {levelName}, text, sizeof text);
+  else if (judgement.verdict == LevelVerdict::NOT_ITS_LEVEL)
+    FormatVorandel(VorandelSays::NOT_ITS_LEVEL, {levelName}, text, sizeof text);
+  else if (judgement.fault.kind == FaultKind::NONE && !judgement.recordHolds)
+    FormatVorandel(VorandelSays::RECORD_DISAGREES, {levelName}, text, sizeof text);
+  return text;
+}
+
+CheckOutcome CheckAgainstLevel(const MergeImage& merge, const char* mergePath,
+                               const LevelImage& level, const char* levelPath,
+                               const LevelImage* backup, std::string* out) {
+  Judgement judgement = JudgeMerge(merge, level, backup);
+  *out = JudgementLine(judgement, levelPath);
+  switch (judgement.verdict) {
+    case LevelVerdict::ALREADY_MERGED: return CheckOutcome::ALREADY_MERGED;
+    case LevelVerdict::NOT_ITS_LEVEL: return CheckOutcome::NOT_ITS_LEVEL;
+    case LevelVerdict::APPLIES: break;
+  }
+  if (judgement.fault.kind != FaultKind::NONE) {
+    char text[FAULT_TEXT_MAX];
+    FormatActionFault(judgement.fault, text, sizeof text);
+    *out = text;
+    return CheckOutcome::FAULT;
+  }
+  if (!out->empty()) return CheckOutcome::FAULT;
+  *out = CheckReport(mergePath, levelPath, merge, FirstActionAt(merge), level);
+  return CheckOutcome::APPLIES;
 }
 
 std::string WrittenReport(const char* path, const std::vector<uint8_t>& bytes) {

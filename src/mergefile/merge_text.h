@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "level_verdict.h"
 #include "merge_build.h"
 #include "merge_checks.h"
 #include "merge_format.h"
@@ -31,6 +32,20 @@ std::string ShowRow(const ActionRecord& record);
 std::string CheckReport(const char* mergePath, const char* levelPath,
                         const MergeImage& merge, uint32_t firstActionAt,
                         const LevelImage& level);
+
+// The line Vorandel says for a judgement that stops it before the backup:
+// a level already merged, not its level, or a record the actions don't
+// make. Empty for one it goes on with.
+std::string JudgementLine(const Judgement& judgement, const char* levelName);
+
+enum class CheckOutcome { APPLIES, ALREADY_MERGED, NOT_ITS_LEVEL, FAULT };
+
+// mrgtool check on a merge file whose name and record passed CheckLevelName:
+// Vorandel's verdict on `level` (with `backup`, null when there is none),
+// with what check prints into *out: the report, or Vorandel's line.
+CheckOutcome CheckAgainstLevel(const MergeImage& merge, const char* mergePath,
+                               const LevelImage& level, const char* levelPath,
+                               const LevelImage* backup, std::string* out);
 
 // The line after a merge file was written as `path`.
 std::string WrittenReport(const char* path, const std::vector<uint8_t>& bytes);

@@ -1,125 +1,207 @@
 #include "rewrite_mark.h"
 
+#include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 namespace {
 
-constexpr char SIZE_LINE[] = "backup size: ";
-constexpr const char* SHA_LINES[MARK_HALVES] = {"\nbackup sha256, first half: ",
-                                                "\nbackup sha256, second half: "};
-constexpr size_t SIZE_DIGITS_MAX = 10;
+constexpr char MARK_HEAD[] =
+    "Vorandel is rewriting the level %s.\n"
+    "If this file is still here once no run is going on, a run was stopped before it "
+    "finished: the next run on this level finds %s finished, or first puts it back from "
+    "%s. Leave this file where it is.\n";
+constexpr char MARK_TAIL[] =
+    "backup size: %" PRIu64 "\nbackup xxh3-128: %s\nmerged size: %" PRIu64
+    "\nmerged xxh3-128: %s\n";
+// Vorandel 1.0.0's mark.
+constexpr char MARK_1_0[] =
+    "Vorandel is rewriting the level %s.\n"
+    "If this file is still here once no run is going on, a run was stopped before it "
+    "finished: the next run on this level first puts %s back from %s. Leave this file "
+    "where it is.\n"
+    "backup size: %" PRIu64
+    "\nbackup sha256, first half: %s\n"
+    "backup sha256, second half: %s\n";
+constexpr size_t SHA256_HEX_DIGITS = 64;
 
 void Join(char* out, size_t size, const char* name, const char* suffix) {
   snprintf(out, size, "%s%s", name, suffix);
 }
 
-void HexOf(const uint8_t* bytes, size_t count, char* hex) {
-  static const char digits[] = "0123456789abcdef";
-  for (size_t i = 0; i < count; ++i) {
-    hex[2 * i] = digits[bytes[i] >> 4];
-    hex[2 * i + 1] = digits[bytes[i] & 0xF];
-  }
-  hex[2 * count] = '\0';
+bool IsSeparator(char c, bool windowsPaths) {
+  return c == '/' || (windowsPaths && c == '\\');
 }
 
-int HexDigit(uint8_t c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
+// A cursor over a mark's last lines, each "LABEL VALUE\n"; the values are
+// read leniently, since the whole text is then compared with what a run
+// writes for them.
+struct Lines {
+  const char* at;
+  const char* end;
+};
+
+bool Take(Lines* lines, const char* label) {
+  size_t length = strlen(label);
+  if (static_cast<size_t>(lines->end - lines->at) < length ||
+      memcmp(lines->at, label, length) != 0)
+    return false;
+  lines->at += length;
+  return true;
+}
+
+bool TakeDecimal(Lines* lines, const char* label, uint64_t* value) {
+  if (!Take(lines, label)) return false;
+  *value = 0;
+  const char* digits = lines->at;
+  while (lines->at != lines->end && *lines->at >= '0' && *lines->at <= '9' &&
+         lines->at - digits < 19)
+    *value = *value * 10 + static_cast<uint64_t>(*lines->at++ - '0');
+  return lines->at != digits && Take(lines, "\n");
+}
+
+// `count` hex digits, copied with a NUL into `hex`.
+bool TakeHex(Lines* lines, const char* label, size_t count, char* hex) {
+  if (!Take(lines, label) || static_cast<size_t>(lines->end - lines->at) < count)
+    return false;
+  memcpy(hex, lines->at, count);
+  hex[count] = '\0';
+  lines->at += count;
+  return Take(lines, "\n");
+}
+
+// Where the last lines start: at the last "backup size: " that begins a line.
+const char* TailOf(const char* text, size_t size) {
+  static const char label[] = "\nbackup size: ";
+  const size_t length = sizeof label - 1;
+  for (size_t at = size; at-- > 0;)
+    if (size - at >= length && memcmp(text + at, label, length) == 0)
+      return text + at + 1;
+  return nullptr;
+}
+
+bool Matches(const char* expected, int length, const uint8_t* bytes, size_t size) {
+  return length >= 0 && static_cast<size_t>(length) == size &&
+         memcmp(expected, bytes, size) == 0;
 }
 
 }  // namespace
+
+void LevelFolder(const char* levelName, bool windowsPaths, char folder[NAME_FIELD_MAX]) {
+  size_t folderEnd = 0;
+  bool inFolder = false;
+  for (size_t i = 0; levelName[i] != '\0'; ++i)
+    if (IsSeparator(levelName[i], windowsPaths)) {
+      folderEnd = i;
+      inFolder = true;
+    }
+  // A name never starts with a separator: the root is refused before this.
+  if (!inFolder || folderEnd == 0) {
+    Join(folder, NAME_FIELD_MAX, ".", "");
+    return;
+  }
+  memcpy(folder, levelName, folderEnd);
+  folder[folderEnd] = '\0';
+}
 
 void NameRun(const char* levelName, bool windowsPaths, RunNames* names) {
   Join(names->level, sizeof names->level, levelName, "");
   Join(names->backup, sizeof names->backup, levelName, BACKUP_SUFFIX);
   Join(names->mark, sizeof names->mark, levelName, MARK_SUFFIX);
   Join(names->markDraft, sizeof names->markDraft, levelName, MARK_DRAFT_SUFFIX);
-  size_t folderEnd = 0;
-  for (size_t i = 0; levelName[i] != '\0'; ++i)
-    if (levelName[i] == '/' || (windowsPaths && levelName[i] == '\\')) folderEnd = i;
-  bool inFolder = levelName[folderEnd] == '/' || levelName[folderEnd] == '\\';
-  if (!inFolder) {
-    Join(names->folder, sizeof names->folder, ".", "");
-  } else {
-    // A name never starts with a separator: the root is refused before this.
-    memcpy(names->folder, levelName, folderEnd);
-    names->folder[folderEnd] = '\0';
-  }
-}
-
-void HashHalf(const uint8_t* bytes, uint32_t size, size_t half,
-              uint8_t digest[SHA256_BYTES]) {
-  uint32_t start = half == 0 ? 0 : size / 2;
-  uint32_t end = half == 0 ? size / 2 : size;
-  Sha256(bytes + start, end - start, digest);
-}
-
-RewriteMark MarkFor(const uint8_t* level, uint32_t size) {
-  RewriteMark mark{size, {}};
-  for (size_t half = 0; half < MARK_HALVES; ++half)
-    HashHalf(level, size, half, mark.backupSha256[half]);
-  return mark;
+  Join(names->lock, sizeof names->lock, levelName, LOCK_SUFFIX);
+  LevelFolder(levelName, windowsPaths, names->folder);
 }
 
 size_t FormatMark(const RunNames& names, const RewriteMark& mark, char* text,
                   size_t size) {
-  char hex[MARK_HALVES][2 * SHA256_BYTES + 1];
-  for (size_t half = 0; half < MARK_HALVES; ++half)
-    HexOf(mark.backupSha256[half], SHA256_BYTES, hex[half]);
-  int length = snprintf(
-      text, size,
-      "Vorandel is rewriting the level %s.\n"
-      "If this file is still here once no run is going on, a run was stopped before "
-      "it finished: the next run on this level first puts %s back from %s. Leave this "
-      "file where it is.\n"
-      "%s%lu%s%s%s%s\n",
-      names.level, names.level, names.backup, SIZE_LINE,
-      static_cast<unsigned long>(mark.backupSize), SHA_LINES[0], hex[0], SHA_LINES[1],
-      hex[1]);
-  return length < 0 ? 0 : static_cast<size_t>(length);
+  char backupHex[FINGERPRINT_HEX_SIZE];
+  char mergedHex[FINGERPRINT_HEX_SIZE];
+  HexOfHash(mark.backup, backupHex);
+  HexOfHash(mark.merged, mergedHex);
+  int head = snprintf(text, size, MARK_HEAD, names.level, names.level, names.backup);
+  if (head < 0 || static_cast<size_t>(head) >= size) return 0;
+  int tail = snprintf(text + head, size - static_cast<size_t>(head), MARK_TAIL,
+                      mark.backup.size, backupHex, mark.merged.size, mergedHex);
+  return tail < 0 ? 0 : static_cast<size_t>(head + tail);
 }
 
-bool ReadMark(const RunNames& names, const uint8_t* bytes, size_t size,
-              RewriteMark* mark) {
-  if (size > MARK_TEXT_MAX) return false;
-  // The last lines give the size and the digests; the rest must then be
-  // exactly what a run writes for them.
-  size_t tail = 1;
-  for (const char* line : SHA_LINES) tail += strlen(line) + 2 * SHA256_BYTES;
-  if (size < tail + 1) return false;
-  const uint8_t* digitsEnd = bytes + size - tail;
-  const uint8_t* at = digitsEnd;
-  for (size_t half = 0; half < MARK_HALVES; ++half) {
-    at += strlen(SHA_LINES[half]);
-    for (size_t i = 0; i < SHA256_BYTES; ++i, at += 2) {
-      int high = HexDigit(at[0]);
-      int low = HexDigit(at[1]);
-      if (high < 0 || low < 0) return false;
-      mark->backupSha256[half][i] = static_cast<uint8_t>(high << 4 | low);
-    }
-  }
-  // Walk back over the size's digits to the line that names it.
-  const uint8_t* digits = digitsEnd;
-  while (digits > bytes && digits[-1] >= '0' && digits[-1] <= '9') --digits;
-  if (digits == digitsEnd || digitsEnd - digits > static_cast<ptrdiff_t>(SIZE_DIGITS_MAX))
-    return false;
-  uint64_t backupSize = 0;
-  for (const uint8_t* d = digits; d != digitsEnd; ++d)
-    backupSize = backupSize * 10 + (*d - '0');
-  if (backupSize > UINT32_MAX) return false;
-  mark->backupSize = static_cast<uint32_t>(backupSize);
-
+MarkRead ReadMark(const RunNames& names, const uint8_t* bytes, size_t size,
+                  RewriteMark* mark) {
+  if (size > MARK_TEXT_MAX) return MarkRead::DAMAGED;
+  const auto* text = reinterpret_cast<const char*>(bytes);
+  const char* tail = TailOf(text, size);
+  if (tail == nullptr) return MarkRead::DAMAGED;
+  *mark = {};
   char expected[MARK_TEXT_MAX + 1];
-  size_t length = FormatMark(names, *mark, expected, sizeof expected);
-  return length == size && memcmp(expected, bytes, size) == 0;
+
+  Lines lines{tail, text + size};
+  char backupHex[FINGERPRINT_HEX_SIZE];
+  char mergedHex[FINGERPRINT_HEX_SIZE];
+  if (TakeDecimal(&lines, "backup size: ", &mark->backup.size) &&
+      TakeHex(&lines, "backup xxh3-128: ", 2 * FINGERPRINT_HASH_BYTES, backupHex) &&
+      TakeDecimal(&lines, "merged size: ", &mark->merged.size) &&
+      TakeHex(&lines, "merged xxh3-128: ", 2 * FINGERPRINT_HASH_BYTES, mergedHex) &&
+      HashFromHex(backupHex, &mark->backup) && HashFromHex(mergedHex, &mark->merged)) {
+    size_t length = FormatMark(names, *mark, expected, sizeof expected);
+    return Matches(expected, static_cast<int>(length), bytes, size) ? MarkRead::WHOLE
+                                                                    : MarkRead::DAMAGED;
+  }
+
+  lines = {tail, text + size};
+  char firstHex[SHA256_HEX_DIGITS + 1];
+  char secondHex[SHA256_HEX_DIGITS + 1];
+  uint64_t backupSize = 0;
+  if (!TakeDecimal(&lines, "backup size: ", &backupSize) ||
+      !TakeHex(&lines, "backup sha256, first half: ", SHA256_HEX_DIGITS, firstHex) ||
+      !TakeHex(&lines, "backup sha256, second half: ", SHA256_HEX_DIGITS, secondHex) ||
+      backupSize > UINT32_MAX)
+    return MarkRead::DAMAGED;
+  for (const char* hex : {firstHex, secondHex})
+    for (const char* c = hex; *c != '\0'; ++c)
+      if (!((*c >= '0' && *c <= '9') || (*c >= 'a' && *c <= 'f')))
+        return MarkRead::DAMAGED;
+  int length = snprintf(expected, sizeof expected, MARK_1_0, names.level, names.level,
+                        names.backup, backupSize, firstHex, secondHex);
+  if (!Matches(expected, length, bytes, size)) return MarkRead::DAMAGED;
+  mark->backup.size = backupSize;
+  return MarkRead::OF_VERSION_1_0;
 }
 
-bool BackupMatches(const RewriteMark& mark, const uint8_t* backup, uint32_t size) {
-  if (size != mark.backupSize) return false;
-  RewriteMark found = MarkFor(backup, size);
-  return memcmp(found.backupSha256, mark.backupSha256, sizeof found.backupSha256) == 0;
+MarkDecision DecideOnMark(const RunNames& names, const FoundFile& mark,
+                          const FoundFile& level, const FoundFile& backup) {
+  auto refuse = [](MarkMessage message, unsigned long error = 0) {
+    return MarkDecision{MarkPlan::REFUSE, message, error};
+  };
+  switch (mark.state) {
+    case FileState::MISSING: return {MarkPlan::NOTHING, MarkMessage::RESTORED, 0};
+    case FileState::UNREADABLE: return refuse(MarkMessage::MARK_UNREADABLE, mark.error);
+    case FileState::TOO_LARGE: return refuse(MarkMessage::MARK_DAMAGED);
+    case FileState::LOADED: break;
+  }
+  RewriteMark read;
+  MarkRead kind = ReadMark(names, mark.bytes, mark.size, &read);
+  if (kind == MarkRead::DAMAGED) return refuse(MarkMessage::MARK_DAMAGED);
+  // The run that left the mark finished the level and was stopped before it
+  // could remove the mark.
+  if (kind == MarkRead::WHOLE && level.state == FileState::LOADED &&
+      SameFingerprint(FingerprintOf(level.bytes, level.size), read.merged))
+    return {MarkPlan::CLEAR_MARK, MarkMessage::RESTORED, 0};
+  switch (backup.state) {
+    case FileState::MISSING:
+      return refuse(MarkMessage::BACKUP_UNREADABLE, backup.error != 0 ? backup.error : 2);
+    case FileState::UNREADABLE:
+      return refuse(MarkMessage::BACKUP_UNREADABLE, backup.error);
+    case FileState::TOO_LARGE: return refuse(MarkMessage::BACKUP_CHANGED);
+    case FileState::LOADED: break;
+  }
+  if (kind == MarkRead::OF_VERSION_1_0)
+    return refuse(backup.size == read.backup.size ? MarkMessage::MARK_OF_1_0
+                                                  : MarkMessage::BACKUP_CHANGED);
+  if (!SameFingerprint(FingerprintOf(backup.bytes, backup.size), read.backup))
+    return refuse(MarkMessage::BACKUP_CHANGED);
+  return {MarkPlan::RESTORE, MarkMessage::RESTORED, 0};
 }
 
 void FormatMarkMessage(MarkMessage message, const RunNames& names, unsigned long error,
@@ -170,6 +252,24 @@ void FormatMarkMessage(MarkMessage message, const RunNames& names, unsigned long
                "Can't delete %s (error %lu): until it is gone, each run first puts %s "
                "back from %s.\n",
                mark, error, level, backup);
+      break;
+    case MarkMessage::MARK_OF_1_0:
+      snprintf(text, size,
+               "%s is the mark of a run of Vorandel 1.0.0 that was stopped while it "
+               "rewrote %s: copy %s over the level if it holds the level as it was, then "
+               "delete the mark and run the merge file again.\n",
+               mark, level, backup);
+      break;
+    case MarkMessage::STOPPED_RESTORED:
+      snprintf(text, size,
+               "Stopped: %s was put back from %s first, and nothing was merged.\n", level,
+               backup);
+      break;
+    case MarkMessage::MERGED_MARK_KEPT:
+      snprintf(text, size,
+               "Merged %s, but can't delete %s (error %lu): delete it before the level "
+               "changes again, or the next run puts the level back from %s.\n",
+               level, mark, error, backup);
       break;
   }
 }

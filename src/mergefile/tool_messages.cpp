@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "level_record.h"
 #include "merge_checks.h"
 
 namespace {
@@ -77,6 +78,38 @@ void FormatVorandel(VorandelSays message, const SaidOf& of, char* text, size_t s
                "Can't write the file %s (error %lu); the level is unchanged.\n", name,
                error);
       break;
+    case VorandelSays::ALREADY_MERGED:
+      snprintf(text, size,
+               "%s already holds what this merge file makes: nothing to do, nothing "
+               "changed.\n",
+               name);
+      break;
+    case VorandelSays::NOT_ITS_LEVEL:
+      snprintf(
+          text, size,
+          "%s is not the level this merge file was made for, nor the one it makes: "
+          "nothing changed. Use the merge file made for this version of the level.\n",
+          name);
+      break;
+    case VorandelSays::RECORD_DISAGREES:
+      snprintf(text, size,
+               "The actions of this merge file don't make of %s the level its record "
+               "describes: the merge file is damaged, nothing changed.\n",
+               name);
+      break;
+    case VorandelSays::RUN_LOCKED:
+      snprintf(
+          text, size,
+          "Another run of Vorandel is working on %s: nothing changed; run this merge "
+          "file again once it has ended.\n",
+          name);
+      break;
+    case VorandelSays::LEVEL_CHANGED:
+      snprintf(text, size,
+               "%s changed while it was copied to %s; the level is unchanged: run the "
+               "merge file again once no other program writes to it.\n",
+               name, other);
+      break;
   }
 }
 
@@ -87,7 +120,9 @@ std::string FormatMrgtool(MrgtoolSays message, const SaidOf& of) {
   const char* name = of.name;
   if (message == MrgtoolSays::NAME_REFUSED || message == MrgtoolSays::NAME_REFUSED_GIVE ||
       message == MrgtoolSays::NAME_REFUSED_FIELD ||
-      message == MrgtoolSays::NAME_NOT_ASCII) {
+      message == MrgtoolSays::NAME_NOT_ASCII ||
+      message == MrgtoolSays::NO_ROOM_FOR_RECORD ||
+      message == MrgtoolSays::NO_ROOM_FOR_RECORD_TO_STAMP) {
     EscapeName(name, escaped, sizeof escaped);
     name = escaped;
   }
@@ -146,6 +181,54 @@ std::string FormatMrgtool(MrgtoolSays message, const SaidOf& of) {
       snprintf(text, sizeof text, "%s: %s", name, line.c_str());
       break;
     }
+    case MrgtoolSays::NO_ROOM_FOR_RECORD:
+      snprintf(text, sizeof text,
+               "warning: the level name '%s' leaves no room for the record of the level "
+               "(%lu characters at most): Vorandel can't tell by this merge file a level "
+               "already merged, or of another version",
+               name, static_cast<unsigned long>(RECORD_NAME_CHARS_MAX));
+      break;
+    case MrgtoolSays::NOT_MADE_FOR:
+      snprintf(text, sizeof text, "%s is not the level %s was made for; nothing written",
+               name, other);
+      break;
+    case MrgtoolSays::GIVEN_ITS_RESULT:
+      snprintf(text, sizeof text,
+               "%s is the level %s makes, not the one it was made for: give the level as "
+               "it was before, such as its backup; nothing written",
+               name, other);
+      break;
+    case MrgtoolSays::OTHER_VERSIONS:
+      snprintf(text, sizeof text,
+               "%s and %s are made for different versions of the level; nothing written",
+               name, other);
+      break;
+    case MrgtoolSays::NO_ROOM_FOR_RECORD_TO_STAMP:
+      snprintf(text, sizeof text,
+               "%s: the level name '%s' leaves no room for the record of the level (%lu "
+               "characters at most); nothing written",
+               other, name, static_cast<unsigned long>(RECORD_NAME_CHARS_MAX));
+      break;
+    case MrgtoolSays::COMBINED_WITHOUT_RECORD:
+      snprintf(text, sizeof text,
+               "warning: %s has no record of its level, since what several merge files "
+               "make together is known only from the level: add one with mrgtool stamp",
+               name);
+      break;
+    case MrgtoolSays::NO_RECORD_TO_CHECK:
+      snprintf(
+          text, sizeof text,
+          "warning: %s has no record of its level, so nothing tells whether %s is the "
+          "level it was made for",
+          name, other);
+      break;
+    case MrgtoolSays::RECORD_DISAGREES:
+      snprintf(
+          text, sizeof text,
+          "%s: its actions don't make the level its record describes: the merge file "
+          "is damaged; nothing written",
+          name);
+      break;
   }
   return text;
 }

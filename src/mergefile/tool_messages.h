@@ -19,6 +19,11 @@ enum class VorandelSays {
   WRITE_FAILED,       // name: the level, error; the level is unchanged
   NOR_RESTORED,       // name: the level, other: the backup, error, error2: the restore's
   MARK_WRITE_FAILED,  // name: the mark, error
+  ALREADY_MERGED,     // name: the level
+  NOT_ITS_LEVEL,      // name: the level
+  RECORD_DISAGREES,   // name: the level
+  LEVEL_CHANGED,      // name: the level, other: the backup
+  RUN_LOCKED,         // name: the level
 };
 
 struct SaidOf {
@@ -41,14 +46,22 @@ enum class MrgtoolSays {
   NAME_REFUSED_FIELD,  // the same, in the page: give one in the Level name field
   NAME_NOT_ASCII,      // a warning, name: the level name
   MERGE_TOO_LARGE,
-  NOT_REPRODUCED,  // name: ORIGINAL, other: MODIFIED
-  CANT_OPEN,       // name: the path, error
-  CANT_SIZE,       // name: the path, error
-  CANT_READ,       // name: the path, error
-  CANT_WRITE,      // name: the path, error
-  CANT_REPLACE,    // name: the path, error
-  FILE_TOO_LARGE,  // name: the path
-  FAULT,           // name: the merge file, other: Vorandel's message, on one line
+  NOT_REPRODUCED,      // name: ORIGINAL, other: MODIFIED
+  CANT_OPEN,           // name: the path, error
+  CANT_SIZE,           // name: the path, error
+  CANT_READ,           // name: the path, error
+  CANT_WRITE,          // name: the path, error
+  CANT_REPLACE,        // name: the path, error
+  FILE_TOO_LARGE,      // name: the path
+  FAULT,               // name: the merge file, other: Vorandel's message, on one line
+  NO_ROOM_FOR_RECORD,  // a warning, name: the level name
+  NOT_MADE_FOR,        // name: the level file, other: the merge file
+  GIVEN_ITS_RESULT,    // name: the level file, other: the merge file
+  OTHER_VERSIONS,      // name, other: two merge files
+  RECORD_DISAGREES,    // name: the merge file
+  NO_ROOM_FOR_RECORD_TO_STAMP,  // name: the level name, other: the merge file
+  COMBINED_WITHOUT_RECORD,      // a warning, name: the merge file written
+  NO_RECORD_TO_CHECK,           // a warning, name: the merge file, other: the level file
 };
 
 std::string FormatMrgtool(MrgtoolSays message, const SaidOf& of);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "level_verdict.h"
 #include "merge_build.h"
 #include "merge_checks.h"
 #include "merge_edit.h"
@@ -15,6 +16,7 @@
 #include "mrgtool_merge_input.h"
 #include "mrgtool_status.h"
 #include "platform.h"
+#include "system.h"
 
 namespace {
 
@@ -60,6 +62,47 @@ void ReportWritten(const char* path, const std::vector<uint8_t>& bytes) {
   fputs(WrittenReport(path, bytes).c_str(), stdout);
 }
 
+// A file that may be missing, mapped without a word either way.
+bool MapIfThere(const char* path, FileBytes* file) {
+  return LoadWhole(path, FILE_SHARE_READ, LoadWay::MAP, file).step == LoadStep::LOADED;
+}
+
+// Whether `levelFile` is the level a merge file with `record` was made for;
+// says why not. A merge file without a record can't tell.
+bool MadeFor(const char* mergePath, const MergeInput& input, const char* levelPath,
+             const FileBytes& levelFile) {
+  LevelRecord record;
+  if (FindLevelRecord(input.merge, &record) != RecordFound::RECORD) return true;
+  Fingerprint level = FingerprintOf(levelFile.bytes, levelFile.size);
+  if (SameFingerprint(level, record.source)) return true;
+  Say(SameFingerprint(level, record.result) ? MrgtoolSays::GIVEN_ITS_RESULT
+                                            : MrgtoolSays::NOT_MADE_FOR,
+      {levelPath, mergePath});
+  return false;
+}
+
+// The checks of every action against `levelFile`, then the record that
+// fingerprints it and what the actions make of it: false after saying why.
+bool RecordOfMerged(const char* mergePath, const MergeInput& input, const char* levelPath,
+                    const FileBytes& levelFile, LevelRecord* made) {
+  char text[MERGE_TEXT_MAX];
+  if (CheckMergeInput(input, levelFile.size, text, sizeof text) != MergeVerdict::OK) {
+    text[strcspn(text, "\n")] = '\0';
+    PrintError("%s does not fit %s: %s", mergePath, levelPath, text);
+    return false;
+  }
+  LevelImage level{levelFile.bytes, levelFile.size};
+  *made = {FingerprintOf(level.buffer, level.size),
+           FingerprintOfMerged(level, input.merge, input.firstActionAt)};
+  LevelRecord record;
+  if (FindLevelRecord(input.merge, &record) == RecordFound::RECORD &&
+      !SameFingerprint(made->result, record.result)) {
+    Say(MrgtoolSays::RECORD_DISAGREES, {mergePath});
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int RunMake(const CommandLine& line) {
@@ -74,6 +117,8 @@ int RunMake(const CommandLine& line) {
     return line.name != nullptr ? MRGTOOL_USAGE : MRGTOOL_FAILED;
   }
   if (!IsPlainAscii(name)) Say(MrgtoolSays::NAME_NOT_ASCII, {name.c_str()});
+  if (!HasRoomForRecord(name.c_str()))
+    Say(MrgtoolSays::NO_ROOM_FOR_RECORD, {name.c_str()});
   FileBytes original;
   FileBytes modified;
   if (!ReadWholeFile(originalPath, &original) || !ReadWholeFile(modifiedPath, &modified))
@@ -83,7 +128,7 @@ int RunMake(const CommandLine& line) {
   std::vector<uint8_t> bytes;
   MakeOutcome outcome =
       MakeMergeFile(original.bytes, original.size, modified.bytes, modified.size, name,
-                    StandardErrorIsTerminal() ? ShowProgress : nullptr, &bar, &bytes);
+                    IsConsole(Stream::STANDARD_ERROR) ? ShowProgress : nullptr, &bar, &bytes);
   ClearProgress(bar);
   if (outcome == MakeOutcome::FILE_TOO_LARGE) {
     Say(MrgtoolSays::MERGE_TOO_LARGE, {});
@@ -112,15 +157,22 @@ int RunCheck(const CommandLine& line) {
   const char* levelPath = line.operands.size() > 1 ? line.operands[1] : input.levelName;
   FileBytes levelFile;
   if (!ReadWholeFile(levelPath, &levelFile)) return MRGTOOL_FAILED;
-  if (CheckMergeInput(input, levelFile.size, text, sizeof text) != MergeVerdict::OK) {
-    fputs(text, stdout);
-    return MRGTOOL_FAILED;
-  }
+  FileBytes backupFile;
+  bool backedUp =
+      MapIfThere((std::string(levelPath) + BACKUP_SUFFIX).c_str(), &backupFile);
   LevelImage level{levelFile.bytes, levelFile.size};
-  fputs(
-      CheckReport(mergePath, levelPath, input.merge, input.firstActionAt, level).c_str(),
-      stdout);
-  return MRGTOOL_OK;
+  LevelImage backup{backupFile.bytes, backupFile.size};
+  std::string said;
+  CheckOutcome outcome = CheckAgainstLevel(input.merge, mergePath, level, levelPath,
+                                           backedUp ? &backup : nullptr, &said);
+  fputs(said.c_str(), stdout);
+  switch (outcome) {
+    case CheckOutcome::APPLIES: return MRGTOOL_OK;
+    case CheckOutcome::ALREADY_MERGED: return MRGTOOL_ALREADY_MERGED;
+    case CheckOutcome::NOT_ITS_LEVEL: return MRGTOOL_NOT_ITS_LEVEL;
+    case CheckOutcome::FAULT: break;
+  }
+  return MRGTOOL_FAILED;
 }
 
 int RunInvert(const CommandLine& line) {
@@ -130,15 +182,19 @@ int RunInvert(const CommandLine& line) {
   if (!LoadCheckedMergeInput(mergePath, &input)) return MRGTOOL_FAILED;
   FileBytes originalFile;
   if (!ReadWholeFile(originalPath, &originalFile)) return MRGTOOL_FAILED;
-  char text[MERGE_TEXT_MAX];
-  if (CheckMergeInput(input, originalFile.size, text, sizeof text) != MergeVerdict::OK) {
-    text[strcspn(text, "\n")] = '\0';
-    PrintError("%s does not fit %s: %s", mergePath, originalPath, text);
+  LevelRecord record;
+  if (FindLevelRecord(input.merge, &record) != RecordFound::RECORD)
+    Say(MrgtoolSays::NO_RECORD_TO_CHECK, {mergePath, originalPath});
+  LevelRecord made;
+  if (!MadeFor(mergePath, input, originalPath, originalFile) ||
+      !RecordOfMerged(mergePath, input, originalPath, originalFile, &made))
     return MRGTOOL_FAILED;
-  }
+  // The undo turns what the merge file makes back into the original.
+  LevelRecord undo{made.result, made.source};
   LevelImage original{originalFile.bytes, originalFile.size};
   std::vector<uint8_t> bytes;
-  switch (InvertMerge(input.merge, original, &bytes)) {
+  switch (InvertMerge(input.merge, original, &bytes,
+                      HasRoomForRecord(input.levelName) ? &undo : nullptr)) {
     case EditOutcome::OK: break;
     case EditOutcome::LEVEL_TOO_LARGE:
       PrintError(
@@ -153,10 +209,37 @@ int RunInvert(const CommandLine& line) {
   return MRGTOOL_OK;
 }
 
+int RunStamp(const CommandLine& line) {
+  const char* mergePath = line.operands[0];
+  const char* levelPath = line.operands[1];
+  MergeInput input;
+  if (!LoadCheckedMergeInput(mergePath, &input)) return MRGTOOL_FAILED;
+  if (!HasRoomForRecord(input.levelName)) {
+    Say(MrgtoolSays::NO_ROOM_FOR_RECORD_TO_STAMP, {input.levelName, mergePath});
+    return MRGTOOL_FAILED;
+  }
+  FileBytes levelFile;
+  if (!ReadWholeFile(levelPath, &levelFile)) return MRGTOOL_FAILED;
+  LevelRecord made;
+  if (!MadeFor(mergePath, input, levelPath, levelFile) ||
+      !RecordOfMerged(mergePath, input, levelPath, levelFile, &made))
+    return MRGTOOL_FAILED;
+  std::vector<uint8_t> bytes;
+  if (StampMerge(input.merge, made, &bytes) != EditOutcome::OK) {
+    Say(MrgtoolSays::MERGE_TOO_LARGE, {});
+    return MRGTOOL_FAILED;
+  }
+  if (!WriteFileReplacing(line.output, bytes.data(), bytes.size())) return MRGTOOL_FAILED;
+  ReportWritten(line.output, bytes);
+  return MRGTOOL_OK;
+}
+
 int RunCombine(const CommandLine& line) {
   size_t count = line.operands.size();
   std::vector<MergeInput> inputs(count);
   std::vector<CombinePart> parts;
+  std::vector<LevelRecord> records(count);
+  std::vector<RecordFound> found(count);
   for (size_t i = 0; i < count; ++i) {
     if (!LoadCheckedMergeInput(line.operands[i], &inputs[i])) return MRGTOOL_FAILED;
     if (strcmp(inputs[i].levelName, inputs[0].levelName) != 0) {
@@ -165,11 +248,24 @@ int RunCombine(const CommandLine& line) {
                  inputs[0].levelName);
       return MRGTOOL_FAILED;
     }
+    found[i] = FindLevelRecord(inputs[i].merge, &records[i]);
+    for (size_t j = 0; j < i; ++j)
+      if (found[i] == RecordFound::RECORD && found[j] == RecordFound::RECORD &&
+          !SameFingerprint(records[i].source, records[j].source)) {
+        Say(MrgtoolSays::OTHER_VERSIONS, {line.operands[j], line.operands[i]});
+        return MRGTOOL_FAILED;
+      }
     parts.push_back({inputs[i].merge, inputs[i].firstActionAt});
   }
+  // What several merge files make together is known only from the level
+  // itself: one alone keeps its record, several give none.
+  const LevelRecord* record =
+      count == 1 && found[0] == RecordFound::RECORD ? &records[0] : nullptr;
+  if (count > 1 && found[0] == RecordFound::RECORD)
+    Say(MrgtoolSays::COMBINED_WITHOUT_RECORD, {line.output});
   std::vector<uint8_t> bytes;
   CombineConflict conflict;
-  switch (CombineMerges(parts, inputs[0].levelName, &bytes, &conflict)) {
+  switch (CombineMerges(parts, inputs[0].levelName, &bytes, &conflict, record)) {
     case EditOutcome::OK: break;
     case EditOutcome::CONFLICT: {
       const PartAction& x = conflict.first;

@@ -16,3 +16,4 @@ int RunShow(const CommandLine& line);
 int RunCheck(const CommandLine& line);
 int RunInvert(const CommandLine& line);
 int RunCombine(const CommandLine& line);
+int RunStamp(const CommandLine& line);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "system.h"
 #include "write_whole.h"
 
 namespace {
@@ -63,22 +64,15 @@ bool WriteFileReplacing(const char* path, const uint8_t* bytes, size_t size) {
   // On the disk before it takes OUT's place: whole or not at all.
   Bytes content = {bytes, size};
   DWORD error = WriteFlushClose(handle, WriteBytes, &content);
-  bool written = error == NO_ERROR;
-  if (written && !MoveFileExA(temporary.c_str(), path, MOVEFILE_REPLACE_EXISTING)) {
-    Say(MrgtoolSays::CANT_REPLACE, {path, {}, GetLastError()});
-    DeleteFileA(temporary.c_str());
+  if (error != NO_ERROR) {
+    Say(MrgtoolSays::CANT_WRITE, {path, {}, error});
+    (void)RemoveFile(temporary.c_str());
     return false;
   }
-  if (!written) {
-    Say(MrgtoolSays::CANT_WRITE, {path, {}, error});
-    DeleteFileA(temporary.c_str());
+  error = RenameReplacing(temporary.c_str(), path);
+  if (error != NO_ERROR) {
+    Say(MrgtoolSays::CANT_REPLACE, {path, {}, error});
+    (void)RemoveFile(temporary.c_str());
   }
-  return written;
-}
-
-bool StandardErrorIsTerminal() {
-  HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
-  DWORD mode = 0;
-  return handle != INVALID_HANDLE_VALUE && handle != nullptr &&
-         GetConsoleMode(handle, &mode) != FALSE;
+  return error == NO_ERROR;
 }

@@ -38,5 +38,3 @@ bool ReadWholeFile(const char* path, FileBytes* file);
 // then replaces `path`: a failure leaves no partial file behind. Prints why
 // on failure.
 bool WriteFileReplacing(const char* path, const uint8_t* bytes, size_t size);
-
-bool StandardErrorIsTerminal();

@@ -1,9 +1,12 @@
 // mrgtool: makes, inspects, checks, inverts and combines merge files.
 #include <cstdio>
 #include <cstring>
+#include <string>
 
+#include "merge_make.h"
 #include "mrgtool_commands.h"
 #include "mrgtool_status.h"
+#include "system.h"
 
 #ifndef MRGTOOL_VERSION
 #define MRGTOOL_VERSION "unknown"
@@ -14,8 +17,8 @@ namespace {
 const char TOOL_HELP[] =
     "Usage: mrgtool COMMAND ARGUMENTS...\n"
     "\n"
-    "Makes, inspects, checks, inverts and combines the merge files that Vorandel\n"
-    "applies to a level.\n"
+    "Makes, inspects, checks, inverts, combines and stamps the merge files that\n"
+    "Vorandel applies to a level.\n"
     "\n"
     "Commands:\n"
     "  make ORIGINAL MODIFIED -o OUT.mrg [--name LEVEL]\n"
@@ -28,11 +31,35 @@ const char TOOL_HELP[] =
     "                       write the merge file that undoes FILE.mrg\n"
     "  combine A.mrg B.mrg... -o OUT.mrg\n"
     "                       join merge files for one level into one merge file\n"
+    "  stamp FILE.mrg LEVEL -o OUT.mrg\n"
+    "                       add the record of its level to an older merge file\n"
     "\n"
     "  mrgtool COMMAND --help   describes a command\n"
     "  mrgtool --version        prints the version\n"
     "\n"
-    "Exit status: 0 on success, 1 on failure, 2 on a wrong command line.\n";
+    "Exit status: 0 on success, 1 on failure, 2 on a wrong command line; check\n"
+    "gives 3 for a level already merged and 4 for a level it is not for.\n";
+
+// Text wrapped into lines of at most 80 columns, for the terminal.
+std::string WrapText(const std::string& text) {
+  constexpr size_t WIDTH = 80;
+  std::string out;
+  size_t lineStart = 0;
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t wordEnd = text.find(' ', at);
+    if (wordEnd == std::string::npos) wordEnd = text.size();
+    if (out.size() > lineStart && out.size() - lineStart + 1 + (wordEnd - at) > WIDTH) {
+      out += '\n';
+      lineStart = out.size();
+    } else if (out.size() > lineStart) {
+      out += ' ';
+    }
+    out.append(text, at, wordEnd - at);
+    at = wordEnd + 1;
+  }
+  return out;
+}
 
 struct Command {
   const char* name;
@@ -50,13 +77,13 @@ constexpr size_t MANY = static_cast<size_t>(-1);
 const Command COMMANDS[] = {
     {"make", 2, 2, true, true, false,
      "mrgtool make ORIGINAL MODIFIED -o OUT.mrg [--name LEVEL]",
-     "Writes OUT.mrg, a merge file that turns ORIGINAL into MODIFIED byte for byte.\n"
-     "The merge file names the level LEVEL, by default ORIGINAL's file name without\n"
-     "its folders; Vorandel opens the level by that name in the folder it runs in.\n"
-     "A level name has 1 to 123 characters, is not an absolute path and has no\n"
-     "'..' component. The merge file is checked against both files before it is\n"
-     "written, and written whole or not at all. Identical files give a merge file\n"
-     "without actions.\n"
+     "Writes OUT.mrg, a merge file that turns ORIGINAL into MODIFIED byte for byte,\n"
+     "with the record of both: their sizes and fingerprints. The merge file names the\n"
+     "level LEVEL, by default ORIGINAL's file name without its folders; Vorandel\n"
+     "opens the level by that name in the folder it runs in.\n"
+     "{name rules}\n"
+     "The merge file is checked against both files before it is written, and written\n"
+     "whole or not at all. Identical files give a merge file without actions.\n"
      "\n"
      "  -o, --output OUT.mrg   the merge file to write (replaced if it exists)\n"
      "  --name LEVEL           the level name to put in the merge file\n"},
@@ -70,14 +97,20 @@ const Command COMMANDS[] = {
      "           most the first 8 bytes of data\n"},
     {"check", 1, 2, false, false, false, "mrgtool check FILE.mrg [LEVEL]",
      "Runs Vorandel's checks on FILE.mrg against LEVEL (by default the level the\n"
-     "merge file names, from the current folder), without writing anything. Prints\n"
-     "the size the level would have and exits with 0, or prints Vorandel's message\n"
-     "for the first fault and exits with 1. Both go to standard output; a file that\n"
-     "can't be read is reported on standard error.\n"},
+     "merge file names, from the current folder), without writing anything, and\n"
+     "gives Vorandel's verdict:\n"
+     "  0  it applies: prints the size the level would have;\n"
+     "  3  LEVEL already is what FILE.mrg makes (by its record, or, for a merge file\n"
+     "     without one, because it makes LEVEL of LEVEL.bak): Vorandel changes nothing;\n"
+     "  4  LEVEL is neither the level FILE.mrg was made for nor what it makes;\n"
+     "  1  a fault: prints Vorandel's message for the first one.\n"
+     "Verdicts and faults go to standard output; a file that can't be read is\n"
+     "reported on standard error.\n"},
     {"invert", 2, 2, true, false, false, "mrgtool invert FILE.mrg ORIGINAL -o UNDO.mrg",
      "Writes UNDO.mrg, a merge file that turns the level FILE.mrg makes of ORIGINAL\n"
      "back into ORIGINAL: the uninstall of a mod. ORIGINAL is the level as it was\n"
-     "before FILE.mrg was applied.\n"
+     "before FILE.mrg was applied, such as its backup; where FILE.mrg has a record,\n"
+     "any other level is refused. UNDO.mrg has a record of its own.\n"
      "\n"
      "  -o, --output UNDO.mrg   the merge file to write (replaced if it exists)\n"},
     {"combine", 1, MANY, true, false, false, "mrgtool combine A.mrg B.mrg... -o OUT.mrg",
@@ -87,7 +120,23 @@ const Command COMMANDS[] = {
      "unclear: combine names both files and the level offsets and writes nothing.\n"
      "\n"
      "  -o, --output OUT.mrg   the merge file to write (replaced if it exists)\n"},
+    {"stamp", 2, 2, true, false, false, "mrgtool stamp FILE.mrg LEVEL -o OUT.mrg",
+     "Writes OUT.mrg, FILE.mrg with the record of its level added: the size and\n"
+     "fingerprint of LEVEL, the level FILE.mrg was made for, and of the level it\n"
+     "makes of it. FILE.mrg must apply to LEVEL; the name and the actions stay as\n"
+     "they are.\n"
+     "\n"
+     "  -o, --output OUT.mrg   the merge file to write (replaced if it exists)\n"},
 };
+
+// A command's help, with the level name rules as make states them.
+std::string HelpOf(const Command& command) {
+  std::string help = command.help;
+  const std::string token = "{name rules}";
+  size_t at = help.find(token);
+  if (at != std::string::npos) help.replace(at, token.size(), WrapText(LevelNameRules()));
+  return help;
+}
 
 int UsageError(const Command* command, const char* format, const char* detail) {
   fprintf(stderr, "mrgtool: ");
@@ -119,7 +168,7 @@ int RunCommand(const Command& command, int argc, char** argv) {
     if (strcmp(arg, "--") == 0) {
       optionsEnded = true;
     } else if (strcmp(arg, "-h") == 0 || strcmp(arg, "--help") == 0) {
-      printf("Usage: %s\n\n%s", command.usage, command.help);
+      printf("Usage: %s\n\n%s", command.usage, HelpOf(command).c_str());
       return MRGTOOL_OK;
     } else if (command.takesJson && strcmp(arg, "--json") == 0) {
       line.json = true;
@@ -157,6 +206,7 @@ int RunCommand(const Command& command, int argc, char** argv) {
   if (strcmp(command.name, "show") == 0) return RunShow(line);
   if (strcmp(command.name, "check") == 0) return RunCheck(line);
   if (strcmp(command.name, "invert") == 0) return RunInvert(line);
+  if (strcmp(command.name, "stamp") == 0) return RunStamp(line);
   return RunCombine(line);
 }
 
@@ -180,6 +230,7 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  SetUpProcess();
   int status = Run(argc, argv);
   // Output that never arrived is a failure, not a success.
   if (fflush(stdout) != 0 || ferror(stdout)) {

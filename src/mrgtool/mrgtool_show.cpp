@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "level_record.h"
 #include "merge_build.h"
 #include "merge_checks.h"
 #include "merge_records.h"
@@ -32,6 +33,24 @@ std::string JsonString(const std::string& bytes) {
   return out + "\"";
 }
 
+std::string PrintJson(const Fingerprint& print) {
+  char hex[FINGERPRINT_HEX_SIZE];
+  HexOfHash(print, hex);
+  return "{\"size\": " + std::to_string(print.size) + ", \"xxh3_128\": \"" + hex + "\"}";
+}
+
+// null for none, "damaged", or both levels' sizes and fingerprints.
+std::string RecordJson(const MergeImage& merge) {
+  LevelRecord record;
+  switch (FindLevelRecord(merge, &record)) {
+    case RecordFound::NONE: return "null";
+    case RecordFound::DAMAGED: return "\"damaged\"";
+    case RecordFound::RECORD: break;
+  }
+  return "{\"madeFor\": " + PrintJson(record.source) +
+         ", \"makes\": " + PrintJson(record.result) + "}";
+}
+
 void PrintTable(const char* path, const MergeInput& input, MergeVerdict verdict) {
   fputs(ShowHead(path, input.merge, verdict).c_str(), stdout);
   RecordCursor cursor = RecordsFrom(input.merge, input.firstActionAt);
@@ -51,6 +70,7 @@ void PrintJson(const char* path, const MergeInput& input, MergeVerdict verdict) 
   printf("  \"level\": %s,\n  \"levelNameSafe\": %s,\n  \"levelNameUnsafeOn\": %s,\n",
          JsonString(input.levelName).c_str(),
          verdict == MergeVerdict::OK ? "true" : "false", unsafeOn);
+  printf("  \"record\": %s,\n", RecordJson(input.merge).c_str());
   printf("  \"actions\": %" PRIu64 ",\n  \"removed\": %" PRIu64 ",\n", totals.actions,
          totals.removed);
   printf("  \"inserted\": %" PRIu64 ",\n  \"sizeChange\": %" PRId64 ",\n",

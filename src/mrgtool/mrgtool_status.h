@@ -4,3 +4,6 @@
 constexpr int MRGTOOL_OK = 0;
 constexpr int MRGTOOL_FAILED = 1;  // the command was understood but did not succeed
 constexpr int MRGTOOL_USAGE = 2;   // the command line was wrong
+// check's verdicts besides "it applies" (MRGTOOL_OK), as Vorandel gives them.
+constexpr int MRGTOOL_ALREADY_MERGED = 3;
+constexpr int MRGTOOL_NOT_ITS_LEVEL = 4;

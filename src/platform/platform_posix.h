@@ -1,4 +1,5 @@
-// Internals of the POSIX backend that its tests reach directly.
+// Internals of the POSIX backend, shared by its two files and reached by its
+// tests.
 #pragma once
 
 #include <sys/types.h>
@@ -7,6 +8,23 @@
 
 // The Windows error number that stands for a POSIX errno value.
 DWORD WinErrorFromErrno(int err);
+
+// A handle is a file descriptor.
+inline HANDLE HandleFromFd(int fd) {
+  return reinterpret_cast<HANDLE>(static_cast<intptr_t>(fd));
+}
+
+inline int FdFromHandle(HANDLE handle) {
+  return static_cast<int>(reinterpret_cast<intptr_t>(handle));
+}
+
+// open(), retried when interrupted; O_NONBLOCK keeps a pipe from hanging it.
+int OpenRetrying(const char* path, int flags);
+
+// An flock held through another open file stands for a Windows open that
+// does not share. Returns 0 or an errno value; 0 on a file system without
+// flock, where there is no exclusion to be had.
+int TakeLock(int fd, int operation);
 
 // The ways CopyFileA moves bytes, each the fallback for the one before it
 // where the system or the file system cannot do it.

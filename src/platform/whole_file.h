@@ -25,10 +25,11 @@ struct LoadFailure {
   DWORD error;  // the system's, right after the call that failed
 };
 
-// Loads the file at `path` whole, opened with `shareMode`. Files are limited
-// to 4 GiB - 2 bytes: sizes are 32-bit and 0xFFFFFFFF is no size at all. An
-// empty file gives a valid address and size 0. Prints nothing: each program
-// words a failure its own way. ReleaseWhole gives the memory back.
+// Loads the file at `path` whole, opened with `shareMode`, through CreateFileA,
+// GetFileSize and ReadFile. Files are limited to 4 GiB - 2 bytes: sizes are
+// 32-bit and 0xFFFFFFFF is no size at all. An empty file gives a valid address
+// and size 0. Prints nothing: each program words a failure its own way, and
+// a failure leaves nothing to release. ReleaseWhole gives the memory back.
 LoadFailure LoadWhole(const char* path, DWORD shareMode, LoadWay way, WholeFile* file);
 
 void ReleaseWhole(WholeFile* file);

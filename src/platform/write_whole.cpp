@@ -1,9 +1,17 @@
 #include "write_whole.h"
 
+#include "system.h"
+
 namespace {
 
 // Single writes stay well below what every system moves at once.
 constexpr DWORD WRITE_MAX = DWORD{1} << 26;
+
+// The error of the call that just failed; a short write leaves none.
+DWORD FailedWith() {
+  DWORD error = GetLastError();
+  return error != NO_ERROR ? error : ERROR_GEN_FAILURE;
+}
 
 }  // namespace
 
@@ -25,12 +33,7 @@ bool WriteBytes(HANDLE file, const void* bytes) {
 }
 
 DWORD WriteFlushClose(HANDLE file, ContentWriter write, const void* content) {
-  bool written = write(file, content) && FlushFileBuffers(file);
-  DWORD error = written ? NO_ERROR : GetLastError();
-  if (!CloseHandle(file) && written) {
-    written = false;
-    error = GetLastError();
-  }
-  if (written) return NO_ERROR;
-  return error != NO_ERROR ? error : ERROR_GEN_FAILURE;  // a short write
+  DWORD error = write(file, content) ? FlushFile(file) : FailedWith();
+  if (!CloseHandle(file) && error == NO_ERROR) error = FailedWith();
+  return error;
 }

@@ -1,6 +1,7 @@
 #include "flush_backup.h"
 
-#include "durable_write.h"
+#include "system.h"
+#include "whole_file.h"
 
 namespace {
 
@@ -22,7 +23,7 @@ DWORD FlushBackup(const char* backupName, const char* folder) {
     file = OpenForFlush(backupName);
   }
   if (file == INVALID_HANDLE_VALUE) return GetLastError();
-  DWORD error = FlushFileBuffers(file) ? NO_ERROR : GetLastError();
+  DWORD error = FlushFile(file);
   if (!CloseHandle(file) && error == NO_ERROR) error = GetLastError();
   if (readOnly && !SetFileAttributesA(backupName, FILE_ATTRIBUTE_READONLY) &&
       error == NO_ERROR)
@@ -30,4 +31,15 @@ DWORD FlushBackup(const char* backupName, const char* folder) {
   // A new backup's name must be on the disk as surely as its content.
   if (error == NO_ERROR) error = FlushFolder(folder);
   return error;
+}
+
+DWORD BackupHolds(const char* backupName, const Fingerprint& level, bool* holds) {
+  WholeFile backup;
+  LoadFailure failure = LoadWhole(backupName, FILE_SHARE_READ, LoadWay::MAP, &backup);
+  *holds = failure.step == LoadStep::LOADED &&
+           SameFingerprint(FingerprintOf(backup.bytes, backup.size), level);
+  ReleaseWhole(&backup);
+  if (failure.step == LoadStep::LOADED || failure.step == LoadStep::TOO_LARGE)
+    return NO_ERROR;
+  return failure.error;
 }

@@ -1,13 +1,16 @@
 #include "load_whole_file.h"
 
 #include "report.h"
-#include "whole_file.h"
 
 bool LoadWholeFile(const char* path, const uint8_t** buffer, uint32_t* size) {
   WholeFile file;
   LoadFailure failure = LoadWhole(path, 0, LoadWay::READ, &file);
   *buffer = file.bytes;
   *size = file.size;
+  return ReportLoad(path, failure);
+}
+
+bool ReportLoad(const char* path, const LoadFailure& failure) {
   switch (failure.step) {
     case LoadStep::LOADED: return true;
     case LoadStep::OPEN_FAILED: Say(VorandelSays::FILE_NOT_FOUND, {path}); break;

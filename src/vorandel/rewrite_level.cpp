@@ -1,10 +1,13 @@
 #include "rewrite_level.h"
 
+#include <memory>
+#include <new>
+
 #include "apply_actions.h"
 #include "durable_write.h"
-#include "platform.h"
 #include "report.h"
 #include "staged_output.h"
+#include "system.h"
 #include "write_whole.h"
 
 namespace {
@@ -17,12 +20,12 @@ struct Merge {
   const LevelImage* level;
   const MergeImage* merge;
   uint32_t firstActionAt;
+  uint8_t* staging;  // kStagingSize bytes
 };
 
 bool WriteMerged(HANDLE file, const void* content) {
   const auto* merged = static_cast<const Merge*>(content);
-  static uint8_t staging[kStagingSize];
-  StagedOutput output = {file, staging, kStagingSize, 0};
+  StagedOutput output = {file, merged->staging, kStagingSize, 0};
   return ApplyActions(*merged->level, *merged->merge, merged->firstActionAt, StageSlice,
                       &output) &&
          FlushStaged(&output);
@@ -33,10 +36,12 @@ bool WriteMerged(HANDLE file, const void* content) {
 RewriteOutcome RewriteLevel(const char* levelName, const char* backupName,
                             const LevelImage& level, const MergeImage& merge,
                             uint32_t firstActionAt) {
+  std::unique_ptr<uint8_t[]> staging(new (std::nothrow) uint8_t[kStagingSize]);
   HoldInterruptions();
-  Merge merged = {&level, &merge, firstActionAt};
+  Merge merged = {&level, &merge, firstActionAt, staging.get()};
   bool emptied = false;
-  DWORD error = WriteDurably(levelName, WriteMerged, &merged, &emptied);
+  DWORD error = ERROR_NOT_ENOUGH_MEMORY;
+  if (staging) error = WriteDurably(levelName, WriteMerged, &merged, &emptied);
   // A level that was emptied holds a beginning of the merged level at best:
   // the old one is still whole in memory.
   DWORD restoreError = NO_ERROR;
@@ -44,12 +49,10 @@ RewriteOutcome RewriteLevel(const char* levelName, const char* backupName,
     Bytes old = {level.buffer, level.size};
     restoreError = WriteDurably(levelName, WriteBytes, &old, &emptied);
   }
-  ReleaseInterruptions();
+  // One that came meanwhile lets the run end as it would have.
+  (void)ReleaseInterruptions();
 
-  if (error == NO_ERROR) {
-    Say(VorandelSays::DONE, {});
-    return RewriteOutcome::MERGED;
-  }
+  if (error == NO_ERROR) return RewriteOutcome::MERGED;
   if (restoreError == NO_ERROR) {
     Say(VorandelSays::WRITE_FAILED, {levelName, {}, error});
     return RewriteOutcome::UNCHANGED;

@@ -5,7 +5,7 @@
 #include "merge_format.h"
 
 enum class RewriteOutcome {
-  MERGED,     // "Done !" printed
+  MERGED,     // the level holds the merged level, on the disk
   UNCHANGED,  // the write failed and the old level is back in place
   IN_PIECES,  // the write failed, and so did writing the old level back
 };
@@ -13,9 +13,9 @@ enum class RewriteOutcome {
 // Recreates the level file and writes the merged level into it: stretches
 // of the old level between the actions' removed ranges, each action's data
 // in their place, then flushes it to the disk. The actions must have passed
-// CheckActions. Prints "Done !". When the level can't be written, writes the
-// old level back from `level` and prints what happened; if that fails too,
-// the message says that the next run restores the level from `backupName`.
+// CheckActions. When the level can't be written, writes the old level back
+// from `level` and prints what happened; if that fails too, the message says
+// that the next run restores the level from `backupName`.
 // Interruptions wait until the level is whole.
 RewriteOutcome RewriteLevel(const char* levelName, const char* backupName,
                             const LevelImage& level, const MergeImage& merge,

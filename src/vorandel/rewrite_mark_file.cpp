@@ -1,15 +1,25 @@
 #include "rewrite_mark_file.h"
 
-#include <system_error>
-#include <thread>
-
 #include "durable_write.h"
 #include "report.h"
-#include "whole_file.h"
+#include "system.h"
 
 namespace {
 
-// A file loaded whole for the restore, and released at its end.
+FoundFile Found(const LoadFailure& failure, const WholeFile& file) {
+  switch (failure.step) {
+    case LoadStep::LOADED: return {FileState::LOADED, 0, file.bytes, file.size};
+    case LoadStep::TOO_LARGE: return {FileState::TOO_LARGE, 0, nullptr, 0};
+    case LoadStep::OPEN_FAILED:
+      if (failure.error == ERROR_FILE_NOT_FOUND || failure.error == ERROR_PATH_NOT_FOUND)
+        return {FileState::MISSING, failure.error, nullptr, 0};
+      break;
+    default: break;
+  }
+  return {FileState::UNREADABLE, failure.error, nullptr, 0};
+}
+
+// A file loaded whole for the mark's decision, and released at its end.
 struct Loaded {
   WholeFile file = {nullptr, 0, nullptr};
   LoadFailure failure;
@@ -17,26 +27,15 @@ struct Loaded {
   Loaded(const Loaded&) = delete;
   Loaded& operator=(const Loaded&) = delete;
   ~Loaded() { ReleaseWhole(&file); }
+  // The memory, for the caller to keep.
+  WholeFile Take() {
+    WholeFile taken = file;
+    file = {nullptr, 0, nullptr};
+    return taken;
+  }
 };
 
 }  // namespace
-
-RewriteMark MarkLevel(const uint8_t* level, uint32_t size) {
-  // Below a few megabytes a thread costs more time than it saves.
-  constexpr uint32_t kThreadWorth = uint32_t{2} << 20;
-  RewriteMark mark{size, {}};
-  std::thread first;
-  try {
-    if (size >= kThreadWorth)
-      first = std::thread(HashHalf, level, size, 0, mark.backupSha256[0]);
-  } catch (const std::system_error&) {
-  }
-  // Without a thread, in turn.
-  if (!first.joinable()) HashHalf(level, size, 0, mark.backupSha256[0]);
-  HashHalf(level, size, 1, mark.backupSha256[1]);
-  if (first.joinable()) first.join();
-  return mark;
-}
 
 DWORD LeaveMark(const RunNames& names, const RewriteMark& mark) {
   char text[MARK_TEXT_MAX];
@@ -46,67 +45,75 @@ DWORD LeaveMark(const RunNames& names, const RewriteMark& mark) {
   // always whole: a run killed while writing it leaves only the draft.
   bool emptied = false;
   DWORD error = WriteDurably(names.markDraft, WriteBytes, &content, &emptied);
-  if (error == NO_ERROR &&
-      !MoveFileExA(names.markDraft, names.mark, MOVEFILE_REPLACE_EXISTING))
-    error = GetLastError();
+  if (error == NO_ERROR) error = RenameReplacing(names.markDraft, names.mark);
   if (error == NO_ERROR) error = FlushFolder(names.folder);
   if (error != NO_ERROR) {
-    (void)DeleteFileA(names.markDraft);
-    (void)DeleteFileA(names.mark);
+    (void)RemoveFile(names.markDraft);
+    (void)RemoveFile(names.mark);
   }
   return error;
 }
 
 DWORD ClearMark(const RunNames& names) {
-  if (!DeleteFileA(names.mark)) return GetLastError();
-  return FlushFolder(names.folder);
+  DWORD error = RemoveFile(names.mark);
+  return error != NO_ERROR ? error : FlushFolder(names.folder);
 }
 
-Restore RestoreIfMarked(const RunNames& names) {
-  Loaded markFile(names.mark);
-  const LoadFailure& failure = markFile.failure;
-  if (failure.step == LoadStep::OPEN_FAILED &&
-      (failure.error == ERROR_FILE_NOT_FOUND || failure.error == ERROR_PATH_NOT_FOUND))
-    return Restore::NOT_MARKED;
-  RewriteMark mark;
-  if (failure.step == LoadStep::OPEN_FAILED || failure.step == LoadStep::SIZE_FAILED ||
-      failure.step == LoadStep::READ_FAILED) {
-    Say(MarkMessage::MARK_UNREADABLE, names, failure.error);
-    return Restore::FAILED;
-  }
-  if (failure.step != LoadStep::LOADED ||
-      !ReadMark(names, markFile.file.bytes, markFile.file.size, &mark)) {
-    Say(MarkMessage::MARK_DAMAGED, names, NO_ERROR);
-    return Restore::FAILED;
-  }
-
+MarkOutcome ActOnMark(const RunNames& names, WholeFile* level, LoadFailure* loaded) {
+  Loaded mark(names.mark);
+  FoundFile markFound = Found(mark.failure, mark.file);
+  if (markFound.state == FileState::MISSING) return MarkOutcome::GO_ON;
+  // Read into memory of the run's own, since the run copies the level over
+  // the backup later.
   Loaded backup(names.backup);
-  const WholeFile& old = backup.file;
-  if (backup.failure.step == LoadStep::TOO_LARGE ||
-      (backup.failure.step == LoadStep::LOADED &&
-       !BackupMatches(mark, old.bytes, old.size))) {
-    Say(MarkMessage::BACKUP_CHANGED, names, NO_ERROR);
-    return Restore::FAILED;
-  }
-  if (backup.failure.step != LoadStep::LOADED) {
-    Say(MarkMessage::BACKUP_UNREADABLE, names, backup.failure.error);
-    return Restore::FAILED;
+  MarkDecision decision = DecideOnMark(names, markFound, Found(*loaded, *level),
+                                       Found(backup.failure, backup.file));
+  DWORD error = NO_ERROR;
+  switch (decision.plan) {
+    case MarkPlan::NOTHING: return MarkOutcome::GO_ON;
+    case MarkPlan::REFUSE:
+      Say(decision.message, names, decision.error);
+      return MarkOutcome::FAILED;
+    case MarkPlan::CLEAR_MARK:
+      error = ClearMark(names);
+      if (error == NO_ERROR) return MarkOutcome::GO_ON;
+      Say(MarkMessage::MARK_KEPT, names, error);
+      return MarkOutcome::FAILED;
+    case MarkPlan::RESTORE: break;
   }
 
-  HoldInterruptions();
-  Bytes content = {old.bytes, old.size};
-  bool emptied = false;
-  DWORD error = WriteDurably(names.level, WriteBytes, &content, &emptied);
-  // The level may have been missing, and so created anew.
-  if (error == NO_ERROR) error = FlushFolder(names.folder);
-  ReleaseInterruptions();
+  // A run killed right after it renamed its mark into place may have left the
+  // name unflushed: it must be on the disk before the level is emptied, or a
+  // power failure now could leave an empty level and no mark.
+  error = FlushFolder(names.folder);
   if (error != NO_ERROR) {
     Say(MarkMessage::RESTORE_FAILED, names, error);
-    return Restore::FAILED;
+    return MarkOutcome::FAILED;
   }
+  HoldInterruptions();
+  Bytes content = {backup.file.bytes, backup.file.size};
+  bool emptied = false;
+  error = WriteDurably(names.level, WriteBytes, &content, &emptied);
+  // The level may have been missing, and so created anew.
+  if (error == NO_ERROR) error = FlushFolder(names.folder);
+  // An interruption waited for the level to be whole: it now stops the run,
+  // before anything more is touched.
+  bool interrupted = ReleaseInterruptions();
+  if (error != NO_ERROR) {
+    Say(MarkMessage::RESTORE_FAILED, names, error);
+    return MarkOutcome::FAILED;
+  }
+  // The level holds the backup's bytes now: they are the run's level.
+  ReleaseWhole(level);
+  *loaded = backup.failure;
+  *level = backup.Take();
   error = ClearMark(names);
   Say(MarkMessage::RESTORED, names, NO_ERROR);
-  if (error == NO_ERROR) return Restore::RESTORED;
-  Say(MarkMessage::MARK_KEPT, names, error);
-  return Restore::FAILED;
+  if (error != NO_ERROR) {
+    Say(MarkMessage::MARK_KEPT, names, error);
+    return MarkOutcome::FAILED;
+  }
+  if (!interrupted) return MarkOutcome::GO_ON;
+  Say(MarkMessage::STOPPED_RESTORED, names, NO_ERROR);
+  return MarkOutcome::STOPPED;
 }

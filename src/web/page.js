@@ -18,6 +18,10 @@ function newWorker() {
   return { worker: new Worker(url), url };
 }
 
+// A job that runs longer than this shows its progress bar; a shorter one
+// would only make it flash.
+const SLOW_JOB_MS = 1000;
+
 const plural = (count, one) => `${count.toLocaleString('en')} ${one}${count === 1 ? '' : 's'}`;
 
 function startPage() {
@@ -44,12 +48,14 @@ function startPage() {
   let ready = false;
   let running = null;
 
+  // The log follows its last line within its own box; the page itself is
+  // scrolled once, when the job ends.
   function logLine(text, kind) {
     const line = document.createElement('div');
     line.className = kind;
     line.textContent = text;
     $('log').append(line);
-    line.scrollIntoView({ block: 'nearest' });
+    $('log').scrollTop = $('log').scrollHeight;
     return line;
   }
 
@@ -94,7 +100,7 @@ function startPage() {
     },
     [REPLY.DOWNLOAD]: download,
     [REPLY.SHOW]: drawShow,
-    [REPLY.END]: ({ ok, level }) => finish(ok, level),
+    [REPLY.END]: ({ ok }) => finish(ok),
   };
   worker.onmessage = ({ data }) => onReply[data.type](data);
   worker.onerror = (event) => {
@@ -105,14 +111,19 @@ function startPage() {
     if (running) finish(false);
   };
 
-  function finish(ok, level) {
-    document.body.classList.remove('busy');
+  // The job's result comes into view: the log, which ends with it, or Show's
+  // picture and table.
+  function finish(ok) {
+    clearTimeout(running.slow);
+    document.body.classList.remove('busy', 'slow');
     for (const button of document.querySelectorAll('button')) button.disabled = false;
-    running.resolve({ ok, lines: running.lines, level });
+    (running.view ?? $('console')).scrollIntoView({ block: 'nearest' });
+    running.resolve({ ok, lines: running.lines });
     running = null;
   }
 
   // One job at a time; `command` is what the same job is on the command line.
+  // The progress bar shows only for a job that runs over about a second.
   function run(command, job, ...args) {
     if (running) return Promise.reject(new Error('a job is running'));
     logLine(command, 'command');
@@ -122,51 +133,16 @@ function startPage() {
     for (const button of document.querySelectorAll('button')) button.disabled = true;
     if (job === JOB.SHOW) $('show-panel').hidden = true;
     return new Promise((resolve) => {
-      running = { resolve, lines: [] };
+      running = { resolve, lines: [],
+        slow: setTimeout(() => document.body.classList.add('slow'), SLOW_JOB_MS) };
       worker.postMessage({ job, args });
     });
   }
 
-  // Folders and merge files applied in this visit, for the second time's
-  // question: asked while the level is as that run wrote it.
-  const applied = [];
-  const sameFile = (a, b) =>
-    a.name === b.name && a.size === b.size && a.lastModified === b.lastModified;
-  async function appliedBefore(folder, merge) {
-    for (const done of applied) {
-      if (!sameFile(done.merge, merge) || !(await done.folder.isSameEntry(folder))) continue;
-      const level = await done.level.handle.getFile().catch(() => null);
-      if (level?.size === done.level.size && level.lastModified === done.level.lastModified)
-        return done;
-    }
-    return null;
-  }
-
-  // Asks, in the page's dialog, whether to apply the same mod a second time.
-  function confirmAgain(merge, level) {
-    const dialog = $('again');
-    $('again-text').textContent = `${merge.name} was applied to this folder already. Applying it `
-      + `again applies the mod a second time, over its own changes, and replaces ${level}.bak, `
-      + `today the only copy of the original ${level}.`;
-    dialog.returnValue = '';
-    dialog.showModal();
-    return new Promise((resolve) => dialog.addEventListener('close',
-      () => resolve(dialog.returnValue === 'again'), { once: true }));
-  }
-
   // What the buttons do, and what the tests call.
   const page = {
-    async applyToFolder(folder, merge) {
-      const before = await appliedBefore(folder, merge);
-      if (before && !(await confirmAgain(merge, before.level.name))) {
-        logLine(`Not applied again: ${folder.name} is as the last run left it.`, 'note');
-        return { ok: false, lines: [] };
-      }
-      const result = await run(`${folder.name}> Vorandel ${merge.name}`, JOB.APPLY_TO_FOLDER,
-        folder, merge);
-      if (result.ok) applied.push({ folder, merge, level: result.level });
-      return result;
-    },
+    applyToFolder: (folder, merge) =>
+      run(`${folder.name}> Vorandel ${merge.name}`, JOB.APPLY_TO_FOLDER, folder, merge),
     applyToDownload: (level, merge) =>
       run(`> Vorandel ${merge.name}   (level: ${level.name})`, JOB.APPLY_TO_DOWNLOAD, level, merge),
     make: (original, modified, name) =>
@@ -184,6 +160,7 @@ function startPage() {
     const missing = ids.filter((id, i) => !files[i]);
     if (missing.length === 0) return action(...files);
     logLine(`Choose ${missing.map((id) => $(id).dataset.what).join(' and ')} first.`, 'note');
+    $('console').scrollIntoView({ block: 'nearest' });
   };
 
   $('pick-folder').onclick = async () => {
@@ -202,7 +179,7 @@ function startPage() {
   $('check').onclick = withFiles(['check-merge', 'check-level'], page.check);
   $('show').onclick = withFiles(['check-merge'], page.show);
   $('make-original').onchange = () => {
-    $('make-name').placeholder = $('make-original').files[0]?.name ?? "ORIGINAL's file name";
+    $('make-name').placeholder = $('make-original').files[0]?.name ?? "the original level's file name";
   };
 
   // Show's picture: the level as a bar, from 0 to the end of the last removed
@@ -229,9 +206,9 @@ function startPage() {
     bar.setAttribute('aria-valuetext', 'No action chosen yet');
     $('show-row').textContent = count === 0 ? 'The merge file has no actions.'
       : 'Point at an action, or focus the bar and use the arrow keys, to see its row.';
-    logLine('The table and the picture are below the log.', 'note');
+    logLine('The picture and the table are below.', 'note');
     if (count > 0) drawBar();
-    $('show-panel').scrollIntoView({ block: 'nearest' });
+    running.view = $('show-panel');
   }
 
   // Removed ranges are hatched on the bar, insertions are triangles below it

@@ -10,7 +10,7 @@ self.VorandelProtocol = Object.freeze({
   JOB: Object.freeze({
     APPLY_TO_FOLDER: 'applyToFolder', // (folder handle, merge File)
     APPLY_TO_DOWNLOAD: 'applyToDownload', // (level File, merge File)
-    MAKE: 'make', // (ORIGINAL File, MODIFIED File, level name or '')
+    MAKE: 'make', // (original level File, modded level File, level name or '')
     CHECK: 'check', // (merge File, level File)
     SHOW: 'show', // (merge File)
   }),
@@ -21,11 +21,11 @@ self.VorandelProtocol = Object.freeze({
     PROGRESS: 'progress', // { label, done, total }: total 0 when unknown
     DOWNLOAD: 'download', // { name, bytes }: a file for the player to save
     SHOW: 'show', // { head, rows, actions, stride }: show's table and numbers
-    // { ok, level }: the job is over; after an apply to a folder, level is the
-    // level written: { name, handle, size, lastModified }
-    END: 'end',
+    END: 'end', // { ok }: the job is over, ok unless it failed
   }),
   // How a line of the log reads: the tool's output, its warning, its message
-  // that ends the job, or the page's own words (its limits, its faults).
-  LINE: Object.freeze({ OUT: 'out', WARNING: 'warning', FAILED: 'failed', PAGE: 'page' }),
+  // that ends the job, or the page's own words: its limits and faults, and
+  // its notes beside the tool's lines.
+  LINE: Object.freeze({ OUT: 'out', WARNING: 'warning', FAILED: 'failed', PAGE: 'page',
+    NOTE: 'note' }),
 });

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "apply_actions.h"
+#include "level_record.h"
+#include "level_verdict.h"
 #include "merge_build.h"
 #include "merge_checks.h"
 #include "merge_make.h"
@@ -59,11 +61,127 @@ bool CopySlice(void* context, const uint8_t* slice, uint32_t count) {
   return true;
 }
 
+// A JSON string of bytes taken as Latin-1 characters; names hold no control
+// bytes, which the name checks refuse.
+std::string JsonString(const std::string& name) {
+  std::string out = "\"";
+  for (char c : name) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out + "\"";
+}
+
+struct Named {
+  const char* name;
+  int value;
+};
+
+struct EnumTable {
+  const char* name;
+  const Named* values;
+  size_t count;
+};
+
+// The enumerator's name is written once, so that name and number can't part.
+#define NAMED(type, value) \
+  Named { #value, static_cast < int>(type::value) }
+
+constexpr Named NAME_RULES[] = {NAMED(NameRules, POSIX), NAMED(NameRules, WINDOWS),
+                                NAMED(NameRules, BOTH)};
+constexpr Named MERGE_VERDICTS[] = {NAMED(MergeVerdict, OK),
+                                    NAMED(MergeVerdict, BAD_NAME),
+                                    NAMED(MergeVerdict, UNSAFE_NAME),
+                                    NAMED(MergeVerdict, BAD_ACTION),
+                                    NAMED(MergeVerdict, UNSAFE_ON_WINDOWS),
+                                    NAMED(MergeVerdict, BAD_RECORD)};
+constexpr Named MAKE_OUTCOMES[] = {NAMED(MakeOutcome, OK),
+                                   NAMED(MakeOutcome, FILE_TOO_LARGE),
+                                   NAMED(MakeOutcome, NOT_REPRODUCED)};
+constexpr Named LEVEL_VERDICTS[] = {NAMED(LevelVerdict, APPLIES),
+                                    NAMED(LevelVerdict, ALREADY_MERGED),
+                                    NAMED(LevelVerdict, NOT_ITS_LEVEL)};
+constexpr Named CHECK_OUTCOMES[] = {
+    NAMED(CheckOutcome, APPLIES), NAMED(CheckOutcome, ALREADY_MERGED),
+    NAMED(CheckOutcome, NOT_ITS_LEVEL), NAMED(CheckOutcome, FAULT)};
+constexpr Named FILE_STATES[] = {NAMED(FileState, MISSING), NAMED(FileState, UNREADABLE),
+                                 NAMED(FileState, TOO_LARGE), NAMED(FileState, LOADED)};
+constexpr Named MARK_PLANS[] = {NAMED(MarkPlan, NOTHING), NAMED(MarkPlan, CLEAR_MARK),
+                                NAMED(MarkPlan, RESTORE), NAMED(MarkPlan, REFUSE)};
+constexpr Named MARK_MESSAGES[] = {
+    NAMED(MarkMessage, RESTORED),          NAMED(MarkMessage, RESTORE_FAILED),
+    NAMED(MarkMessage, BACKUP_UNREADABLE), NAMED(MarkMessage, BACKUP_CHANGED),
+    NAMED(MarkMessage, MARK_UNREADABLE),   NAMED(MarkMessage, MARK_DAMAGED),
+    NAMED(MarkMessage, MARK_KEPT),         NAMED(MarkMessage, MARK_OF_1_0),
+    NAMED(MarkMessage, STOPPED_RESTORED),  NAMED(MarkMessage, MERGED_MARK_KEPT)};
+constexpr Named VORANDEL_SAYS[] = {NAMED(VorandelSays, USAGE),
+                                   NAMED(VorandelSays, FILE_NOT_FOUND),
+                                   NAMED(VorandelSays, SIZE_FAILED),
+                                   NAMED(VorandelSays, FILE_TOO_LARGE),
+                                   NAMED(VorandelSays, READ_FAILED),
+                                   NAMED(VorandelSays, BACKING_UP),
+                                   NAMED(VorandelSays, COPY_FAILED),
+                                   NAMED(VorandelSays, PROCESSING),
+                                   NAMED(VorandelSays, DONE),
+                                   NAMED(VorandelSays, WRITE_FAILED),
+                                   NAMED(VorandelSays, NOR_RESTORED),
+                                   NAMED(VorandelSays, MARK_WRITE_FAILED),
+                                   NAMED(VorandelSays, ALREADY_MERGED),
+                                   NAMED(VorandelSays, NOT_ITS_LEVEL),
+                                   NAMED(VorandelSays, RECORD_DISAGREES),
+                                   NAMED(VorandelSays, LEVEL_CHANGED),
+                                   NAMED(VorandelSays, RUN_LOCKED)};
+constexpr Named MRGTOOL_SAYS[] = {NAMED(MrgtoolSays, NAME_REFUSED),
+                                  NAMED(MrgtoolSays, NAME_REFUSED_GIVE),
+                                  NAMED(MrgtoolSays, NAME_REFUSED_FIELD),
+                                  NAMED(MrgtoolSays, NAME_NOT_ASCII),
+                                  NAMED(MrgtoolSays, MERGE_TOO_LARGE),
+                                  NAMED(MrgtoolSays, NOT_REPRODUCED),
+                                  NAMED(MrgtoolSays, CANT_OPEN),
+                                  NAMED(MrgtoolSays, CANT_SIZE),
+                                  NAMED(MrgtoolSays, CANT_READ),
+                                  NAMED(MrgtoolSays, CANT_WRITE),
+                                  NAMED(MrgtoolSays, CANT_REPLACE),
+                                  NAMED(MrgtoolSays, FILE_TOO_LARGE),
+                                  NAMED(MrgtoolSays, FAULT),
+                                  NAMED(MrgtoolSays, NO_ROOM_FOR_RECORD),
+                                  NAMED(MrgtoolSays, NOT_MADE_FOR),
+                                  NAMED(MrgtoolSays, GIVEN_ITS_RESULT),
+                                  NAMED(MrgtoolSays, OTHER_VERSIONS),
+                                  NAMED(MrgtoolSays, RECORD_DISAGREES),
+                                  NAMED(MrgtoolSays, NO_ROOM_FOR_RECORD_TO_STAMP),
+                                  NAMED(MrgtoolSays, COMBINED_WITHOUT_RECORD),
+                                  NAMED(MrgtoolSays, NO_RECORD_TO_CHECK)};
+
+#undef NAMED
+
+template <size_t N>
+constexpr EnumTable Table(const char* name, const Named (&values)[N]) noexcept {
+  return {name, values, N};
+}
+
+constexpr EnumTable ENUMS[] = {
+    Table("NameRules", NAME_RULES),        Table("MergeVerdict", MERGE_VERDICTS),
+    Table("MakeOutcome", MAKE_OUTCOMES),   Table("LevelVerdict", LEVEL_VERDICTS),
+    Table("CheckOutcome", CHECK_OUTCOMES), Table("FileState", FILE_STATES),
+    Table("MarkPlan", MARK_PLANS),         Table("MarkMessage", MARK_MESSAGES),
+    Table("VorandelSays", VORANDEL_SAYS),  Table("MrgtoolSays", MRGTOOL_SAYS)};
+
 // The names of a run on the level of `merge`, whose name passed.
 RunNames NamesOf(const uint8_t* merge) {
   RunNames names;
   NameRun(reinterpret_cast<const char*>(merge + LEVEL_NAME_AT), kPlayersPaths, &names);
   return names;
+}
+
+// Where the file's own name starts in the level name: after the folder and
+// the separator that ends it. LevelFolder gives "." both for a name without
+// a folder and for one in "./", so the name itself tells them apart.
+size_t InFolderAt(const RunNames& names) {
+  size_t length = strlen(names.folder);
+  bool inFolder = strncmp(names.level, names.folder, length) == 0 &&
+                  (names.level[length] == '\\' || names.level[length] == '/');
+  return inFolder ? length + 1 : 0;
 }
 
 }  // namespace
@@ -168,19 +286,29 @@ bool web_name_fault(const char* levelName) {
   return !text.empty();
 }
 
-// A mark left beside the level by a run that was stopped, against the backup
-// it describes: the MarkMessage that follows, RESTORED when the backup is
-// what the mark says and the level may be put back from it, else
-// MARK_DAMAGED or BACKUP_CHANGED.
-int web_read_mark(uint8_t* merge, uint8_t* mark, uint32_t markSize, uint8_t* backup,
-                  uint32_t backupSize) {
+// What Vorandel does about a mark beside the level of `merge`, from the
+// three files as the page found them (FileState and Windows error numbers;
+// bytes where LOADED): a MarkPlan, with Vorandel's message as text for one
+// that refuses.
+int web_decide_on_mark(uint8_t* merge, int markState, uint32_t markError, uint8_t* mark,
+                       uint32_t markSize, int levelState, uint32_t levelError,
+                       uint8_t* level, uint32_t levelSize, int backupState,
+                       uint32_t backupError, uint8_t* backup, uint32_t backupSize) {
   RunNames names = NamesOf(merge);
-  RewriteMark read;
-  if (!ReadMark(names, mark, markSize, &read))
-    return static_cast<int>(MarkMessage::MARK_DAMAGED);
-  if (!BackupMatches(read, backup, backupSize))
-    return static_cast<int>(MarkMessage::BACKUP_CHANGED);
-  return static_cast<int>(MarkMessage::RESTORED);
+  auto found = [](int state, uint32_t error, const uint8_t* at, uint32_t size) {
+    return FoundFile{static_cast<FileState>(state), error, at, size};
+  };
+  MarkDecision decision =
+      DecideOnMark(names, found(markState, markError, mark, markSize),
+                   found(levelState, levelError, level, levelSize),
+                   found(backupState, backupError, backup, backupSize));
+  text.clear();
+  if (decision.plan == MarkPlan::REFUSE) {
+    char said[MARK_MESSAGE_MAX];
+    FormatMarkMessage(decision.message, names, decision.error, said, sizeof said);
+    SetMessage(said);
+  }
+  return static_cast<int>(decision.plan);
 }
 
 // Vorandel's MarkMessage for the level of `merge`, as text.
@@ -189,6 +317,86 @@ void web_mark_message(uint8_t* merge, int message, uint32_t error) {
   FormatMarkMessage(static_cast<MarkMessage>(message), NamesOf(merge), error, said,
                     sizeof said);
   SetMessage(said);
+}
+
+// The library's enums that the page acts on, by name, as JSON text: the
+// page holds no numbers of its own.
+void web_enums() {
+  text = "{";
+  const char* separator = "";
+  for (const EnumTable& table : ENUMS) {
+    text += separator;
+    text += JsonString(table.name) + ": {";
+    for (size_t i = 0; i < table.count; ++i)
+      text += (i == 0 ? "" : ", ") + JsonString(table.values[i].name) + ": " +
+              std::to_string(table.values[i].value);
+    text += "}";
+    separator = ", ";
+  }
+  text += "}";
+}
+
+// The names of a run on the level of `merge`, whose name passed, as JSON
+// text: the level, its backup, mark and folder as Vorandel names them, and
+// the folder's parts and the three files' names in it, for the page's
+// folder handles.
+void web_run_names(uint8_t* merge) {
+  RunNames names = NamesOf(merge);
+  size_t folderLength = InFolderAt(names);
+  std::string parts = "[";
+  for (const char* at = names.folder; folderLength != 0 && *at != '\0';) {
+    size_t length = strcspn(at, "\\/");
+    if (length != 0 && !(length == 1 && at[0] == '.'))
+      parts += (parts.size() > 1 ? ", " : "") + JsonString(std::string(at, length));
+    at += length;
+    if (*at != '\0') ++at;
+  }
+  text = "{\"level\": " + JsonString(names.level) +
+         ", \"backup\": " + JsonString(names.backup) +
+         ", \"mark\": " + JsonString(names.mark) +
+         ", \"folder\": " + JsonString(names.folder) + ", \"folderParts\": " + parts +
+         "], \"inFolder\": {\"level\": " + JsonString(names.level + folderLength) +
+         ", \"backup\": " + JsonString(names.backup + folderLength) +
+         ", \"mark\": " + JsonString(names.mark + folderLength) + "}}";
+}
+
+// Whether a level of `levelSize` bytes could be the backup of `backupSize`
+// merged, for a merge file without a record: the page reads the backup only
+// then.
+bool web_backup_wanted(uint8_t* merge, uint32_t mergeSize, uint32_t levelSize,
+                       uint32_t backupSize) {
+  MergeImage image = Image(merge, mergeSize);
+  LevelRecord record;
+  return FindLevelRecord(image, &record) == RecordFound::NONE &&
+         BackupMayGiveLevel(image, FirstActionAt(image), backupSize, levelSize);
+}
+
+// Vorandel's verdict on the level before anything is touched, for a merge
+// file whose name and record passed: a LevelVerdict; Vorandel's line as text
+// where the run stops there (a level already merged, not its level, a record
+// the actions don't make: then true), else the first faulty action's message,
+// or nothing. The backup is null where there is none.
+int web_judge(uint8_t* merge, uint32_t mergeSize, uint8_t* level, uint32_t levelSize,
+              uint8_t* backup, uint32_t backupSize) {
+  MergeImage image = Image(merge, mergeSize);
+  LevelImage levelImage{level, levelSize};
+  LevelImage backupImage{backup, backupSize};
+  Judgement judgement =
+      JudgeMerge(image, levelImage, backup != nullptr ? &backupImage : nullptr);
+  RunNames names = NamesOf(merge);
+  SetMessage(JudgementLine(judgement, names.level).c_str());
+  number = text.empty() ? 0 : 1;
+  if (text.empty() && judgement.fault.kind != FaultKind::NONE) {
+    char message[FAULT_TEXT_MAX];
+    FormatActionFault(judgement.fault, message, sizeof message);
+    SetMessage(message);
+  }
+  return static_cast<int>(judgement.verdict);
+}
+
+// True where the level name leaves room for a record: else make warns.
+bool web_has_room_for_record(const char* levelName) {
+  return HasRoomForRecord(levelName);
 }
 
 // mrgtool make, for a name that passed web_name_fault: a MakeOutcome; when
@@ -202,21 +410,22 @@ int web_make(uint8_t* original, uint32_t originalSize, uint8_t* modified,
   return static_cast<int>(outcome);
 }
 
-// mrgtool check: the MergeVerdict, with mrgtool's report or Vorandel's
-// message as text.
+// mrgtool check: a CheckOutcome, with what mrgtool prints as text: its report,
+// Vorandel's verdict or its message. The merge file's name and record must
+// have passed web_check_name with both systems' rules. The backup is null
+// where there is none.
 int web_check(uint8_t* merge, uint32_t mergeSize, uint8_t* level, uint32_t levelSize,
-              const char* mergePath, const char* levelPath) {
-  char message[MERGE_TEXT_MAX];
+              uint8_t* backup, uint32_t backupSize, const char* mergePath,
+              const char* levelPath) {
   MergeImage image = Image(merge, mergeSize);
-  MergeVerdict verdict =
-      CheckMergeFile(image, levelSize, NameRules::BOTH, message, sizeof message);
-  if (verdict != MergeVerdict::OK) {
-    SetMessage(message);
-  } else {
-    LevelImage levelImage{level, levelSize};
-    text = CheckReport(mergePath, levelPath, image, FirstActionAt(image), levelImage);
-  }
-  return static_cast<int>(verdict);
+  LevelImage levelImage{level, levelSize};
+  LevelImage backupImage{backup, backupSize};
+  std::string said;
+  CheckOutcome outcome =
+      CheckAgainstLevel(image, mergePath, levelImage, levelPath,
+                        backup != nullptr ? &backupImage : nullptr, &said);
+  SetMessage(said.c_str());
+  return static_cast<int>(outcome);
 }
 
 // How many 32-bit numbers web_show gives per action.

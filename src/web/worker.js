@@ -2,8 +2,9 @@
 // The page's worker: Vorandel's and mrgtool's jobs, run with the merge file
 // library compiled to WebAssembly (mergefile.wasm), so that the page stays
 // responsive while a large level is merged. Every line it logs in a tool's
-// name is made by the library, as the tool makes it; only the page's limits
-// and faults are in the page's own words.
+// name is made by the library, as the tool makes it; only the page's limits,
+// faults and notes are in the page's own words. The library's numbers and the
+// names of a run's files come from the library too.
 //
 // A classic worker: opened from disk, a page may start a classic worker from
 // a Blob URL, where a module one is refused, so this script uses neither
@@ -16,20 +17,8 @@ const WASM_BASE64 = '';
 const { JOB, REPLY, LINE } = self.VorandelProtocol;
 
 const FILE_MAX = 2 ** 30; // the page's limit; Vorandel's own is 4 GiB - 2 bytes
-const CHUNK = 2 ** 26; // bytes read at a time, between progress reports
+const CHUNK = 2 ** 24; // bytes read or written at a time, between progress reports
 const ROWS_MAX = 10000; // rows of show's table put in the page
-
-// The library's enums (web_api.cpp): NameRules, MergeVerdict, MakeOutcome,
-// VorandelSays, MrgtoolSays and MarkMessage.
-const RULES = { WINDOWS: 1, BOTH: 2 };
-const VERDICT_OK = 0;
-const MADE = { FILE_TOO_LARGE: 1, NOT_REPRODUCED: 2 };
-const VORANDEL = { FILE_NOT_FOUND: 1, FILE_TOO_LARGE: 3, READ_FAILED: 4, BACKING_UP: 5,
-  COPY_FAILED: 6, PROCESSING: 7, DONE: 8, WRITE_FAILED: 9 };
-const MRGTOOL = { NAME_REFUSED: 0, NAME_REFUSED_FIELD: 2, NAME_NOT_ASCII: 3,
-  MERGE_TOO_LARGE: 4, NOT_REPRODUCED: 5, CANT_OPEN: 6, CANT_READ: 8 };
-const MARK = { RESTORED: 0, RESTORE_FAILED: 1, BACKUP_UNREADABLE: 2, MARK_UNREADABLE: 4,
-  MARK_KEPT: 6 };
 
 // A job that stops, with its lines ({ text, kind }) saying why.
 class Failure extends Error {
@@ -39,6 +28,8 @@ class Failure extends Error {
   }
 }
 const failed = (texts, kind = LINE.FAILED) => new Failure(texts.map((text) => ({ text, kind })));
+// A job that ends well before its last step: a level already merged.
+class Stop extends Error {}
 
 // The library asked for memory that can't be had (web_out_of_memory).
 class OutOfMemory extends Error {}
@@ -106,7 +97,19 @@ class Library {
     });
     instance.exports._initialize();
     instance.exports.web_start();
-    return Object.assign(new Library(), { x: instance.exports });
+    const lib = Object.assign(new Library(), { x: instance.exports });
+    // The library's enums by name: the page holds no numbers of its own.
+    lib.x.web_enums();
+    lib.enums = JSON.parse(lib.text());
+    return lib;
+  }
+
+  // The number of the library's enumerator `type`.`name`; a name it lacks is
+  // a fault of the page, never a number made up.
+  is(type, name) {
+    const value = this.enums[type]?.[name];
+    if (value === undefined) throw new Error(`the library has no ${type}.${name}`);
+    return value;
   }
 
   // A new view each time: growing the memory detaches the old one.
@@ -143,16 +146,31 @@ class Library {
     return this.view(this.x.web_bytes() >>> 0, this.x.web_bytes_size() >>> 0).slice();
   }
 
-  // Vorandel's message `id` (VorandelSays), as lines.
+  // Vorandel's message `id` (a VorandelSays name), as lines.
   vorandel(id, { name = '', other = '', error = 0, error2 = 0 } = {}) {
-    this.x.web_vorandel_says(id, this.string(name), this.string(other), error, error2);
+    this.x.web_vorandel_says(this.is('VorandelSays', id), this.string(name), this.string(other),
+      error, error2);
     return this.lines();
   }
 
-  // mrgtool's error line `id` (MrgtoolSays), "mrgtool: " included, as lines.
+  // mrgtool's error line `id` (a MrgtoolSays name), "mrgtool: " included, as lines.
   mrgtool(id, { name = '', other = '', error = 0 } = {}) {
-    this.x.web_mrgtool_says(id, this.string(name), this.string(other), error);
+    this.x.web_mrgtool_says(this.is('MrgtoolSays', id), this.string(name), this.string(other),
+      error);
     return this.lines();
+  }
+
+  // Vorandel's message `id` (a MarkMessage name) on the mark beside the level
+  // of `merge`, as lines.
+  markSays(merge, id, error = 0) {
+    this.x.web_mark_message(merge, this.is('MarkMessage', id), error);
+    return this.lines();
+  }
+
+  // The names of a run on the level of `merge` (web_run_names).
+  runNames(merge) {
+    this.x.web_run_names(merge);
+    return JSON.parse(this.text());
   }
 }
 
@@ -161,17 +179,17 @@ class Library {
 const VOICES = {
   vorandel: {
     readFailed: (lib, name, error) => failed(error.name === 'NotFoundError'
-      ? lib.vorandel(VORANDEL.FILE_NOT_FOUND, { name })
-      : lib.vorandel(VORANDEL.READ_FAILED, { error: windowsError(error) })),
+      ? lib.vorandel('FILE_NOT_FOUND', { name })
+      : lib.vorandel('READ_FAILED', { error: windowsError(error) })),
     // The tool's word, then the page's own: its limit is lower.
     tooLarge: (lib, name) => new Failure([
-      ...lib.vorandel(VORANDEL.FILE_TOO_LARGE, { name }).map((text) => ({ text, kind: LINE.FAILED })),
+      ...lib.vorandel('FILE_TOO_LARGE', { name }).map((text) => ({ text, kind: LINE.FAILED })),
       { text: 'The page takes files of up to 1 GiB; the command-line Vorandel takes larger ones.',
         kind: LINE.PAGE }]),
   },
   mrgtool: {
     readFailed: (lib, name, error) => failed(lib.mrgtool(
-      error.name === 'NotFoundError' ? MRGTOOL.CANT_OPEN : MRGTOOL.CANT_READ,
+      error.name === 'NotFoundError' ? 'CANT_OPEN' : 'CANT_READ',
       { name, error: windowsError(error) })),
     // mrgtool would take the file: the refusal is the page's alone.
     tooLarge: (lib, name) => failed([`${name}: the page takes files of up to 1 GiB; the `
@@ -191,51 +209,71 @@ async function compileLibrary() {
 
 const post = (message, transfer = []) => postMessage(message, transfer);
 
-// Reads a file into the library's memory, with the job's voice for what goes
-// wrong; gives where it is.
-async function load(job, file, name) {
-  const { lib, voice, progress } = job;
-  if (file.size > FILE_MAX) throw voice.tooLarge(lib, name);
+// Reads a file into the library's memory and gives where it is; the
+// browser's error, or one with windowsError 8 for want of memory, as it is.
+async function readInto(job, file, name) {
+  const { lib, progress } = job;
   const at = lib.alloc(file.size);
-  if (at === 0) throw voice.readFailed(lib, name, { windowsError: 8 });
-  try {
-    for (let done = 0; done < file.size; done += CHUNK) {
-      const chunk = await file.slice(done, done + CHUNK).arrayBuffer();
-      lib.memory.set(new Uint8Array(chunk), at + done);
-      progress(`reading ${name}`, done + chunk.byteLength, file.size);
-    }
-  } catch (error) {
-    throw voice.readFailed(lib, name, error);
+  if (at === 0) throw { name: 'OutOfMemory', windowsError: 8 };
+  for (let done = 0; done < file.size; done += CHUNK) {
+    const chunk = await file.slice(done, done + CHUNK).arrayBuffer();
+    lib.memory.set(new Uint8Array(chunk), at + done);
+    progress(`reading ${name}`, done + chunk.byteLength, file.size);
   }
   return at;
 }
 
-// The level name, after Vorandel's checks on it by `rules`.
+// The same, with the job's voice for what goes wrong.
+async function load(job, file, name) {
+  const { lib, voice } = job;
+  if (file.size > FILE_MAX) throw voice.tooLarge(lib, name);
+  try {
+    return await readInto(job, file, name);
+  } catch (error) {
+    throw voice.readFailed(lib, name, error);
+  }
+}
+
+// The level name, after Vorandel's checks on it (and on the merge file's
+// record) by `rules`, a NameRules name.
 function levelName(lib, merge, size, rules) {
-  if (lib.x.web_check_name(merge, size, rules) !== VERDICT_OK) throw failed(lib.lines());
+  if (lib.x.web_check_name(merge, size, lib.is('NameRules', rules)) !== lib.is('MergeVerdict', 'OK'))
+    throw failed(lib.lines());
   return lib.text();
 }
 
-// The merged level in the library's memory, after every action was checked:
+// Vorandel's verdict on `level` before anything is touched, with `backup`
+// (null where there is none): stops the job where Vorandel stops, with its
+// line, a level already merged as a success; else gives the first faulty
+// action's message, or null.
+function judge(job, merge, mergeSize, level, backup) {
+  const { lib, say } = job;
+  const verdict = lib.x.web_judge(merge, mergeSize, level.at, level.size, backup?.at ?? 0,
+    backup?.size ?? 0);
+  const said = lib.text() === '' ? null : lib.lines();
+  if (lib.x.web_number() !== 1) return said;
+  if (verdict !== lib.is('LevelVerdict', 'ALREADY_MERGED')) throw failed(said);
+  say(said);
+  throw new Stop();
+}
+
+// The merged level in the library's memory, for actions web_judge passed:
 // where it is and its size. A view of it is taken only once no other call
 // can grow the memory, which would detach it.
-function mergedLevel(lib, merge, mergeSize, level, levelSize, writeFailed) {
-  if (!lib.x.web_check_actions(merge, mergeSize, levelSize)) throw failed(lib.lines());
+function mergedLevel(lib, merge, mergeSize, level, writeFailed) {
+  if (!lib.x.web_check_actions(merge, mergeSize, level.size)) throw failed(lib.lines());
   const size = lib.x.web_number();
   const at = lib.alloc(size);
   if (at === 0) throw writeFailed({ windowsError: 8 });
-  if (!lib.x.web_apply(merge, mergeSize, level, levelSize, at, size))
+  if (!lib.x.web_apply(merge, mergeSize, level.at, level.size, at, size))
     throw new Error(`web_apply refused the ${size} bytes web_check_actions gave`);
   return { at, size };
 }
 
-// The folder and file name a level path leads to inside `root`. Both '\' and
-// '/' separate, as on Windows; empty and '.' components stay in place.
-async function folderOf(root, path) {
-  const parts = path.split(/[\\/]/).filter((part) => part !== '' && part !== '.');
-  if (parts.length === 0) throw new DOMException(path, 'TypeMismatchError');
+// The level's folder inside `root`, by the folder's parts the library gives.
+async function folderOf(root, parts) {
   let folder = root;
-  for (const part of parts.slice(0, -1)) {
+  for (const part of parts) {
     try {
       folder = await folder.getDirectoryHandle(part);
     } catch (error) {
@@ -244,15 +282,57 @@ async function folderOf(root, path) {
       throw missing ? { name: error.name, windowsError: 3 } : error;
     }
   }
-  return { folder, name: parts.at(-1) };
+  return folder;
 }
 
-// The whole file at once: the browser writes a new file beside the old one
-// and puts it in its place on close, so a failure leaves the old file as it was.
-async function writeWhole(handle, bytes) {
-  const writable = await handle.createWritable();
+// A file of the level's folder as a run finds it: its handle and its File,
+// or the error that keeps it out of reach.
+async function find(folder, name) {
   try {
-    await writable.write(bytes);
+    const handle = await (await folder).getFileHandle(name);
+    return { handle, file: await handle.getFile() };
+  } catch (error) {
+    return { error };
+  }
+}
+
+// Not there, as Windows says it: no such file, or no folder in its path.
+const isMissing = ({ error }) => error !== undefined && [2, 3].includes(windowsError(error));
+
+// A found file as the library's FoundFile: MISSING, UNREADABLE (with the
+// Windows error), or LOADED into its memory. The page can't judge what it
+// can't read: a file over its limit stops the job.
+async function loaded(job, found, name) {
+  const state = (id, error = 0) => ({ state: job.lib.is('FileState', id), error, at: 0, size: 0 });
+  if (found.error) return state(isMissing(found) ? 'MISSING' : 'UNREADABLE', windowsError(found.error));
+  if (found.file.size > FILE_MAX) throw job.voice.tooLarge(job.lib, name);
+  try {
+    return { ...state('LOADED'), at: await readInto(job, found.file, name), size: found.file.size };
+  } catch (error) {
+    return state('UNREADABLE', windowsError(error));
+  }
+}
+
+// Writes `data`, a Blob or bytes, as the file of `handle`, whole: the browser
+// writes a new file beside the old one and puts it in its place on close, so
+// a failure leaves the old file as it was. In pieces, for the progress bar;
+// or at once, with `meanwhile` run while the browser writes.
+async function writeWhole(job, handle, data, name, meanwhile = null) {
+  const writable = await handle.createWritable();
+  const size = data.size ?? data.byteLength;
+  try {
+    if (meanwhile) {
+      job.progress(`writing ${name}`, 0, 0);
+      const written = writable.write(data);
+      written.catch(() => {}); // awaited below
+      meanwhile();
+      await written;
+    }
+    for (let done = 0; !meanwhile && done < size; done += CHUNK) {
+      const end = Math.min(size, done + CHUNK);
+      await writable.write(data instanceof Blob ? data.slice(done, end) : data.subarray(done, end));
+      job.progress(`writing ${name}`, end, size);
+    }
     await writable.close();
   } catch (error) {
     await writable.abort().catch(() => {});
@@ -261,135 +341,164 @@ async function writeWhole(handle, bytes) {
 }
 
 // Vorandel's first step: where a run was stopped while it rewrote the level,
-// its mark stands beside the level, and the level is put back from the
-// backup the mark describes, or nothing is touched. The page itself writes
-// the level whole and leaves no mark.
-async function restoreIfMarked(job, root, merge, name) {
+// its mark stands beside it, and the library decides: the mark goes, the
+// level is put back from the backup, or nothing is touched. Gives the level
+// and the backup where they were read. The page itself writes the level
+// whole and leaves no mark.
+async function actOnMark(job, merge, names, folder, files) {
   const { lib, say } = job;
-  const markSays = (message, error = 0) => {
-    lib.x.web_mark_message(merge, message, error);
-    return lib.lines();
-  };
-  let place, mark, backupFile;
-  try {
-    place = await folderOf(root, name);
-  } catch {
-    return; // no folder, no mark: the backup copy says what is wrong
+  files.mark = await find(folder, names.inFolder.mark);
+  if (isMissing(files.mark)) return {};
+  files.backup = await find(folder, names.inFolder.backup);
+  const mark = await loaded(job, files.mark, names.mark);
+  const level = await loaded(job, files.level, names.level);
+  const backup = await loaded(job, files.backup, names.backup);
+  const plan = lib.x.web_decide_on_mark(merge, ...[mark, level, backup]
+    .flatMap(({ state, error, at, size }) => [state, error, at, size]));
+  const markGone = async () => (await folder).removeEntry(names.inFolder.mark);
+  switch (plan) {
+    case lib.is('MarkPlan', 'NOTHING'): return {};
+    case lib.is('MarkPlan', 'REFUSE'): throw failed(lib.lines());
+    case lib.is('MarkPlan', 'CLEAR_MARK'):
+      await markGone().catch((error) => {
+        throw failed(lib.markSays(merge, 'MARK_KEPT', windowsError(error)));
+      });
+      return { level, backup: backup.state === lib.is('FileState', 'LOADED') ? backup : null };
+    case lib.is('MarkPlan', 'RESTORE'): break;
+    default: throw new Error(`web_decide_on_mark gave ${plan}`);
   }
   try {
-    const markFile = await (await place.folder.getFileHandle(`${place.name}.merging`)).getFile();
-    mark = new Uint8Array(await markFile.arrayBuffer());
+    const handle = files.level.handle
+      ?? await (await folder).getFileHandle(names.inFolder.level, { create: true });
+    await writeWhole(job, handle, lib.view(backup.at, backup.size), names.level);
+    files.level = { handle, file: await handle.getFile() };
   } catch (error) {
-    if (error.name === 'NotFoundError') return;
-    throw failed(markSays(MARK.MARK_UNREADABLE, windowsError(error)));
+    throw failed(lib.markSays(merge, 'RESTORE_FAILED', windowsError(error)));
   }
-  const markAt = lib.alloc(mark.length);
-  if (markAt === 0) throw new OutOfMemory(`no memory for ${mark.length} bytes`);
-  lib.memory.set(mark, markAt);
-  let backup;
-  try {
-    backupFile = await (await place.folder.getFileHandle(`${place.name}.bak`)).getFile();
-    backup = await load(job, backupFile, `${name}.bak`);
-  } catch (error) {
-    throw error instanceof Failure ? error
-      : failed(markSays(MARK.BACKUP_UNREADABLE, windowsError(error)));
-  }
-  const verdict = lib.x.web_read_mark(merge, markAt, mark.length, backup, backupFile.size);
-  if (verdict !== MARK.RESTORED) throw failed(markSays(verdict));
-  job.progress(`writing ${name}`, 0, 0);
-  try {
-    await writeWhole(await place.folder.getFileHandle(place.name, { create: true }), backupFile);
-  } catch (error) {
-    throw failed(markSays(MARK.RESTORE_FAILED, windowsError(error)));
-  }
-  try {
-    await place.folder.removeEntry(`${place.name}.merging`);
-  } catch (error) {
-    say(markSays(MARK.RESTORED));
-    throw failed(markSays(MARK.MARK_KEPT, windowsError(error)));
-  }
-  say(markSays(MARK.RESTORED));
+  const kept = await markGone().then(() => null, (error) => error);
+  say(lib.markSays(merge, 'RESTORED'));
+  if (kept) throw failed(lib.markSays(merge, 'MARK_KEPT', windowsError(kept)));
+  // The level holds the backup's bytes now.
+  return { level: backup, backup };
+}
+
+// The backup, for a merge file without a record on a level its merge may
+// have made: read only where its size tells so, and quietly, as Vorandel
+// does. Null where there is none to read.
+async function backupToJudge(job, merge, mergeSize, level, names, folder, files) {
+  files.backup ??= await find(folder, names.inFolder.backup);
+  const size = files.backup.file?.size;
+  if (size === undefined || size >= 2 ** 32
+    || !job.lib.x.web_backup_wanted(merge, mergeSize, level.size, size)) return null;
+  const backup = await loaded(job, files.backup, names.backup);
+  return backup.state === job.lib.is('FileState', 'LOADED') ? backup : null;
 }
 
 // Vorandel's run, step by step, on a folder the player picked, with Windows'
-// rules for the level name; gives the level written, for the page to know it
-// again.
+// rules for the level name and the names the library gives.
 async function applyToFolder(job, root, mergeFile) {
-  const { lib, say, progress } = job;
+  const { lib, say } = job;
   const merge = await load(job, mergeFile, mergeFile.name);
-  const name = levelName(lib, merge, mergeFile.size, RULES.WINDOWS);
-  await restoreIfMarked(job, root, merge, name);
-  const backupName = `${name}.bak`;
-  say(lib.vorandel(VORANDEL.BACKING_UP, { name, other: backupName }));
-  const copyFailed = (error) => failed(lib.vorandel(VORANDEL.COPY_FAILED,
-    { name, other: backupName, error: windowsError(error) }));
-  let place, handle, file;
-  try {
-    place = await folderOf(root, name);
-    handle = await place.folder.getFileHandle(place.name);
-    file = await handle.getFile();
-  } catch (error) {
-    throw copyFailed(error);
+  levelName(lib, merge, mergeFile.size, 'WINDOWS');
+  const names = lib.runNames(merge);
+  const folder = folderOf(root, names.folderParts);
+  folder.catch(() => {}); // said in its turn, by the file that isn't found
+  // The level is found first, and quietly: all that decides whether to merge
+  // at all comes before the backup is touched.
+  const files = { level: await find(folder, names.inFolder.level) };
+  let { level, backup } = await actOnMark(job, merge, names, folder, files);
+  const copyFailed = (error) => failed(lib.vorandel('COPY_FAILED',
+    { name: names.level, other: names.backup, error: windowsError(error) }));
+  const backingUp = () => say(lib.vorandel('BACKING_UP', { name: names.level, other: names.backup }));
+  if (files.level.error) {
+    backingUp();
+    throw copyFailed(files.level.error);
   }
-  if (file.size > FILE_MAX) throw job.voice.tooLarge(lib, name); // before any backup
-  // The browser writes one file at a time, and slowly: the backup is written
-  // from the level's own file while the level is read and merged, and the
-  // level is written only once the backup is whole.
-  progress(`writing ${backupName}`, 0, 0);
-  const backedUp = place.folder
-    .getFileHandle(`${place.name}.bak`, { create: true })
-    .then((backup) => writeWhole(backup, file));
+  const { handle, file } = files.level;
+  if (!level) {
+    if (file.size > FILE_MAX) {
+      backingUp();
+      throw job.voice.tooLarge(lib, names.level); // before any backup
+    }
+    try {
+      level = { at: await readInto(job, file, names.level), size: file.size };
+    } catch (error) {
+      backingUp();
+      throw copyFailed(error);
+    }
+  }
+  backup ??= await backupToJudge(job, merge, mergeFile.size, level, names, folder, files);
+  job.progress(`checking ${names.level}`, 0, 0);
+  const fault = judge(job, merge, mergeFile.size, level, backup);
+  backingUp();
+  // The merged level is made while the browser copies the level's file; what
+  // goes wrong with it is said in its turn, after the backup's outcome.
   const writeFailed = (error) =>
-    failed(lib.vorandel(VORANDEL.WRITE_FAILED, { name, error: windowsError(error) }));
-  const merged = load(job, file, name).then((level) =>
-    mergedLevel(lib, merge, mergeFile.size, level, file.size, writeFailed),
-  );
-  merged.catch(() => {}); // reported in its turn, after the backup's outcome
+    failed(lib.vorandel('WRITE_FAILED', { name: names.level, error: windowsError(error) }));
+  let merged = null;
+  const makeMerged = () => {
+    try {
+      merged = fault ? null : mergedLevel(lib, merge, mergeFile.size, level, writeFailed);
+    } catch (error) {
+      merged = { error };
+    }
+  };
   try {
-    await backedUp;
+    const backupHandle = await (await folder).getFileHandle(names.inFolder.backup, { create: true });
+    await writeWhole(job, backupHandle, file, names.backup, makeMerged);
   } catch (error) {
     throw copyFailed(error);
   }
-  say(lib.vorandel(VORANDEL.PROCESSING, { name }));
-  const { at, size } = await merged;
-  const done = lib.vorandel(VORANDEL.DONE);
-  progress(`writing ${name}`, 0, 0);
+  say(lib.vorandel('PROCESSING', { name: names.level }));
+  if (fault) throw failed(fault);
+  if (merged.error) throw merged.error;
+  const { at, size } = merged;
+  const done = lib.vorandel('DONE');
   try {
-    await writeWhole(handle, lib.view(at, size));
+    await writeWhole(job, handle, lib.view(at, size), names.level);
   } catch (error) {
     throw writeFailed(error);
   }
   say(done);
-  const written = await handle.getFile();
-  return { name, handle, size: written.size, lastModified: written.lastModified };
 }
 
 // Where the page has no folder to write into: the merged level is downloaded
-// and the picked level, untouched, is the backup.
+// and the picked level, untouched, is the backup. There is no other backup
+// to judge a merge file without a record by.
 async function applyToDownload(job, levelFile, mergeFile) {
   const { lib, say } = job;
   const merge = await load(job, mergeFile, mergeFile.name);
-  const name = levelName(lib, merge, mergeFile.size, RULES.WINDOWS);
-  say(lib.vorandel(VORANDEL.PROCESSING, { name }));
-  const level = await load(job, levelFile, levelFile.name);
-  const noMemory = () => failed(lib.vorandel(VORANDEL.READ_FAILED, { error: 8 }));
-  const { at, size } = mergedLevel(lib, merge, mergeFile.size, level, levelFile.size, noMemory);
+  levelName(lib, merge, mergeFile.size, 'WINDOWS');
+  const names = lib.runNames(merge);
+  const base = names.inFolder.level;
+  if (levelFile.name.toLowerCase() !== base.toLowerCase())
+    say(`The merge file is for ${names.level}, and the level chosen is named ${levelFile.name}: `
+      + 'make sure it is that level.', LINE.NOTE);
+  const level = { at: await load(job, levelFile, levelFile.name), size: levelFile.size };
+  job.progress(`checking ${levelFile.name}`, 0, 0);
+  const fault = judge(job, merge, mergeFile.size, level, null);
+  say(lib.vorandel('PROCESSING', { name: names.level }));
+  if (fault) throw failed(fault);
+  const noMemory = () => failed(lib.vorandel('READ_FAILED', { error: 8 }));
+  const { at, size } = mergedLevel(lib, merge, mergeFile.size, level, noMemory);
   const bytes = lib.view(at, size).slice();
-  say(lib.vorandel(VORANDEL.DONE));
-  post({ type: REPLY.DOWNLOAD, name: name.split(/[\\/]/).at(-1), bytes }, [bytes.buffer]);
+  say(lib.vorandel('DONE'));
+  post({ type: REPLY.DOWNLOAD, name: base, bytes }, [bytes.buffer]);
 }
 
 // mrgtool make, writing to a download instead of a file. The name is judged,
-// and a warning given, before the files are read, as mrgtool does.
+// and its warnings given, before the files are read, as mrgtool does.
 async function make(job, original, modified, wantedName) {
   const { lib, say } = job;
   lib.x.web_default_name(lib.string(original.name));
   const name = wantedName || lib.text();
   if (lib.x.web_name_fault(lib.string(name)))
-    throw failed(lib.mrgtool(wantedName ? MRGTOOL.NAME_REFUSED : MRGTOOL.NAME_REFUSED_FIELD,
+    throw failed(lib.mrgtool(wantedName ? 'NAME_REFUSED' : 'NAME_REFUSED_FIELD',
       { name, other: lib.text() }));
   if (!lib.x.web_plain_ascii(lib.string(name)))
-    say(lib.mrgtool(MRGTOOL.NAME_NOT_ASCII, { name }), LINE.WARNING);
+    say(lib.mrgtool('NAME_NOT_ASCII', { name }), LINE.WARNING);
+  if (!lib.x.web_has_room_for_record(lib.string(name)))
+    say(lib.mrgtool('NO_ROOM_FOR_RECORD', { name }), LINE.WARNING);
   const base = name.split(/[\\/]/).at(-1);
   const outName = `${base.includes('.') ? base.slice(0, base.lastIndexOf('.')) : base}.mrg`;
   const a = await load(job, original, original.name);
@@ -397,9 +506,9 @@ async function make(job, original, modified, wantedName) {
   job.progress('comparing', 0, 1);
   const outcome = lib.x.web_make(a, original.size, b, modified.size, lib.string(name),
     lib.string(outName));
-  if (outcome === MADE.FILE_TOO_LARGE) throw failed(lib.mrgtool(MRGTOOL.MERGE_TOO_LARGE));
-  if (outcome === MADE.NOT_REPRODUCED)
-    throw failed(lib.mrgtool(MRGTOOL.NOT_REPRODUCED, { name: original.name, other: modified.name }));
+  if (outcome === lib.is('MakeOutcome', 'FILE_TOO_LARGE')) throw failed(lib.mrgtool('MERGE_TOO_LARGE'));
+  if (outcome === lib.is('MakeOutcome', 'NOT_REPRODUCED'))
+    throw failed(lib.mrgtool('NOT_REPRODUCED', { name: original.name, other: modified.name }));
   const written = lib.text().trimEnd();
   const bytes = lib.bytes();
   say(written);
@@ -407,15 +516,19 @@ async function make(job, original, modified, wantedName) {
 }
 
 // mrgtool check, with both systems' rules for the name, which is judged
-// before the level is read, as mrgtool does. Its verdict is on its output.
+// before the level is read, as mrgtool does, and Vorandel's verdict on the
+// level: its lines are on mrgtool's output. No backup: check takes a merge
+// file and a level.
 async function check(job, mergeFile, levelFile) {
   const { lib, say } = job;
   const merge = await load(job, mergeFile, mergeFile.name);
-  levelName(lib, merge, mergeFile.size, RULES.BOTH);
+  levelName(lib, merge, mergeFile.size, 'BOTH');
   const level = await load(job, levelFile, levelFile.name);
-  const verdict = lib.x.web_check(merge, mergeFile.size, level, levelFile.size,
+  job.progress(`checking ${levelFile.name}`, 0, 0);
+  const outcome = lib.x.web_check(merge, mergeFile.size, level, levelFile.size, 0, 0,
     lib.string(mergeFile.name), lib.string(levelFile.name));
-  if (verdict !== VERDICT_OK) throw failed(lib.lines());
+  if (![lib.is('CheckOutcome', 'APPLIES'), lib.is('CheckOutcome', 'ALREADY_MERGED')].includes(outcome))
+    throw failed(lib.lines());
   say(lib.text().trimEnd());
 }
 
@@ -460,9 +573,13 @@ onmessage = async ({ data: { job, args } }) => {
   const [run, voice] = JOBS[job];
   try {
     const lib = await Library.start(await module, diffProgress);
-    const level = await run({ lib, voice, say, progress }, ...args);
-    post({ type: REPLY.END, ok: true, level });
+    await run({ lib, voice, say, progress }, ...args);
+    post({ type: REPLY.END, ok: true });
   } catch (error) {
+    if (error instanceof Stop) {
+      post({ type: REPLY.END, ok: true });
+      return;
+    }
     for (const line of linesOf(error)) post({ type: REPLY.LINE, ...line });
     post({ type: REPLY.END, ok: false });
   }

@@ -22,13 +22,15 @@ import sys
 import tempfile
 import unittest
 
-from mergefile import USAGE, merge_file, name_field, record, rewrite_mark
+from mergefile import USAGE, level_record, merge_file, name_field, record, rewrite_mark
 from tool_run import run_captured
 
 TOOL = None
 WINDOWS = False  # the tool is a Windows build
 RUNNER = []  # words put before the tool's path to run it
 HOLDER = None  # path of the hold_file helper
+MRGTOOL = None  # path of mrgtool, built beside the tool
+EXAMPLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples")
 LEVEL = b"0123456789"
 SAME = "the level as it was"  # expected content: the original level
 NOBODY = 65534
@@ -56,6 +58,9 @@ def posix_only(reason):
 
 
 RESTORED = "Restored l.lvl from l.lvl.bak: a run was stopped while it rewrote the level.\n"
+ALREADY = "l.lvl already holds what this merge file makes: nothing to do, nothing changed.\n"
+NOT_ITS_LEVEL = ("l.lvl is not the level this merge file was made for, nor the one it makes: "
+                 "nothing changed. Use the merge file made for this version of the level.\n")
 
 
 def write_failure(name="l.lvl", error=223):
@@ -87,17 +92,24 @@ class ToolCase(unittest.TestCase):
         return run_captured(list(prefix) + RUNNER + [TOOL] + list(args), self.folder,
                             windows=WINDOWS, env=env, preexec=preexec)
 
+    def hold_once(self, name, mode):
+        """The helper's answer when it tries to hold the file and lets go at once."""
+        if HOLDER is None:
+            self.skipTest("no hold_file helper given")
+        return run_captured(RUNNER + [HOLDER, name, mode], self.folder, windows=WINDOWS)
+
     @contextlib.contextmanager
-    def held(self, name, shared=False):
+    def held(self, name, mode="", kill=False):
         """Another program holding the file open: without sharing, or
-        sharing it with readers (shared)."""
+        sharing it with readers (mode "read"), or holding a run's lock on it
+        (mode "lock"); killed at the end (kill) instead of letting go."""
         if HOLDER is None:
             self.skipTest("no hold_file helper given")
         # Under Wine a program now and then fails to start at all and says
         # nothing: only that is tried again.
         for attempt in range(3):
             errors = tempfile.TemporaryFile()
-            holder = subprocess.Popen(RUNNER + [HOLDER, name] + (["read"] if shared else []),
+            holder = subprocess.Popen(RUNNER + [HOLDER, name] + ([mode] if mode else []),
                                       cwd=self.folder, stdin=subprocess.PIPE,
                                       stdout=subprocess.PIPE, stderr=errors)
             answer = holder.stdout.readline()
@@ -112,6 +124,8 @@ class ToolCase(unittest.TestCase):
             self.assertEqual(answer.strip(), b"held", errors.read().decode("latin-1"))
             yield
         finally:
+            if kill:
+                holder.kill()
             holder.stdin.close()
             holder.stdout.close()
             holder.wait(timeout=120)
@@ -190,13 +204,31 @@ class Merges(ToolCase):
                 self.check(["m.mrg"], said(name) + "Done !\n", 0, level=b"012345678!",
                            backup=SAME, name=name)
 
-    def test_second_run_backs_up_the_merged_level_and_merges_again(self):
-        self.put("l.lvl", LEVEL)
-        self.put("l.lvl.bak", b"an old backup")
-        self.put("m.mrg", merge_file("l.lvl", [(0, 0, b"+")]))
-        self.check(["m.mrg"], said() + "Done !\n", 0, level=b"+" + LEVEL, backup=SAME)
-        self.check(["m.mrg"], said() + "Done !\n", 0, level=b"++" + LEVEL,
-                   backup=b"+" + LEVEL, original=b"+" + LEVEL)
+    def test_second_run(self):
+        """The same merge file run again changes nothing where the level is
+        what it makes: by its record, or, without one, because it makes the
+        level of the backup. A level changed since is merged again."""
+        merged = b"+" + LEVEL
+        # title, bytes after the name's NUL, the level before the second run,
+        # what it says, the level and backup it leaves
+        cases = [
+            ("no record", b"", merged, ALREADY, merged, LEVEL),
+            ("record", level_record(LEVEL, merged), merged, ALREADY, merged, LEVEL),
+            ("no record, level changed since", b"", merged + b"!", said() + "Done !\n",
+             b"+" + merged + b"!", merged + b"!"),
+            ("record, level changed since", level_record(LEVEL, merged), merged + b"!",
+             NOT_ITS_LEVEL, merged + b"!", LEVEL),
+        ]
+        for title, tail, level, message, left, backup in cases:
+            with self.subTest(title):
+                self.put("l.lvl", LEVEL)
+                self.put("l.lvl.bak", b"an old backup")
+                self.put("m.mrg", merge_file("l.lvl", [(0, 0, b"+")], tail=tail))
+                self.check(["m.mrg"], said() + "Done !\n", 0, level=merged, backup=SAME)
+                self.put("l.lvl", level)
+                ok = message != NOT_ITS_LEVEL
+                self.check(["m.mrg"], message, 0 if ok else 255, level=left, backup=backup,
+                           original=level)
 
     def test_merge_file_that_is_its_own_level(self):
         merge = merge_file("m.mrg", [(0, 4, b"")])
@@ -299,8 +331,8 @@ class Restores(ToolCase):
     """A run stopped while it rewrote the level left its mark beside it: the
     next run puts the level back from the backup first, or, where the backup
     is not what the mark says, touches nothing and keeps the mark."""
-    MARK = rewrite_mark("l.lvl", LEVEL)
     MERGED = b"0123abc6789"
+    MARK = rewrite_mark("l.lvl", LEVEL, MERGED)
     KEEP = ("put the level back from a copy of your own, then delete l.lvl.merging.\n")
     CHANGED = ("A run was stopped while it rewrote l.lvl, and l.lvl.bak no longer holds the "
                "level as it was: " + KEEP)
@@ -313,6 +345,11 @@ class Restores(ToolCase):
                   "while it rewrote l.lvl: copy l.lvl.bak over the level if it holds the "
                   "level as it was, then delete the mark.\n")
     HALF = b"0123a"
+    OF_1_0 = ("Vorandel is rewriting the level l.lvl.\nIf this file is still here once no run "
+              "is going on, a run was stopped before it finished: the next run on this level "
+              "first puts l.lvl back from l.lvl.bak. Leave this file where it is.\nbackup "
+              "size: 10\nbackup sha256, first half: %s\nbackup sha256, second half: %s\n"
+              % ("a" * 64, "b" * 64)).encode()
     # title, files laid out (None: a folder), what the run says, the files
     # left (SAME: as laid out)
     CASES = [
@@ -320,9 +357,13 @@ class Restores(ToolCase):
          RESTORED + said() + "Done !\n", {"l.lvl": MERGED, "l.lvl.bak": LEVEL}),
         ("level gone", {"l.lvl.bak": LEVEL, "l.lvl.merging": MARK},
          RESTORED + said() + "Done !\n", {"l.lvl": MERGED, "l.lvl.bak": LEVEL}),
-        ("merged level, mark left after Done", {"l.lvl": MERGED, "l.lvl.bak": LEVEL,
-                                               "l.lvl.merging": MARK},
+        ("level as it was", {"l.lvl": LEVEL, "l.lvl.bak": LEVEL, "l.lvl.merging": MARK},
          RESTORED + said() + "Done !\n", {"l.lvl": MERGED, "l.lvl.bak": LEVEL}),
+        # Stopped once the level was finished: the mark goes, and the level
+        # is found merged already.
+        ("merged level, mark left", {"l.lvl": MERGED, "l.lvl.bak": LEVEL,
+                                     "l.lvl.merging": MARK}, ALREADY,
+         {"l.lvl": MERGED, "l.lvl.bak": LEVEL}),
         ("draft of a mark only", {"l.lvl": LEVEL, "l.lvl.merging.new": MARK[:20]},
          said() + "Done !\n", {"l.lvl": MERGED, "l.lvl.bak": LEVEL}),
         ("backup changed", {"l.lvl": HALF, "l.lvl.bak": LEVEL[:-1] + b"!",
@@ -333,10 +374,16 @@ class Restores(ToolCase):
         ("damaged mark", {"l.lvl": HALF, "l.lvl.bak": LEVEL, "l.lvl.merging": MARK[:-2]},
          DAMAGED, SAME),
         ("mark of another backup", {"l.lvl": HALF, "l.lvl.bak": LEVEL,
-                                    "l.lvl.merging": rewrite_mark("k.lvl", LEVEL)},
+                                    "l.lvl.merging": rewrite_mark("k.lvl", LEVEL, MERGED)},
          DAMAGED, SAME),
         ("mark that is a folder", {"l.lvl": HALF, "l.lvl.bak": LEVEL, "l.lvl.merging": None},
          UNREADABLE, SAME),
+        ("mark of Vorandel 1.0.0", {"l.lvl": HALF, "l.lvl.bak": LEVEL, "l.lvl.merging": OF_1_0},
+         "l.lvl.merging is the mark of a run of Vorandel 1.0.0 that was stopped while it "
+         "rewrote l.lvl: copy l.lvl.bak over the level if it holds the level as it was, then "
+         "delete the mark and run the merge file again.\n", SAME),
+        ("mark of 1.0.0, backup grown", {"l.lvl": HALF, "l.lvl.bak": LEVEL + b"!",
+                                         "l.lvl.merging": OF_1_0}, CHANGED, SAME),
     ]
 
     def test_restores(self):
@@ -352,7 +399,8 @@ class Restores(ToolCase):
                     else:
                         self.put(name, content)
                 out, code = self.run_tool("m.mrg")
-                self.assertEqual((out, code), (message, 0 if message.endswith("Done !\n") else 255))
+                ok = message.endswith("Done !\n") or message == ALREADY
+                self.assertEqual((out, code), (message, 0 if ok else 255))
                 left = files if left is SAME else left
                 self.assertEqual(sorted(os.listdir(self.folder)), sorted(["m.mrg", *left]))
                 for name, content in left.items():
@@ -502,12 +550,23 @@ class FileSystem(ToolCase):
                        "Can't copy the file l.lvl to l.lvl.bak (error 32)", 255)
 
     def test_level_read_by_another_program_copies_but_does_not_load(self):
-        with self.held("l.lvl", shared=True):
+        with self.held("l.lvl", "read"):
             self.check(["m.mrg"], said() + "File l.lvl not found.\n", 255, backup=SAME)
 
     def test_merge_file_held_by_another_program(self):
         with self.held("m.mrg"):
             self.check(["m.mrg"], "File m.mrg not found.\n", 255)
+
+    def test_run_lock_is_held_once_and_leaves_no_file(self):
+        # A second taker is refused at once; a holder killed leaves at most a
+        # file that the next one takes; a release leaves nothing.
+        with self.held("l.lvl.lock", "lock"):
+            self.assertEqual(self.hold_once("l.lvl.lock", "lock"), ("error 32\n", 1))
+        self.assertIsNone(self.content("l.lvl.lock"))
+        with self.held("l.lvl.lock", "lock", kill=True):
+            pass
+        self.assertEqual(self.hold_once("l.lvl.lock", "lock"), ("held\n", 0))
+        self.assertIsNone(self.content("l.lvl.lock"))
 
     def test_failed_write_restores_the_level_and_a_second_run_merges_once(self):
         # The disk "fills up" halfway; once space is freed the player simply
@@ -667,13 +726,61 @@ class Unprivileged(ToolCase):
                    name="ro/l.lvl")
 
 
+class Sequences(ToolCase):
+    """A player's common mistakes with the example, one after the other, as
+    the players' packages ship it: its merge file carries the record of its
+    level."""
+    def setUp(self):
+        super().setUp()
+        if MRGTOOL is None:
+            self.skipTest("no mrgtool given")
+        for name in ["keep.lvl", "keep.mrg"]:
+            shutil.copy(os.path.join(EXAMPLES, name), self.path(name))
+        self.original = self.content("keep.lvl")
+        self.assertEqual(self.run_tool("keep.mrg"), (said("keep.lvl") + "Done !\n", 0))
+        self.merged = self.content("keep.lvl")
+        self.assertEqual(self.content("keep.lvl.bak"), self.original)
+
+    def mrgtool(self, *args):
+        return run_captured(RUNNER + [MRGTOOL] + list(args), self.folder, windows=WINDOWS)[1]
+
+    def test_the_same_mod_run_twice_merges_once(self):
+        self.check(["keep.mrg"], ALREADY.replace("l.lvl", "keep.lvl"), 0, level=self.merged,
+                   backup=self.original, name="keep.lvl")
+
+    def test_a_mod_for_another_version_is_refused(self):
+        other = self.original.replace(b"gold: 100", b"gold: 120")
+        self.put("other.lvl", other)
+        self.put("other-modded.lvl", other + b"# rich\n")
+        self.assertEqual(self.mrgtool("make", "other.lvl", "other-modded.lvl", "-o", "other.mrg",
+                                      "--name", "keep.lvl"), 0)
+        for name in ["other.lvl", "other-modded.lvl"]:
+            os.remove(self.path(name))
+        self.put("keep.lvl", self.original)
+        os.remove(self.path("keep.lvl.bak"))
+        self.check(["other.mrg"], NOT_ITS_LEVEL.replace("l.lvl", "keep.lvl"), 255, name="keep.lvl",
+                   original=self.original, backup=None)
+
+    def test_an_undo_made_from_the_modded_level_is_refused(self):
+        self.assertEqual(self.mrgtool("invert", "keep.mrg", "keep.lvl", "-o", "undo.mrg"), 1)
+        self.assertIsNone(self.content("undo.mrg"))
+        self.assertEqual(self.mrgtool("invert", "keep.mrg", "keep.lvl.bak", "-o", "undo.mrg"), 0)
+        for again in [False, True]:
+            with self.subTest(again=again):
+                self.check(["undo.mrg"], ALREADY.replace("l.lvl", "keep.lvl") if again
+                           else said("keep.lvl") + "Done !\n", 0, level=self.original,
+                           backup=self.merged, name="keep.lvl", original=self.original)
+
+
 if __name__ == "__main__":
     TOOL = os.path.abspath(sys.argv.pop(1))
     parser = argparse.ArgumentParser(add_help=False)
     parser.add_argument("--windows", action="store_true")
     parser.add_argument("--runner", action="append", default=[])
     parser.add_argument("--holder")
+    parser.add_argument("--mrgtool")
     options, sys.argv[1:] = parser.parse_known_args()  # the rest is unittest's
     WINDOWS, RUNNER = options.windows, options.runner
     HOLDER = options.holder and os.path.abspath(options.holder)
+    MRGTOOL = options.mrgtool and os.path.abspath(options.mrgtool)
     unittest.main()

@@ -20,22 +20,30 @@ power cut, harsher than ext4's default data=ordered:
     the folder may or may not be on the disk, each on its own (a rename
     whole or not at all), where ext4's journal keeps them in order and
     commits them with any later fsync.
+After a kill the system goes on, and what the run had not made durable
+still isn't: a power cut during the re-run may undo the killed run's names
+and contents not yet flushed, with the re-run's own.
 Files are named by their history in the trace (the name they had first, and
 #n for the n-th file created under a name), never by inode. File modes and
 writes through memory mappings are not followed.
 
 Each distinct folder then gets the natural re-run, with the same merge file:
-  - crash before "Done !": the re-run ends in "Done !" with the level merged
-    once and the backup the original, or in a message and -1 with the
-    original whole in the level or its backup;
+  - crash before "Done !": the re-run ends with 0, the level merged once and
+    the backup the original (by merging, or finding the merge already
+    made), or in a message and -1 with the original whole in the level or
+    its backup;
   - crash after "Done !": the folder holds the merged level and the original
     backup, and unless it is the folder a finished run leaves, a re-run keeps
     the original in one of them.
-A re-run that lost nothing but wrote some file more often than a plain run
-does (it put the level back first, say) is crashed in turn at each of its
-own points, under both models (--deep: every re-run), and one more run must
-lose nothing either. Anything else is a lost state: the test prints the
-states explored per model and fails with a description of each lost one.
+The lock's file, l.lvl.lock, that a kill may leave is harmless, but no
+re-run may leave it. A re-run that lost nothing but wrote some file more
+often than a plain run does (it put the level back first, say), or that
+follows a kill which left a rename, link or unlink not yet flushed with its
+folder, is crashed in turn at each of its own points, under both models
+(--deep: every re-run), and one more run must lose nothing either. Anything
+else is a lost state: the test prints the states explored per model and
+fails with a description of each lost one, and fails too where the recorded
+run shows no call it understands, since it would then explore nothing.
 
 Run: python3 crash_test.py PATH/TO/Vorandel [--deep] [unittest arguments]"""
 import ast
@@ -54,7 +62,7 @@ from fault_test import STRACE, TracedCase, merged, traced_env
 from mergefile import merge_file
 
 DEEP = False
-LEVEL, BACKUP, MERGE = "l.lvl", "l.lvl.bak", "m.mrg"
+LEVEL, BACKUP, MERGE, LOCK = "l.lvl", "l.lvl.bak", "m.mrg", "l.lvl.lock"
 PAGE = 4096
 # The calls that change, flush or name a file; "?" lets an older strace
 # that lacks one go on. Reads, closes and sync_file_range change nothing that
@@ -80,7 +88,14 @@ TARGET = {"copy_file_range": (2, None), "splice": (2, None), "truncate": (None, 
 MOVES = {"rename": (None, 0, None, 1), "link": (None, 0, None, 1)}
 MOVES.update(dict.fromkeys(["renameat", "renameat2", "linkat"], (0, 1, 2, 3)))
 Run = collections.namedtuple("Run", "events out status files")
+# durable: file -> the contents its last flush may have left on the disk.
 Point = collections.namedtuple("Point", "label files out contents durable since names pending")
+# What a killed run had not yet made durable, for the next run: the names on
+# the disk and those changed since, each file's possible contents on the
+# disk, and what each held when killed.
+Unsettled = collections.namedtuple("Unsettled", "names pending held contents")
+# Where an op of NAME_OPS holds files.
+FILES_AT = {"create": (2,), "unlink": (2,), "rename": (3,), "link": (3,), "exchange": (3, 4)}
 
 
 def parse(text):
@@ -129,6 +144,24 @@ def torn(before, after):
     return after[:cut] + before[cut:len(after)] if cut > same else None
 
 
+def lay_out(folder, files):
+    """Makes `folder` anew, holding `files` (name -> content)."""
+    shutil.rmtree(folder, True)
+    os.mkdir(folder)
+    for name, content in files.items():
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(content)
+
+
+def folder_files(folder):
+    """The files in `folder`: name -> content."""
+    left = {}
+    for entry in os.scandir(folder):
+        with open(entry.path, "rb") as f:
+            left[entry.name] = f.read()
+    return left
+
+
 class Explorer:
     """Runs the tool in one scratch folder, recorded or killed at a call."""
 
@@ -137,11 +170,7 @@ class Explorer:
         self.folder = os.path.join(self.root, "run")
 
     def run(self, files, kill=None):
-        shutil.rmtree(self.folder, True)
-        os.mkdir(self.folder)
-        for name, content in files.items():
-            with open(os.path.join(self.folder, name), "wb") as f:
-                f.write(content)
+        lay_out(self.folder, files)
         trace, out = os.path.join(self.root, "trace"), os.path.join(self.root, "out")
         inject = ["-e", "inject=%s:signal=SIGKILL:when=%d" % kill] if kill else []
         with open(out, "wb") as stdout:
@@ -151,11 +180,7 @@ class Explorer:
                 stdout=stdout, stderr=subprocess.PIPE, timeout=120, env=traced_env())
         with open(trace, encoding="latin-1") as f, open(out, "rb") as o:
             events, printed = self.events(parse(f.read()), files), o.read().decode("latin-1")
-        left = {}
-        for entry in os.scandir(self.folder):
-            with open(entry.path, "rb") as f:
-                left[entry.name] = f.read()
-        return Run(events, printed, done.returncode, left)
+        return Run(events, printed, done.returncode, folder_files(self.folder))
 
     def name(self, path):
         """A path's name in the folder, "." for the folder itself, else None."""
@@ -241,12 +266,26 @@ class Explorer:
             events=[(c, n, tuple(map(same, op))) for c, n, op in snap.events],
             files={same(name): content for name, content in snap.files.items()})
 
-    def points(self, start, run):
+    def points(self, start, run, unsettled=None):
         """Every crash point of a run from the folder `start`, with what each file
-        held there, at its last flush, and the names the disk may hold."""
+        held there, at its last flush, and the names the disk may hold; after a
+        kill, `unsettled` tells what the killed run had not made durable."""
         names = {n: n for n in start}
-        durable, since, known = dict(start), {n: 0 for n in start}, {}
+        durable, since, known = {n: (c,) for n, c in start.items()}, {n: 0 for n in start}, {}
         disk_names, pending, points = dict(names), [], []
+        if unsettled:
+            # The killed run's files take their names here; one it had unlinked
+            # keeps a name of its own, which only the disk may still hold.
+            current, known = dict(unsettled.names), dict(unsettled.contents)
+            for op in unsettled.pending:
+                move(current, op)
+            ids = {f: n for n, f in current.items()}
+            here = {f: ids.get(f, f + "~") for f in known}
+            durable = {here[f]: held for f, held in unsettled.held}
+            known = {here[f]: content for f, content in known.items()}
+            disk_names = {n: here[f] for n, f in unsettled.names}
+            pending = [tuple(here[x] if i in FILES_AT[op[0]] else x for i, x in enumerate(op))
+                       for op in unsettled.pending]
         for p in range(len(run.events) + 1):
             snap = run if p == len(run.events) else self.same_names(
                 self.run(start, run.events[p][:2]), run)
@@ -265,40 +304,46 @@ class Explorer:
                 return points
             op = run.events[p][2]
             if op[0] == "flush":
-                durable[op[1]], since[op[1]] = known[op[1]], p
+                durable[op[1]], since[op[1]] = (known[op[1]],), p
             elif op[0] in ("dirflush", "sync"):
                 disk_names, pending = dict(names), []
                 if op[0] == "sync":
-                    durable, since = dict(known), {f: p for f in known}
+                    durable, since = {f: (c,) for f, c in known.items()}, {f: p for f in known}
             elif op[0] in NAME_OPS:
                 move(names, op)
                 pending.append(op)
                 if op[0] == "create":
-                    durable[op[2]], since[op[2]] = b"", p + 1
+                    durable[op[2]], since[op[2]] = (b"",), p + 1
 
-    def crash_states(self, start, run):
-        """(model, crash point, whether "Done !" was printed, folder)."""
-        points = self.points(start, run)
+    def crash_states(self, start, run, unsettled=None):
+        """(model, crash point, whether "Done !" was printed, folder, and for a
+        kill what it left unsettled)."""
+        points = self.points(start, run, unsettled)
         for p, point in enumerate(points):
             done = "Done !" in point.out
-            yield "kill", point.label, done, point.files
+
+            def held(f):  # what the disk may hold of the file f
+                found = list(point.durable.get(f, (b"",))) + [
+                    q.contents[f] for q in points[point.since.get(f, p):p + 1]
+                    if f in q.contents]
+                if DEEP:
+                    found += [torn(a, b) for a, b in zip(found, found[1:])]
+                return tuple(dict.fromkeys(h for h in found if h is not None))
+
+            yield "kill", point.label, done, point.files, Unsettled(
+                tuple(sorted(point.names.items())), tuple(point.pending),
+                tuple(sorted((f, held(f)) for f in point.contents)),
+                tuple(sorted(point.contents.items())))
             for chosen in itertools.product((False, True), repeat=len(point.pending)):
                 names = dict(point.names)
                 for op, on in zip(point.pending, chosen):
                     if on:
                         move(names, op)
                 files = sorted(set(names.values()))
-                options = []
-                for f in files:
-                    held = [point.durable.get(f, b"")] + [
-                        q.contents[f] for q in points[point.since.get(f, p):p + 1]
-                        if f in q.contents]
-                    if DEEP:
-                        held += [torn(a, b) for a, b in zip(held, held[1:])]
-                    options.append(list(dict.fromkeys(h for h in held if h is not None)))
-                for contents in itertools.product(*options):
-                    held = dict(zip(files, contents))
-                    yield "power", point.label, done, {n: held[f] for n, f in names.items()}
+                for contents in itertools.product(*map(held, files)):
+                    content = dict(zip(files, contents))
+                    yield "power", point.label, done, {
+                        n: content[f] for n, f in names.items()}, None
 
 
 def describe(call, op):
@@ -352,6 +397,10 @@ class CrashStates(TracedCase):
         start = {LEVEL: level, MERGE: merge}
         plain = explorer.run(start)
         self.assertEqual((plain.out.endswith("Done !\n"), plain.status), (True, 0), title)
+        seen = {op[0] for _, _, op in plain.events}
+        self.assertTrue({"create", "change", "flush", "out"} <= seen, "%s: the recorded run "
+                        "creates, writes, flushes or prints nothing the explorer understands "
+                        "(%s): it would explore no state" % (title, sorted(seen)))
         known = {}
         for content, said in [(level, "original"), (want, "merged"), (b"", "empty"),
                               (merged(want, actions), "merged twice"), (merge, "merge file")]:
@@ -368,12 +417,12 @@ class CrashStates(TracedCase):
 
         def judge(model, label, done, state, finished, before=""):
             seen = key(state, done, finished)
-            if seen in tally[model][0]:
-                return None
-            tally[model][0].add(seen)
             if seen not in verdicts:
                 verdicts[seen] = self.verdict(explorer, state, done, finished, level, want)
             fault, after = verdicts[seen]
+            if seen in tally[model][0]:
+                return after
+            tally[model][0].add(seen)
             if fault:
                 tally[model][1] += 1
                 lost.append("[%s] %s, %s%s, %s \"Done !\": %s\n    held: %s" % (
@@ -382,17 +431,21 @@ class CrashStates(TracedCase):
                                     "left: %s" % (after.out, after.status, show(after.files))))
             return after
 
-        labels, crashed_again = set(), set()
-        for model, label, done, state in explorer.crash_states(start, plain):
+        labels, crashed = set(), set()
+        for model, label, done, state, unsettled in explorer.crash_states(start, plain):
             labels.add(label)
             after = judge(model, label, done, state, plain.files)
-            # A re-run that wrote more than a plain one, and lost nothing, is
-            # crashed in turn.
+            # A re-run that lost nothing is crashed in turn where it wrote more
+            # than a plain one, and after each kill that left a name changed or
+            # removed but not yet on the disk.
             first = key(state, done, plain.files)
-            if after and not done and not verdicts[first][0] and first not in crashed_again \
-                    and (DEEP or changes(after) - changes(plain)):
-                crashed_again.add(first)
-                for model2, label2, done2, state2 in explorer.crash_states(state, after):
+            renamed = unsettled and any(op[0] != "create" for op in unsettled.pending)
+            if after and not done and not verdicts[first][0] and (
+                    (first, unsettled) not in crashed if renamed else
+                    (first not in crashed and (DEEP or changes(after) - changes(plain)))):
+                crashed.update([first, (first, unsettled)])
+                for model2, label2, done2, state2, _ in explorer.crash_states(
+                        state, after, unsettled):
                     judge(model2 + ", second crash", label2, done2, state2, after.files,
                           " of the re-run after (%s, %s, held: %s)" % (model, label, show(state)))
         return len(labels), tally
@@ -401,12 +454,15 @@ class CrashStates(TracedCase):
         """(what was lost or None, the re-run or None)."""
         if done and (state.get(LEVEL), state.get(BACKUP)) != (want, level):
             return "the merge it reported done is not in the folder", None
-        if done and state == finished:
+        # A kill may leave the lock's file, which holds nothing.
+        if done and dict(state, **{LOCK: None}) == dict(finished, **{LOCK: None}):
             return None, None
         after = explorer.run(state)
         kept = level in (after.files.get(LEVEL), after.files.get(BACKUP))
         if after.status not in (0, 255):
             return "the re-run crashed", after
+        if LOCK in after.files:
+            return "the re-run left %s" % LOCK, after
         if done or after.status == 255:
             return (None if kept else "the original is gone"), after
         if (after.files.get(LEVEL), after.files.get(BACKUP)) == (want, level):

@@ -163,7 +163,8 @@ class InjectedFaults(TracedCase):
     def test_interruption_during_a_restore_waits_for_it(self):
         # After a failed flush the old level is written back from memory;
         # after a stopped run, from the backup. An interruption at that
-        # write waits until the level is whole.
+        # write waits until the level is whole; after the restore from the
+        # backup it then stops the run, before anything else is touched.
         self.lay_out(self.LEVEL, self.MERGE)
         restore_write = self.calls("l.lvl", "write") + 1
         for title, marked, inject, printed, level in [
@@ -171,16 +172,18 @@ class InjectedFaults(TracedCase):
                                         "inject=write:signal=SIGINT:when=%d" % restore_write],
                  said() + write_failure(error=1117), self.LEVEL),
                 ("from the backup", True, ["-e", "inject=write:signal=SIGINT:when=1"],
-                 cli_test.RESTORED + said() + "Done !\n", self.MERGED)]:
+                 cli_test.RESTORED + "Stopped: l.lvl was put back from l.lvl.bak first, and "
+                 "nothing was merged.\n", self.LEVEL)]:
             with self.subTest(title):
                 self.lay_out(b"half", self.MERGE)
                 self.put("l.lvl", b"half" if marked else self.LEVEL)
                 if marked:
                     self.put("l.lvl.bak", self.LEVEL)
-                    self.put("l.lvl.merging", rewrite_mark("l.lvl", self.LEVEL))
+                    self.put("l.lvl.merging", rewrite_mark("l.lvl", self.LEVEL, self.MERGED))
                 out, code, _ = self.trace("l.lvl", ["-e", "trace=fsync,write"] + inject)
-                self.assertEqual((out, code), (printed, 0 if marked else 255))
+                self.assertEqual((out, code), (printed, 255))
                 self.assertEqual(self.content("l.lvl"), level)
+                self.assertFalse(os.path.exists(self.path("l.lvl.merging")))
 
     def test_interruption_outside_the_rewrite_stops_the_tool_at_once(self):
         # file, call, which of its calls: the backup's copy (level untouched)
@@ -264,12 +267,14 @@ class InjectedFaults(TracedCase):
                 self.assertEqual(self.content("l.lvl.bak"), self.LEVEL)
                 self.assertEqual(self.content("l.lvl"), level)
                 # Only a level left in pieces keeps the mark, and the next
-                # run puts it back before it merges once.
+                # run puts it back before it merges once; or, where the level
+                # was finished after all, finds it merged.
                 in_pieces = "nor restore" in message
                 self.assertEqual(os.path.exists(self.path("l.lvl.merging")), in_pieces)
                 if in_pieces:
-                    self.assertEqual(self.run_tool("m.mrg"), (cli_test.RESTORED + said()
-                                                              + "Done !\n", 0))
+                    again = (cli_test.ALREADY if level == self.MERGED
+                             else cli_test.RESTORED + said() + "Done !\n")
+                    self.assertEqual(self.run_tool("m.mrg"), (again, 0))
                     self.assertEqual(self.content("l.lvl"), self.MERGED)
 
     def test_backup_and_level_reach_the_disk_before_they_are_relied_on(self):
@@ -286,8 +291,8 @@ class InjectedFaults(TracedCase):
             return found[0]
 
         # The backup is new: its name in the folder must last too. The mark
-        # is whole on the disk before the level is emptied, and goes only
-        # after "Done !".
+        # is whole on the disk before the level is emptied, and is gone from
+        # the disk before "Done !".
         level_opened = first(r'^openat\(AT_FDCWD[^,]*, "l\.lvl", O_WRONLY')
         folder_flush = r"^fsync\(\d+<%s>" % re.escape(self.folder)
         self.assertLess(first(r"^fsync\(\d+<[^>]*/l\.lvl\.bak>"), level_opened)
@@ -298,8 +303,8 @@ class InjectedFaults(TracedCase):
         self.assertLess(marked[1], level_opened)
         done = first(r'^write\(1.*"Done !')
         self.assertLess(first(r"^fsync\(\d+<[^>]*/l\.lvl>"), done)
-        self.assertLess(done, first(r'^unlink\("l\.lvl\.merging"'))
         self.assertLess(first(r'^unlink\("l\.lvl\.merging"'), marked[-1])
+        self.assertLess(marked[-1], done)
 
 
 # Calls that change a file, and flags of an open for a change.

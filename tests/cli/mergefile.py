@@ -1,6 +1,5 @@
 """Builds merge files byte by byte, and an independent model of what the
 tool must do with one."""
-import hashlib
 import struct
 
 REPLACE = 2
@@ -8,22 +7,42 @@ USAGE = ("Usage:\n\tVorandel.exe [file.mrg]\n\n"
          "With [file.mrg] the file to be merged with the kelvarin level.\n")
 
 
-def rewrite_mark(name, backup):
+def xxh():
+    """xxHash, from Debian's python3-xxhash: only what fingerprints needs it."""
+    import xxhash
+    return xxhash
+
+
+def fingerprint(content):
+    """A level's size and XXH3-128, as the tool writes them."""
+    return len(content), xxh().xxh3_128(content).digest()
+
+
+def rewrite_mark(name, backup, merged):
     """The mark a run leaves beside the level `name` while it rewrites it,
-    for a backup holding `backup`."""
-    half = len(backup) // 2
+    for a backup holding `backup`, from which it makes `merged`."""
     return ("Vorandel is rewriting the level %s.\n"
             "If this file is still here once no run is going on, a run was stopped before "
-            "it finished: the next run on this level first puts %s back from %s.bak. Leave "
-            "this file where it is.\nbackup size: %d\nbackup sha256, first half: %s\n"
-            "backup sha256, second half: %s\n"
-            % (name, name, name, len(backup), hashlib.sha256(backup[:half]).hexdigest(),
-               hashlib.sha256(backup[half:]).hexdigest())).encode()
+            "it finished: the next run on this level finds %s finished, or first puts it "
+            "back from %s.bak. Leave this file where it is.\n"
+            "backup size: %d\nbackup xxh3-128: %s\nmerged size: %d\nmerged xxh3-128: %s\n"
+            % (name, name, name, len(backup), xxh().xxh3_128_hexdigest(backup),
+               len(merged), xxh().xxh3_128_hexdigest(merged))).encode()
 
 
-def name_field(name, field_length=None, pad=b"\xAA"):
-    """The nameLength and levelName fields; field_length pads the field."""
-    field = (name.encode() if isinstance(name, str) else name) + b"\0"
+def level_record(source, result):
+    """The record of both levels that follows the name's NUL in its field."""
+    head = b"\x7fVLR" + bytes([1, 50])
+    for content in (source, result):
+        size, digest = fingerprint(content)
+        head += struct.pack("<I", size) + digest
+    return head + struct.pack("<I", xxh().xxh3_64_intdigest(head) & 0xFFFFFFFF)
+
+
+def name_field(name, field_length=None, pad=b"\xAA", tail=b""):
+    """The nameLength and levelName fields; tail follows the name's NUL in
+    the field, and field_length pads the field."""
+    field = (name.encode() if isinstance(name, str) else name) + b"\0" + tail
     if field_length is not None:
         field = field.ljust(field_length, pad)
     return struct.pack("<I", len(field)) + field
@@ -34,9 +53,10 @@ def record(offset, remove, data=b"", code=REPLACE, insert_length=None):
     return struct.pack("<HIII", code, offset, remove, length) + data
 
 
-def merge_file(name, actions=(), field_length=None):
-    """actions: (offset, removeLength, data) triples, in file order."""
-    return name_field(name, field_length) + b"".join(
+def merge_file(name, actions=(), field_length=None, tail=b""):
+    """actions: (offset, removeLength, data) triples, in file order; tail:
+    bytes after the name's NUL, such as a level_record."""
+    return name_field(name, field_length, tail=tail) + b"".join(
         record(offset, remove, data) for offset, remove, data in actions)
 
 

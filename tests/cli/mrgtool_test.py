@@ -12,7 +12,7 @@ import sys
 import tempfile
 import unittest
 
-from mergefile import expected_run, merge_file, name_field, record
+from mergefile import expected_run, fingerprint, level_record, merge_file, name_field, record
 
 MRGTOOL = None
 VORANDEL = None
@@ -65,6 +65,8 @@ class Usage(ToolCase):
         (["check", "--help"], 0, "Usage: mrgtool check FILE.mrg [LEVEL]"),
         (["invert", "--help"], 0, "Usage: mrgtool invert"),
         (["combine", "--help"], 0, "Usage: mrgtool combine"),
+        (["stamp", "--help"], 0, "Usage: mrgtool stamp FILE.mrg LEVEL -o OUT.mrg"),
+        (["stamp", "a.mrg", "l.lvl"], 2, "the output file is missing"),
         (["make", "a"], 2, "make: too few arguments"),
         (["make", "a", "b"], 2, "the output file is missing"),
         (["make", "a", "b", "c", "-o", "x"], 2, "make: too many arguments"),
@@ -101,6 +103,7 @@ class Show(ToolCase):
         self.assertEqual(out.splitlines(), [
             "Merge file:   m.mrg",
             "Level:        l.lvl",
+            "Record:       none",
             "Actions:      3",
             "Removed:      4 bytes",
             "Inserted:     16 bytes",
@@ -169,6 +172,27 @@ class Show(ToolCase):
                          (b"mrgtool: can't write to standard output\n", 1))
 
 
+    def test_record_whole_none_or_damaged(self):
+        whole = level_record(LEVEL, LEVEL + b"!")
+        damaged = whole[:-1] + bytes([whole[-1] ^ 1])
+        source = {"size": 10, "xxh3_128": fingerprint(LEVEL)[1].hex()}
+        result = {"size": 11, "xxh3_128": fingerprint(LEVEL + b"!")[1].hex()}
+        for title, tail, lines, shown in [
+                ("whole", whole, ["Made for:     10 bytes, XXH3-128 " + source["xxh3_128"],
+                                  "Makes:        11 bytes, XXH3-128 " + result["xxh3_128"]],
+                 {"madeFor": source, "makes": result}),
+                ("none", b"\x7fVL", ["Record:       none"], None),
+                ("damaged", damaged,
+                 ["Record:       damaged: the merge tool refuses this merge file"], "damaged")]:
+            with self.subTest(title):
+                self.put("m.mrg", merge_file("l.lvl", [(10, 0, b"!")], tail=tail))
+                out, err, code = self.mrgtool("show", "m.mrg")
+                self.assertEqual((err, code), ("", 0))
+                self.assertEqual(out.splitlines()[2:2 + len(lines)], lines)
+                out, err, code = self.mrgtool("show", "--json", "m.mrg")
+                self.assertEqual(json.loads(out)["record"], shown)
+
+
 # What a broken merge file is, and the message both tools give for it.
 BROKEN = [
     ("short header", b"\x05\x00\x00", "Invalid level name in the merge file.\n"),
@@ -188,6 +212,53 @@ BROKEN = [
 
 
 class Check(ToolCase):
+    def test_verdicts_as_vorandel_gives_them(self):
+        """check's status and line for each verdict, and Vorandel's own."""
+        merged = LEVEL + b"!"
+        record = level_record(LEVEL, merged)
+        already = ("l.lvl already holds what this merge file makes: nothing to do, nothing "
+                   "changed.\n")
+        not_its = ("l.lvl is not the level this merge file was made for, nor the one it "
+                   "makes: nothing changed. Use the merge file made for this version of the "
+                   "level.\n")
+        applies = ("m.mrg applies to l.lvl: 1 action, nothing wrong found.\n"
+                   "The level would have 11 bytes (now 10, +1).\n")
+        disagree = ("The actions of this merge file don't make of l.lvl the level its record "
+                    "describes: the merge file is damaged, nothing changed.\n")
+        applies_again = ("m.mrg applies to l.lvl: 1 action, nothing wrong found.\n"
+                         "The level would have 12 bytes (now 11, +1).\n")
+        # title, bytes after the name's NUL, level, backup (None: absent),
+        # check's output and status; where it is not 0, Vorandel's last line
+        # is the same and it changes nothing
+        cases = [
+            ("record, the level it was made for", record, LEVEL, None, applies, 0),
+            ("record, the level it makes", record, merged, None, already, 3),
+            ("record, another level", record, b"0123456788", None, not_its, 4),
+            ("record, another level of the same size", record, b"x" * 11, LEVEL, not_its, 4),
+            ("record the actions don't make", level_record(LEVEL, b"0123456789?"), LEVEL,
+             None, disagree, 1),
+            ("no record, the backup merged gives the level", b"", merged, LEVEL, already, 3),
+            ("no record, no backup", b"", merged, None, applies_again, 0),
+            ("no record, another backup", b"", merged, b"0123456788", applies_again, 0),
+        ]
+        for title, tail, level, backup, said, status in cases:
+            with self.subTest(title):
+                for name in self.files():
+                    os.remove(self.path(name))
+                self.put("m.mrg", merge_file("l.lvl", [(10, 0, b"!")], tail=tail))
+                self.put("l.lvl", level)
+                if backup is not None:
+                    self.put("l.lvl.bak", backup)
+                self.assertEqual(self.mrgtool("check", "m.mrg"), (said, "", status))
+                out, code = self.vorandel("m.mrg")
+                if status == 0:
+                    self.assertEqual((out.splitlines()[-1], code), ("Done !", 0))
+                    continue
+                self.assertEqual(out, said)
+                self.assertEqual(code, 0 if status == 3 else 255)
+                self.assertEqual(self.content("l.lvl"), level)
+                self.assertEqual(self.content("l.lvl.bak"), backup)
+
     def test_good_merge_file_gives_the_new_size(self):
         self.put("l.lvl", LEVEL)
         self.put("other.lvl", LEVEL * 2)
@@ -251,25 +322,82 @@ class Invert(ToolCase):
         ("mixed", [(0, 1, b"xyz"), (3, 3, b""), (6, 0, b"-"), (7, 2, b"Q")]),
     ]
 
+    NO_RECORD = ("mrgtool: warning: m.mrg has no record of its level, so nothing tells "
+                 "whether l.lvl is the level it was made for\n")
+
     def test_undo_turns_the_merged_level_back(self):
         for title, actions in self.CASES:
             with self.subTest(title):
                 self.put("l.lvl", LEVEL)
                 self.put("m.mrg", merge_file("l.lvl", actions))
                 out, err, code = self.mrgtool("invert", "m.mrg", "l.lvl", "-o", "undo.mrg")
-                self.assertEqual((err, code), ("", 0))
+                self.assertEqual((err, code), (self.NO_RECORD, 0))
                 self.assertTrue(out.startswith("Wrote undo.mrg: "))
                 _, _, merged = expected_run(self.content("m.mrg"), LEVEL)
-                _, status, back = expected_run(self.content("undo.mrg"), merged)
+                undo = self.content("undo.mrg")
+                _, status, back = expected_run(undo, merged)
                 self.assertEqual((status, back), (0, LEVEL))
+                # Its own record: run twice, the undo finds its work done.
+                self.assertEqual(undo[4:4 + 6 + 50], b"l.lvl\0" + level_record(merged, LEVEL))
 
-    def test_merge_file_that_does_not_fit_the_original(self):
-        self.put("l.lvl", LEVEL)
-        self.put("m.mrg", merge_file("l.lvl", [(8, 5, b"")]))
-        self.assertEqual(self.mrgtool("invert", "m.mrg", "l.lvl", "-o", "undo.mrg"), (
-            "", "mrgtool: m.mrg does not fit l.lvl: "
-                "Action at offset 10 reaches past the end of the level !\n", 1))
-        self.assertEqual(self.files(), ["l.lvl", "m.mrg"])
+    def test_level_the_merge_file_was_not_made_for(self):
+        merged = b"0123abc6789"
+        record = level_record(LEVEL, merged)
+        # title, bytes after the name's NUL, the level given, what is said
+        for title, tail, level, err in [
+                ("the level it makes", record, merged,
+                 "mrgtool: l.lvl is the level m.mrg makes, not the one it was made for: give "
+                 "the level as it was before, such as its backup; nothing written\n"),
+                ("another level", record, b"9876543210",
+                 "mrgtool: l.lvl is not the level m.mrg was made for; nothing written\n"),
+                ("a record the actions don't make", level_record(LEVEL, merged + b"?"), LEVEL,
+                 "mrgtool: m.mrg: its actions don't make the level its record describes: the "
+                 "merge file is damaged; nothing written\n"),
+                ("no record, actions past its end", b"", b"0123",
+                 Invert.NO_RECORD + "mrgtool: m.mrg does not fit l.lvl: "
+                 "Action at offset 10 reaches past the end of the level !\n")]:
+            with self.subTest(title):
+                self.put("l.lvl", level)
+                self.put("m.mrg", merge_file("l.lvl", [(4, 2, b"abc")], tail=tail))
+                self.assertEqual(self.mrgtool("invert", "m.mrg", "l.lvl", "-o", "undo.mrg"),
+                                 ("", err, 1))
+                self.assertEqual(self.files(), ["l.lvl", "m.mrg"])
+
+
+class Stamp(ToolCase):
+    def test_stamped_or_refused(self):
+        merged = b"0123abc6789"
+        actions = [(4, 2, b"abc")]
+        long_name = "n" * 78
+        # title, merge file, level, status, what is said on stderr
+        for title, merge, level, status, err in [
+                ("padded name field", merge_file("l.lvl", actions, field_length=40), LEVEL, 0,
+                 ""),
+                ("stamped again", merge_file("l.lvl", actions, tail=level_record(LEVEL, merged)),
+                 LEVEL, 0, ""),
+                ("a level it doesn't fit", merge_file("l.lvl", actions), b"0123", 1,
+                 "mrgtool: m.mrg does not fit l.lvl: "
+                 "Action at offset 10 reaches past the end of the level !\n"),
+                ("the level its record makes",
+                 merge_file("l.lvl", actions, tail=level_record(LEVEL, merged)), merged, 1,
+                 "mrgtool: l.lvl is the level m.mrg makes, not the one it was made for: give "
+                 "the level as it was before, such as its backup; nothing written\n"),
+                ("a damaged record", merge_file("l.lvl", actions, tail=b"\x7fVLR\x01\x32"),
+                 LEVEL, 1, "mrgtool: m.mrg: Damaged level record in the merge file.\n"),
+                ("a name with no room", merge_file(long_name, actions), LEVEL, 1,
+                 "mrgtool: m.mrg: the level name '%s' leaves no room for the record of the "
+                 "level (77 characters at most); nothing written\n" % long_name)]:
+            with self.subTest(title):
+                self.put("m.mrg", merge)
+                self.put("l.lvl", level)
+                out, err_out, code = self.mrgtool("stamp", "m.mrg", "l.lvl", "-o", "s.mrg")
+                self.assertEqual((err_out, code), (err, status))
+                if status != 0:
+                    self.assertIsNone(self.content("s.mrg"))
+                    continue
+                self.assertEqual(self.content("s.mrg"),
+                                 merge_file("l.lvl", actions, tail=level_record(LEVEL, merged)))
+                os.remove(self.path("s.mrg"))
 
 
 class Combine(ToolCase):
@@ -301,6 +429,33 @@ class Combine(ToolCase):
                     self.assertEqual((err, code), ("", 0))
                     self.assertEqual(self.content("all.mrg"), merge_file("l.lvl", expected))
                 self.assertEqual(self.files(), sorted(names + ["all.mrg"] * (code == 0)))
+                for name in self.files():
+                    os.remove(self.path(name))
+
+    def test_records_of_the_parts(self):
+        merged = b"A123456789"
+        one = level_record(LEVEL, merged)
+        other = level_record(b"9876543210", merged)
+        unrecorded = ("mrgtool: warning: all.mrg has no record of its level, since what "
+                      "several merge files make together is known only from the level: add "
+                      "one with mrgtool stamp\n")
+        # title, tails of the parts, what is said, the combined file's tail
+        for title, tails, err, tail in [
+                ("one part keeps its record", [one], "", one),
+                ("several give none", [one, one], unrecorded, b""),
+                ("made for other versions", [one, other],
+                 "mrgtool: a.mrg and b.mrg are made for different versions of the level; "
+                 "nothing written\n", None)]:
+            with self.subTest(title):
+                names = ["%s.mrg" % "ab"[i] for i in range(len(tails))]
+                actions = [(0, 1, b"A"), (5, 1, b"B")][:len(tails)]
+                for name, action, part_tail in zip(names, actions, tails):
+                    self.put(name, merge_file("l.lvl", [action], tail=part_tail))
+                out, got, code = self.mrgtool("combine", *names, "-o", "all.mrg")
+                self.assertEqual((got, code), (err, 1 if tail is None else 0))
+                if tail is not None:
+                    self.assertEqual(self.content("all.mrg"),
+                                     merge_file("l.lvl", actions, tail=tail))
                 for name in self.files():
                     os.remove(self.path(name))
 
@@ -357,9 +512,28 @@ class Make(ToolCase):
                                               *args)
                 self.assertEqual((out, err, code), (
                     "Wrote m.mrg: 1 action, %d bytes, for the level %s.\n"
-                    % (4 + len(name) + 1 + 14 + 1, name), warned, 0))
+                    % (4 + len(name) + 1 + 50 + 14 + 1, name), warned, 0))
                 self.assertEqual(self.content("m.mrg"),
-                                 merge_file(name.encode("latin-1"), [(10, 0, b"!")]))
+                                 merge_file(name.encode("latin-1"), [(10, 0, b"!")],
+                                            tail=level_record(LEVEL, LEVEL + b"!")))
+
+    def test_record_only_where_the_name_leaves_room(self):
+        self.put("l.lvl", LEVEL)
+        self.put("new.bin", LEVEL + b"!")
+        for chars, recorded in [(77, True), (78, False)]:
+            with self.subTest(chars):
+                name = "n" * chars
+                out, err, code = self.mrgtool("make", "l.lvl", "new.bin", "-o", "m.mrg",
+                                              "--name", name)
+                warning = ("" if recorded else
+                           "mrgtool: warning: the level name '%s' leaves no room for the "
+                           "record of the level (77 characters at most): Vorandel can't tell "
+                           "by this merge file a level already merged, or of another version\n"
+                           % name)
+                self.assertEqual((err, code), (warning, 0))
+                tail = level_record(LEVEL, LEVEL + b"!") if recorded else b""
+                self.assertEqual(self.content("m.mrg"),
+                                 merge_file(name, [(10, 0, b"!")], tail=tail))
 
     def test_failure_writes_nothing_and_keeps_the_old_output(self):
         self.put("l.lvl", LEVEL)

@@ -1,19 +1,31 @@
 """Writes the fuzz targets' seed corpora: for merge_fuzz, small valid and
 broken merge files, each after one byte that gives the size of the level they
-are applied to (corpus/); for diff_fuzz, pairs of related strings in its
-input's terms (diff_corpus/, see diff_fuzz.cpp). Findings of the fuzzers are
-added to the corpora as they are, beside these.
+are applied to, with and without the record of the level; for mark_fuzz,
+marks as a run writes them, of 1.0.0, and damaged, each after one byte that
+chooses the level and backup beside it; for diff_fuzz, pairs of related
+strings in its input's terms (see diff_fuzz.cpp), from byte 1 on after byte
+0, how many times the first string repeats its part. Findings of the fuzzers
+are added to the corpora as they are, beside these.
 
-Run: python3 make_seeds.py [folder]  (default: beside this file)"""
+Run: /usr/bin/python3 make_seeds.py [folder]  (default: corpus/ beside this file)"""
 import os
 import random
 import struct
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "cli"))
-from mergefile import merge_file, name_field, record  # noqa: E402
+from mergefile import level_record, merge_file, name_field, record, rewrite_mark  # noqa: E402
 
 HEAD = name_field("l.lvl")
+
+
+def level(size):
+    """The level merge_fuzz makes of a size: its bytes all distinct."""
+    return bytes((i * 7 + 1) & 0xFF for i in range(size))
+
+
+# The level and merged level mark_fuzz gives the decision.
+BACKUP, MERGED = b"0123456789", b"0123abc6789"
 
 SEEDS = {
     # level size, merge file
@@ -32,47 +44,65 @@ SEEDS = {
     "broken-misplaced": (10, HEAD + record(4, 2, b"a") + record(5, 0, b"b")),
     "broken-remove-wraps": (10, HEAD + record(0xFFFFFFF0, 0x20)),
     "broken-past-level-end": (10, HEAD + record(0, 1, b"A") + record(9, 2)),
+    "valid-record": (10, merge_file("l.lvl", [(4, 2, b"abc")], tail=level_record(
+        level(10), level(4) + b"abc" + level(10)[6:]))),
+    "valid-record-already-merged": (10, merge_file("l.lvl", [(0, 0, b"x")], tail=level_record(
+        b"", level(10)))),
+    "broken-record-damaged": (10, merge_file("l.lvl", [(4, 2, b"abc")], tail=level_record(
+        level(10), level(10))[:-1] + b"\0")),
+}
+
+MARK_1_0 = ("Vorandel is rewriting the level maps/l.lvl.\nIf this file is still here once no "
+            "run is going on, a run was stopped before it finished: the next run on this level "
+            "first puts maps/l.lvl back from maps/l.lvl.bak. Leave this file where it is.\n"
+            "backup size: 10\nbackup sha256, first half: %s\nbackup sha256, second half: %s\n"
+            % ("a" * 64, "b" * 64)).encode()
+
+MARK_SEEDS = {
+    # chooser byte (level, backup), mark
+    "whole-level-in-pieces": (0, rewrite_mark("maps/l.lvl", BACKUP, MERGED)),
+    "whole-level-finished": (1, rewrite_mark("maps/l.lvl", BACKUP, MERGED)),
+    "whole-backup-changed": (8, rewrite_mark("maps/l.lvl", BACKUP, MERGED)),
+    "of-1.0.0": (0, MARK_1_0),
+    "damaged-cut-short": (0, rewrite_mark("maps/l.lvl", BACKUP, MERGED)[:-3]),
 }
 
 
-
 def diff_input(repeats, part, edits):
-    """repeats: 1 to 64; edits: (kind, share of B in 1/65536, first, second,
-    bytes put in for an even kind)."""
-    out = bytes([repeats - 1]) + struct.pack("<H", len(part)) + part
+    """The byte before the rest of a diff_fuzz input, and the rest. repeats:
+    1 to 64; edits: (kind, share of B in 1/65536, first, second, bytes put in
+    for an even kind)."""
+    rest = struct.pack("<H", len(part)) + part
     for kind, where, first, second, data in edits:
-        out += bytes([kind]) + struct.pack("<H", where) + bytes([first, second]) + data
-    return out
+        rest += bytes([kind]) + struct.pack("<H", where) + bytes([first, second]) + data
+    return repeats - 1, rest
 
 
-def diff_seeds():
-    rng = random.Random(1)
-    text = b"gold: 100\ndoor: closed\nname: Old Keep\n" * 6
-    noise = rng.randbytes(1024)
-    return {
-        "equal": diff_input(1, text, []),
-        "replaced-word": diff_input(1, text, [(0, 20000, 3, 4, b"5000")]),
-        "small-alphabet": diff_input(4, bytes(rng.choice(b"ab") for _ in range(300)),
-                                     [(0, 9000, 2, 1, b"b"), (2, 40000, 0, 2, b"aa")]),
-        "scattered-edits": diff_input(1, noise, [(2 * k, 3000 * k, k % 5, 3, noise[k:k + 3])
-                                                 for k in range(20)]),
-        "copied-block": diff_input(8, noise, [(1, 1000, 128, 100, b"")]),
-        "repeats-far": diff_input(64, noise[:512] * 4, [(0, 200, 255, 0, b""),
-                                                         (1, 30000, 200, 255, b""),
-                                                         (0, 60000, 40, 8, noise[:8])]),
-    }
+RNG = random.Random(1)
+TEXT = b"gold: 100\ndoor: closed\nname: Old Keep\n" * 6
+NOISE = RNG.randbytes(1024)
+DIFF_SEEDS = {
+    "equal": diff_input(1, TEXT, []),
+    "replaced-word": diff_input(1, TEXT, [(0, 20000, 3, 4, b"5000")]),
+    "small-alphabet": diff_input(4, bytes(RNG.choice(b"ab") for _ in range(300)),
+                                 [(0, 9000, 2, 1, b"b"), (2, 40000, 0, 2, b"aa")]),
+    "scattered-edits": diff_input(1, NOISE, [(2 * k, 3000 * k, k % 5, 3, NOISE[k:k + 3])
+                                             for k in range(20)]),
+    "copied-block": diff_input(8, NOISE, [(1, 1000, 128, 100, b"")]),
+    "repeats-far": diff_input(64, NOISE[:512] * 4, [(0, 200, 255, 0, b""),
+                                                     (1, 30000, 200, 255, b""),
+                                                     (0, 60000, 40, 8, NOISE[:8])]),
+}
 
 
 def main():
-    here = os.path.dirname(os.path.abspath(__file__))
-    root = sys.argv[1] if len(sys.argv) > 1 else here
-    for folder, seeds in (("corpus", {name: bytes([level_size]) + merge
-                                      for name, (level_size, merge) in SEEDS.items()}),
-                          ("diff_corpus", diff_seeds())):
-        os.makedirs(os.path.join(root, folder), exist_ok=True)
-        for name, data in seeds.items():
-            with open(os.path.join(root, folder, name), "wb") as f:
-                f.write(data)
+    folder = sys.argv[1] if len(sys.argv) > 1 else os.path.join(
+        os.path.dirname(os.path.abspath(__file__)), "corpus")
+    for kind, seeds in [("merge", SEEDS), ("mark", MARK_SEEDS), ("diff", DIFF_SEEDS)]:
+        os.makedirs(os.path.join(folder, kind), exist_ok=True)
+        for name, (first, content) in seeds.items():
+            with open(os.path.join(folder, kind, name), "wb") as f:
+                f.write(bytes([first]) + content)
 
 
 if __name__ == "__main__":

@@ -1,5 +1,6 @@
 // Fuzz target: arbitrary bytes as a merge file and a small level, through the
-// tool's own checks and action walk, compared with a plain model of the format.
+// tool's own checks, the record of the level, the verdicts and the action
+// walk, compared with a plain model of the format.
 //
 // Input: byte 0 is the level's size (0 to 255), the rest is the merge file. The
 // level's bytes are all distinct, so a slice taken from the wrong place shows.
@@ -11,8 +12,12 @@
 #include <vector>
 
 #include "apply_actions.h"
+#include "level_verdict.h"
 #include "merge_checks.h"
 #include "merge_format.h"
+
+#define XXH_INLINE_ALL
+#include <xxhash.h>
 
 namespace {
 
@@ -94,6 +99,38 @@ Verdict Model(const Bytes& merge, const Bytes& level) {
   return v;
 }
 
+// The record after the name's NUL, read straight from its layout: 0 none, 1
+// whole (its fields in *fields: source size, source hash, result size,
+// result hash), 2 damaged.
+int ModelRecord(const Bytes& merge, Bytes* fields) {
+  uint64_t fieldEnd = 4 + Field(merge, 0, 4);
+  uint64_t at = 4;
+  while (merge[at] != 0) ++at;
+  ++at;
+  const uint8_t marker[] = {0x7F, 'V', 'L', 'R'};
+  if (fieldEnd - at < 4 || memcmp(&merge[at], marker, 4) != 0) return 0;
+  if (fieldEnd - at < 6) return 2;
+  uint64_t length = merge[at + 5];
+  if (length > fieldEnd - at || length < 10) return 2;
+  uint64_t check = Field(merge, at + length - 4, 4);
+  if (check != static_cast<uint32_t>(XXH3_64bits(&merge[at], length - 4))) return 2;
+  if (merge[at + 4] != 1) return 0;
+  if (length != 50) return 2;
+  fields->assign(merge.begin() + static_cast<ptrdiff_t>(at + 6),
+                 merge.begin() + static_cast<ptrdiff_t>(at + 46));
+  return 1;
+}
+
+Bytes FieldsOf(const Fingerprint& source, const Fingerprint& result) {
+  Bytes fields;
+  for (const Fingerprint* print : {&source, &result}) {
+    for (int i = 0; i < 4; ++i)
+      fields.push_back(static_cast<uint8_t>(print->size >> (8 * i)));
+    fields.insert(fields.end(), print->hash, print->hash + FINGERPRINT_HASH_BYTES);
+  }
+  return fields;
+}
+
 bool Unchanged(const uint8_t* buffer, const Bytes& before) {
   return before.empty() || memcmp(buffer, before.data(), before.size()) == 0;
 }
@@ -138,6 +175,41 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     memcpy(name, merge.buffer + LEVEL_NAME_AT, ReadU32(merge.buffer + NAME_LENGTH_AT));
     (void)IsSafeLevelName(name, true);
     (void)IsSafeLevelName(name, false);
+
+    Bytes wantFields;
+    int wantRecord = ModelRecord(original, &wantFields);
+    LevelRecord record;
+    RecordFound found = FindLevelRecord(merge, &record);
+    Require(static_cast<int>(found) == wantRecord, "record differs from the model");
+    if (found == RecordFound::RECORD)
+      Require(FieldsOf(record.source, record.result) == wantFields,
+              "record's fields differ from the model");
+
+    // The verdicts, with the level as its own backup: merged, it gives itself
+    // only where the actions change nothing.
+    if (found != RecordFound::DAMAGED) {
+      for (const LevelImage* backup : {static_cast<const LevelImage*>(nullptr), &image}) {
+        Judgement judgement = JudgeMerge(merge, image, backup);
+        Fingerprint levelPrint = FingerprintOf(image.buffer, image.size);
+        Require(SameFingerprint(judgement.level, levelPrint),
+                "level's fingerprint differs");
+        if (found == RecordFound::RECORD) {
+          Require(judgement.verdict == JudgeByRecord(record, levelPrint),
+                  "verdict differs from the record's");
+        } else if (judgement.verdict != LevelVerdict::APPLIES) {
+          Require(
+              backup != nullptr && want.fault == FaultKind::NONE && want.merged == level,
+              "a level found merged that its backup doesn't give");
+        }
+        if (judgement.verdict == LevelVerdict::APPLIES &&
+            judgement.fault.kind == FaultKind::NONE)
+          Require(
+              SameFingerprint(judgement.merged,
+                              FingerprintOf(want.merged.data(),
+                                            static_cast<uint32_t>(want.merged.size()))),
+              "merged level's fingerprint differs from the model's");
+      }
+    }
 
     uint32_t firstActionAt = FirstActionAt(merge);
     ActionFault fault = CheckActions(merge, firstActionAt, image.size);

@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "level_record.h"
+#include "merge_build.h"
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -101,6 +104,9 @@ TEST(IsSafeLevelName, PosixAndWindowsRules) {
       {"prn .txt", true, false},
       {"com1", true, false},
       {"LPT9.lvl", true, false},
+      // 0 is a port digit too.
+      {"COM0", true, false},
+      {"lpt0.lvl", true, false},
       {"CONOUT$", true, false},
       // COM and LPT with the superscripts 1, 2, 3 of Windows-1252.
       {"COM\xb9", true, false},
@@ -148,6 +154,103 @@ TEST(CheckLevelName, VerdictAndMessageByRules) {
     char text[MERGE_TEXT_MAX];
     EXPECT_EQ(CheckLevelName(ImageOf(merge), c.rules, text, sizeof text), c.verdict);
     EXPECT_EQ(text, c.text);
+  }
+}
+
+// The record of the level after the name's NUL: where it lies in the field,
+// and what counts as none, whole or damaged.
+TEST(FindLevelRecord, BoundsOfTheNameField) {
+  const std::string name = "l.lvl";
+  const uint8_t a[] = "0123456789";
+  const uint8_t b[] = "01234567890";
+  LevelRecord record{FingerprintOf(a, 10), FingerprintOf(b, 11)};
+  Bytes whole;
+  AppendLevelRecord(record, &whole);
+  ASSERT_EQ(whole.size(), RECORD_SIZE);
+  Bytes flipped = whole;
+  flipped[RECORD_SOURCE_HASH_AT] ^= 1;
+  // A record of a later version, whole by its own check.
+  Bytes later(RECORD_MARKER, RECORD_MARKER + sizeof RECORD_MARKER);
+  later.push_back(2);
+  later.push_back(10);
+  uint32_t check = ShortCheck(later.data(), later.size());
+  Put(later, check, 4);
+  Bytes shortOfVersion1 = later;
+  shortOfVersion1[RECORD_VERSION_AT] = 1;
+  shortOfVersion1.resize(6);
+  Put(shortOfVersion1, ShortCheck(shortOfVersion1.data(), 6), 4);
+  auto part = [](const Bytes& bytes, size_t from, size_t count) {
+    return Bytes(bytes.begin() + static_cast<ptrdiff_t>(from),
+                 bytes.begin() + static_cast<ptrdiff_t>(from + count));
+  };
+  const struct {
+    const char* what;
+    Bytes tail;  // the field after the name's NUL
+    RecordFound found;
+  } cases[] = {
+      {"nothing after the NUL", {}, RecordFound::NONE},
+      {"other bytes", {'J', 'U', 'N', 'K', 0, 0}, RecordFound::NONE},
+      {"the marker cut by the field's end", part(whole, 0, 3), RecordFound::NONE},
+      {"whole", whole, RecordFound::RECORD},
+      {"whole, then padding",
+       [&] {
+         Bytes padded = whole;
+         padded.resize(RECORD_SIZE + 20, 0xAA);
+         return padded;
+       }(),
+       RecordFound::RECORD},
+      {"only the marker", part(whole, 0, 4), RecordFound::DAMAGED},
+      {"cut by the field's end", part(whole, 0, RECORD_SIZE - 1), RecordFound::DAMAGED},
+      {"a hash changed", flipped, RecordFound::DAMAGED},
+      {"a length below the shortest record",
+       [&] {
+         Bytes tiny = part(whole, 0, 6);
+         tiny[RECORD_LENGTH_AT] = 9;
+         tiny.resize(20, 0);
+         return tiny;
+       }(),
+       RecordFound::DAMAGED},
+      {"a later version", later, RecordFound::NONE},
+      {"version 1 of another length", shortOfVersion1, RecordFound::DAMAGED},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Bytes merge;
+    Put(merge, static_cast<uint32_t>(name.size() + 1 + c.tail.size()), 4);
+    merge.insert(merge.end(), name.begin(), name.end());
+    merge.push_back(0);
+    merge.insert(merge.end(), c.tail.begin(), c.tail.end());
+    MergeImage image = ImageOf(merge);
+    ASSERT_TRUE(HasValidLevelName(image));
+    LevelRecord found{};
+    ASSERT_EQ(FindLevelRecord(image, &found), c.found);
+    char text[MERGE_TEXT_MAX];
+    EXPECT_EQ(
+        CheckLevelName(image, NameRules::BOTH, text, sizeof text),
+        c.found == RecordFound::DAMAGED ? MergeVerdict::BAD_RECORD : MergeVerdict::OK);
+    if (c.found == RecordFound::RECORD) {
+      EXPECT_TRUE(SameFingerprint(found.source, record.source));
+      EXPECT_TRUE(SameFingerprint(found.result, record.result));
+    }
+  }
+}
+
+// Only a name short enough leaves room for the record in its field.
+TEST(StartMergeFile, RecordWhereTheNameLeavesRoom) {
+  LevelRecord record{};
+  for (size_t chars :
+       {size_t{RECORD_NAME_CHARS_MAX}, size_t{RECORD_NAME_CHARS_MAX + 1}}) {
+    std::string name(chars, 'n');
+    SCOPED_TRACE(chars);
+    bool room = HasRoomForRecord(name.c_str());
+    EXPECT_EQ(room, chars == RECORD_NAME_CHARS_MAX);
+    if (!room) continue;
+    Bytes merge;
+    StartMergeFile(name.c_str(), &merge, &record);
+    EXPECT_EQ(merge.size(), LEVEL_NAME_AT + NAME_FIELD_MAX);
+    MergeImage image = ImageOf(merge);
+    ASSERT_TRUE(HasValidLevelName(image));
+    EXPECT_EQ(FindLevelRecord(image, &record), RecordFound::RECORD);
   }
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "merge_checks.h"
+#include "merge_make.h"
 
 namespace {
 
@@ -45,43 +46,57 @@ TEST(CombineMerges, JoinsInLevelOrderOrNamesTheConflict) {
     const char* what;
     std::vector<std::vector<Act>> parts;
     std::vector<Act> joined;  // when there is no conflict
-    int conflictParts;        // else: -1 for none
+    int firstPart;            // else the parts of the two actions named: -1 for none
+    int secondPart;
     bool sameOffset;
   } cases[] = {
       {"interleaved",
        {{{0, 1, "A"}, {20, 0, "C"}}, {{10, 2, "B"}}},
        {{0, 1, "A"}, {10, 2, "B"}, {20, 0, "C"}},
        -1,
+       -1,
        false},
       {"adjacent ranges",
        {{{0, 5, "A"}}, {{5, 5, "B"}}},
        {{0, 5, "A"}, {5, 5, "B"}},
+       -1,
        -1,
        false},
       {"insert where the other removes",
        {{{5, 3, ""}}, {{5, 0, "X"}}},
        {{5, 0, "X"}, {5, 3, ""}},
        -1,
+       -1,
        false},
       {"one part's inserts at one offset keep their order",
        {{{5, 0, "B"}, {5, 0, "A"}}, {{9, 1, "Z"}}},
        {{5, 0, "B"}, {5, 0, "A"}, {9, 1, "Z"}},
+       -1,
        -1,
        false},
       {"no-op actions are left out",
        {{{3, 0, ""}}, {{3, 1, "Q"}}},
        {{3, 1, "Q"}},
        -1,
+       -1,
        false},
-      {"overlapping removals", {{{0, 10, "A"}}, {{5, 1, "B"}}}, {}, 2, false},
-      {"insert inside a removed range", {{{0, 10, ""}}, {{4, 0, "X"}}}, {}, 2, false},
-      {"same offset, both remove", {{{4, 2, ""}}, {{4, 1, ""}}}, {}, 2, false},
-      {"same-offset inserts", {{{4, 0, "A"}}, {{4, 0, "B"}}}, {}, 2, true},
-      {"insert and replace at one offset", {{{4, 1, "R"}}, {{4, 0, "I"}}}, {}, 2, true},
+      {"overlapping removals", {{{0, 10, "A"}}, {{5, 1, "B"}}}, {}, 0, 1, false},
+      {"insert inside a removed range", {{{0, 10, ""}}, {{4, 0, "X"}}}, {}, 0, 1, false},
+      {"same offset, both remove", {{{4, 2, ""}}, {{4, 1, ""}}}, {}, 0, 1, false},
+      {"same-offset inserts", {{{4, 0, "A"}}, {{4, 0, "B"}}}, {}, 0, 1, true},
+      // The pure insertion comes first at its offset.
+      {"insert and replace at one offset",
+       {{{4, 1, "R"}}, {{4, 0, "I"}}},
+       {},
+       1,
+       0,
+       true},
+      // The range that reaches furthest is named, with the action inside it.
       {"conflict with the third part",
        {{{0, 1, "A"}}, {{50, 1, "B"}}, {{40, 20, ""}}},
        {},
        2,
+       1,
        false},
   };
   for (const auto& c : cases) {
@@ -96,7 +111,7 @@ TEST(CombineMerges, JoinsInLevelOrderOrNamesTheConflict) {
     Bytes out;
     CombineConflict conflict{};
     EditOutcome outcome = CombineMerges(parts, "l.lvl", &out, &conflict);
-    if (c.conflictParts < 0) {
+    if (c.firstPart < 0) {
       ASSERT_EQ(outcome, EditOutcome::OK);
       std::vector<Act> joined = ActsOf(out);
       ASSERT_EQ(joined.size(), c.joined.size());
@@ -109,10 +124,40 @@ TEST(CombineMerges, JoinsInLevelOrderOrNamesTheConflict) {
       EXPECT_EQ(CheckActions(image, FirstActionAt(image), 100).kind, FaultKind::NONE);
     } else {
       ASSERT_EQ(outcome, EditOutcome::CONFLICT);
-      EXPECT_NE(conflict.first.part, conflict.second.part);
+      EXPECT_EQ(conflict.first.part, static_cast<size_t>(c.firstPart));
+      EXPECT_EQ(conflict.second.part, static_cast<size_t>(c.secondPart));
       EXPECT_EQ(conflict.sameOffset, c.sameOffset);
       EXPECT_TRUE(out.empty());
     }
+  }
+}
+
+// make's proof: a merge file is written only when its record reads back and
+// its actions, applied, give the modified level exactly.
+TEST(MergeFileFromEdits, WrittenOnlyWhenItReproduces) {
+  const std::string original = "0123456789";
+  const std::string modified = "01ab456789!";
+  const struct {
+    const char* what;
+    std::vector<Edit> edits;
+    MakeOutcome outcome;
+  } cases[] = {
+      {"the edits", {{2, 2, 2, 2}, {10, 0, 10, 1}}, MakeOutcome::OK},
+      {"an edit missing", {{2, 2, 2, 2}}, MakeOutcome::NOT_REPRODUCED},
+      {"data from the wrong place",
+       {{2, 2, 3, 2}, {10, 0, 10, 1}},
+       MakeOutcome::NOT_REPRODUCED},
+      {"one byte too few removed",
+       {{2, 1, 2, 2}, {10, 0, 10, 1}},
+       MakeOutcome::NOT_REPRODUCED},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Bytes out;
+    EXPECT_EQ(MergeFileFromEdits(reinterpret_cast<const uint8_t*>(original.data()), 10,
+                                 reinterpret_cast<const uint8_t*>(modified.data()), 11,
+                                 c.edits, "l.lvl", &out),
+              c.outcome);
   }
 }
 

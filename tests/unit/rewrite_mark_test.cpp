@@ -2,88 +2,201 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <cctype>
 #include <string>
 
 namespace {
 
-std::string Hex(const uint8_t* bytes, size_t count) {
-  std::string hex;
-  char pair[3];
-  for (size_t i = 0; i < count; ++i) {
-    snprintf(pair, sizeof pair, "%02x", bytes[i]);
-    hex += pair;
-  }
-  return hex;
+const uint8_t* Bytes(const std::string& text) {
+  return reinterpret_cast<const uint8_t*>(text.data());
 }
 
-TEST(Sha256, KnownDigests) {
+TEST(LevelFolder, BySystemSeparators) {
   const struct {
-    std::string message;
-    const char* digest;
+    const char* name;
+    bool windowsPaths;
+    const char* folder;
   } cases[] = {
-      {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
-      {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
-      // 56 bytes: the length no longer fits the last block.
-      {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
-       "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
-      {std::string(1000000, 'a'),
-       "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+      {"l.lvl", false, "."},
+      {"maps/l.lvl", false, "maps"},
+      {"a/b/l.lvl", false, "a/b"},
+      {"maps\\l.lvl", true, "maps"},
+      {"maps/l.lvl", true, "maps"},
+      // On POSIX a backslash is a character of the name, not a separator.
+      {"\\x.lvl", false, "."},
+      {"maps\\l.lvl", false, "."},
   };
   for (const auto& c : cases) {
-    uint8_t digest[SHA256_BYTES];
-    Sha256(reinterpret_cast<const uint8_t*>(c.message.data()), c.message.size(), digest);
-    EXPECT_EQ(Hex(digest, SHA256_BYTES), c.digest) << c.message.size() << " bytes";
+    char folder[NAME_FIELD_MAX];
+    LevelFolder(c.name, c.windowsPaths, folder);
+    EXPECT_STREQ(folder, c.folder) << c.name;
   }
 }
 
-// A mark is read back only exactly as it was written.
+struct MarkCase {
+  const char* what;
+  std::string text;
+  MarkRead read;
+};
+
+// A mark is read back only exactly as a run writes it.
 TEST(ReadMark, TakesOnlyAWholeMark) {
   RunNames names;
   NameRun("maps\\l.lvl", true, &names);
-  EXPECT_STREQ(names.folder, "maps");
   const uint8_t level[] = "0123456789";
-  RewriteMark mark = MarkFor(level, 10);
+  const uint8_t merged[] = "0123abc6789";
+  RewriteMark mark{FingerprintOf(level, 10), FingerprintOf(merged, 11)};
   char text[MARK_TEXT_MAX];
   std::string whole(text, FormatMark(names, mark, text, sizeof text));
-  size_t sizeAt = whole.find("backup size: 10\n");
-  ASSERT_NE(sizeAt, std::string::npos);
+  size_t tail = whole.find("backup size: 10\nbackup xxh3-128: ");
+  ASSERT_NE(tail, std::string::npos);
+  ASSERT_NE(whole.find("\nmerged size: 11\nmerged xxh3-128: "), std::string::npos);
 
+  // A hex letter of the last digest in capitals, a digit made another.
   std::string upper = whole;
-  upper[upper.size() - 2] = static_cast<char>(toupper(upper[upper.size() - 2]));
+  size_t letter = upper.find_last_of("abcdef");
+  ASSERT_GE(letter, whole.rfind(' ') + 1) << "no hex letter in the last digest";
+  upper[letter] = static_cast<char>(toupper(upper[letter]));
+  std::string otherDigit = whole;
+  size_t digit = otherDigit.find_last_of("0123456789");
+  otherDigit[digit] = otherDigit[digit] == '0' ? '1' : '0';
   std::string huge = whole;
-  huge.replace(sizeAt + 13, 2, "4294967296");
-  const struct {
-    const char* what;
-    std::string text;
-    bool whole;
-  } cases[] = {
-      {"as written", whole, true},
-      {"cut short", whole.substr(0, whole.size() - 1), false},
-      {"a byte more", whole + "\n", false},
-      {"only the last lines", whole.substr(sizeAt), false},
-      {"checksum in capitals", upper, upper == whole},
-      {"size past 32 bits", huge, false},
-      {"empty", "", false},
+  huge.replace(tail + 13, 2, "18446744073709551616");
+  std::string of10 =
+      "Vorandel is rewriting the level maps\\l.lvl.\nIf this file is still here once no "
+      "run is going on, a run was stopped before it finished: the next run on this level "
+      "first puts maps\\l.lvl back from maps\\l.lvl.bak. Leave this file where it is.\n"
+      "backup size: 10\nbackup sha256, first half: " +
+      std::string(64, 'a') + "\nbackup sha256, second half: " + std::string(64, '0') +
+      "\n";
+  const MarkCase cases[] = {
+      {"as written", whole, MarkRead::WHOLE},
+      {"cut short", whole.substr(0, whole.size() - 1), MarkRead::DAMAGED},
+      {"a byte more", whole + "\n", MarkRead::DAMAGED},
+      {"only the last lines", whole.substr(tail), MarkRead::DAMAGED},
+      {"checksum in capitals", upper, MarkRead::DAMAGED},
+      {"another checksum", otherDigit, MarkRead::WHOLE},
+      {"size past 64 bits", huge, MarkRead::DAMAGED},
+      {"empty", "", MarkRead::DAMAGED},
+      {"of Vorandel 1.0.0", of10, MarkRead::OF_VERSION_1_0},
+      {"of 1.0.0, cut short", of10.substr(0, of10.size() - 2), MarkRead::DAMAGED},
+      {"of 1.0.0, a digest in capitals",
+       of10.substr(0, of10.find('a')) + "A" + of10.substr(of10.find('a') + 1),
+       MarkRead::DAMAGED},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     RewriteMark read{};
-    ASSERT_EQ(ReadMark(names, reinterpret_cast<const uint8_t*>(c.text.data()),
-                       c.text.size(), &read),
-              c.whole);
-    if (c.whole) {
-      EXPECT_EQ(read.backupSize, 10u);
-      EXPECT_EQ(memcmp(read.backupSha256, mark.backupSha256, SHA256_BYTES), 0);
-      EXPECT_TRUE(BackupMatches(read, level, 10));
-      EXPECT_FALSE(BackupMatches(read, level, 9));
+    ASSERT_EQ(ReadMark(names, Bytes(c.text), c.text.size(), &read), c.read);
+    if (c.read == MarkRead::OF_VERSION_1_0) {
+      EXPECT_EQ(read.backup.size, 10u);
     }
   }
+  RewriteMark read{};
+  ASSERT_EQ(ReadMark(names, Bytes(whole), whole.size(), &read), MarkRead::WHOLE);
+  EXPECT_TRUE(SameFingerprint(read.backup, mark.backup));
+  EXPECT_TRUE(SameFingerprint(read.merged, mark.merged));
   RunNames other;
   NameRun("l.lvl", false, &other);
-  EXPECT_STREQ(other.folder, ".");
-  EXPECT_FALSE(ReadMark(other, reinterpret_cast<const uint8_t*>(whole.data()),
-                        whole.size(), &mark));
+  EXPECT_EQ(ReadMark(other, Bytes(whole), whole.size(), &read), MarkRead::DAMAGED);
+}
+
+// What a run does about a mark, for each state of the mark, the level and
+// the backup it finds.
+TEST(DecideOnMark, EachFileAsFound) {
+  RunNames names;
+  NameRun("l.lvl", false, &names);
+  const std::string original = "0123456789";
+  const std::string merged = "0123abc6789";
+  const std::string half = "0123a";
+  char text[MARK_TEXT_MAX];
+  std::string mark(text, FormatMark(names,
+                                    {FingerprintOf(Bytes(original), 10),
+                                     FingerprintOf(Bytes(merged), 11)},
+                                    text, sizeof text));
+  std::string of10 =
+      "Vorandel is rewriting the level l.lvl.\nIf this file is still here once no run is "
+      "going on, a run was stopped before it finished: the next run on this level first "
+      "puts l.lvl back from l.lvl.bak. Leave this file where it is.\nbackup size: 10\n"
+      "backup sha256, first half: " +
+      std::string(64, 'a') + "\nbackup sha256, second half: " + std::string(64, 'b') +
+      "\n";
+  auto loaded = [](const std::string& bytes) {
+    return FoundFile{FileState::LOADED, 0, Bytes(bytes),
+                     static_cast<uint32_t>(bytes.size())};
+  };
+  const FoundFile missing{FileState::MISSING, 2, nullptr, 0};
+  const FoundFile unreadable{FileState::UNREADABLE, 5, nullptr, 0};
+  const FoundFile tooLarge{FileState::TOO_LARGE, 0, nullptr, 0};
+  const std::string changed = "0123456788";
+  const std::string damaged = mark.substr(1);  // outlives the table, which points into it
+  const struct {
+    const char* what;
+    FoundFile mark, level, backup;
+    MarkPlan plan;
+    MarkMessage message;
+    unsigned long error;
+  } cases[] = {
+      {"no mark", missing, loaded(half), unreadable, MarkPlan::NOTHING, {}, 0},
+      {"mark unreadable", unreadable, loaded(half), loaded(original), MarkPlan::REFUSE,
+       MarkMessage::MARK_UNREADABLE, 5},
+      {"mark too large", tooLarge, loaded(half), loaded(original), MarkPlan::REFUSE,
+       MarkMessage::MARK_DAMAGED, 0},
+      {"mark damaged", loaded(damaged), loaded(merged), loaded(original),
+       MarkPlan::REFUSE, MarkMessage::MARK_DAMAGED, 0},
+      {"level in pieces",
+       loaded(mark),
+       loaded(half),
+       loaded(original),
+       MarkPlan::RESTORE,
+       {},
+       0},
+      {"level missing",
+       loaded(mark),
+       missing,
+       loaded(original),
+       MarkPlan::RESTORE,
+       {},
+       0},
+      {"level as it was",
+       loaded(mark),
+       loaded(original),
+       loaded(original),
+       MarkPlan::RESTORE,
+       {},
+       0},
+      {"level finished",
+       loaded(mark),
+       loaded(merged),
+       missing,
+       MarkPlan::CLEAR_MARK,
+       {},
+       0},
+      {"backup missing", loaded(mark), loaded(half), missing, MarkPlan::REFUSE,
+       MarkMessage::BACKUP_UNREADABLE, 2},
+      {"backup unreadable", loaded(mark), loaded(half), unreadable, MarkPlan::REFUSE,
+       MarkMessage::BACKUP_UNREADABLE, 5},
+      {"backup too large", loaded(mark), loaded(half), tooLarge, MarkPlan::REFUSE,
+       MarkMessage::BACKUP_CHANGED, 0},
+      {"backup changed", loaded(mark), loaded(half), loaded(changed), MarkPlan::REFUSE,
+       MarkMessage::BACKUP_CHANGED, 0},
+      {"backup is the merged level", loaded(mark), loaded(half), loaded(merged),
+       MarkPlan::REFUSE, MarkMessage::BACKUP_CHANGED, 0},
+      {"mark of 1.0.0", loaded(of10), loaded(merged), loaded(original), MarkPlan::REFUSE,
+       MarkMessage::MARK_OF_1_0, 0},
+      {"mark of 1.0.0, backup resized", loaded(of10), loaded(half), loaded(merged),
+       MarkPlan::REFUSE, MarkMessage::BACKUP_CHANGED, 0},
+      {"mark of 1.0.0, backup missing", loaded(of10), loaded(half), missing,
+       MarkPlan::REFUSE, MarkMessage::BACKUP_UNREADABLE, 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    MarkDecision decision = DecideOnMark(names, c.mark, c.level, c.backup);
+    EXPECT_EQ(decision.plan, c.plan);
+    if (c.plan != MarkPlan::REFUSE) continue;
+    EXPECT_EQ(decision.message, c.message);
+    EXPECT_EQ(decision.error, c.error);
+  }
 }
 
 }  // namespace

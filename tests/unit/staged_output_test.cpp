@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "system.h"
 #include "temp_dir.h"
 
 namespace {
@@ -32,9 +33,11 @@ const uint8_t* Bytes(const std::string& s) {
   return reinterpret_cast<const uint8_t*>(s.data());
 }
 
-// Lowers the file size limit for the life of the object.
+// Lowers the file size limit for the life of the object; a write past it
+// fails, as the programs set up.
 struct FileSizeLimit {
   explicit FileSizeLimit(rlim_t limit) {
+    SetUpProcess();
     getrlimit(RLIMIT_FSIZE, &saved);
     struct rlimit lowered = saved;
     lowered.rlim_cur = limit;

@@ -1,0 +1,115 @@
+// What the programs need from the system (system.h), on Windows.
+#include <atomic>
+
+#include "system.h"
+
+namespace {
+
+// A lock file that its last holder is deleting can't be opened for a moment
+// (error 5); a few tries later its name is free.
+constexpr int kLockTries = 8;
+
+std::atomic<bool> held{false};
+std::atomic<bool> came{false};
+
+DWORD ErrorOf(BOOL done) { return done ? NO_ERROR : GetLastError(); }
+
+// Windows calls this on a thread of its own, and ends the process as soon as
+// it returns from a closed console, a logoff or a shutdown: it returns only
+// once the hold ends. TRUE: the process goes on.
+BOOL WINAPI WaitWhileHeld(DWORD) {
+  came.store(true);
+  while (held.load()) Sleep(10);
+  return TRUE;
+}
+
+}  // namespace
+
+// Windows fails a write past a limit by itself.
+void SetUpProcess() {}
+
+DWORD GetFreshMemory(size_t size, uint8_t** memory) {
+  *memory = static_cast<uint8_t*>(
+      VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+  return ErrorOf(*memory != nullptr);
+}
+
+void FreeFreshMemory(uint8_t* memory, size_t) {
+  (void)VirtualFree(memory, 0, MEM_RELEASE);
+}
+
+DWORD MapReadOnly(HANDLE file, size_t size, const uint8_t** view) {
+  HANDLE mapping = CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+  if (mapping == nullptr) return GetLastError();
+  *view = static_cast<const uint8_t*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, size));
+  DWORD error = ErrorOf(*view != nullptr);
+  (void)CloseHandle(mapping);  // the view keeps what it needs of it
+  return error;
+}
+
+void UnmapReadOnly(const uint8_t* view, size_t) { (void)UnmapViewOfFile(view); }
+
+DWORD FlushFile(HANDLE file) { return ErrorOf(FlushFileBuffers(file)); }
+
+DWORD FlushFolder(const char* folder) {
+  HANDLE handle = CreateFileA(
+      folder, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return GetLastError();
+  // Backup semantics open a file too, which is no folder, as on POSIX.
+  BY_HANDLE_FILE_INFORMATION info;
+  DWORD error = ErrorOf(GetFileInformationByHandle(handle, &info));
+  if (error == NO_ERROR && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+    error = ERROR_PATH_NOT_FOUND;
+  if (error == NO_ERROR) error = ErrorOf(FlushFileBuffers(handle));
+  // A file system that won't flush a folder keeps its entries safe its own
+  // way: NTFS commits them to its log within seconds.
+  if (error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED ||
+      error == ERROR_ACCESS_DENIED)
+    error = NO_ERROR;
+  if (!CloseHandle(handle) && error == NO_ERROR) error = GetLastError();
+  return error;
+}
+
+DWORD RenameReplacing(const char* from, const char* to) {
+  return ErrorOf(MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING));
+}
+
+DWORD RemoveFile(const char* path) { return ErrorOf(DeleteFileA(path)); }
+
+// An open that shares nothing: another fails with error 32. The system closes
+// the handle of a process that ends, however it ends, and so deletes the file.
+DWORD TakeRunLock(const char* path, RunLock* lock) {
+  for (int tries = 1;; ++tries) {
+    lock->file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    lock->path = path;
+    DWORD error = ErrorOf(lock->file != INVALID_HANDLE_VALUE);
+    if (error != ERROR_ACCESS_DENIED || tries == kLockTries) return error;
+    Sleep(10);
+  }
+}
+
+DWORD ReleaseRunLock(RunLock* lock) { return ErrorOf(CloseHandle(lock->file)); }
+
+// Failing to hold them leaves the run as exposed as it always was, not worse:
+// it goes on.
+void HoldInterruptions() {
+  came.store(false);
+  held.store(true);
+  (void)SetConsoleCtrlHandler(WaitWhileHeld, TRUE);
+}
+
+bool ReleaseInterruptions() {
+  held.store(false);
+  (void)SetConsoleCtrlHandler(WaitWhileHeld, FALSE);
+  return came.load();
+}
+
+bool IsConsole(Stream stream) {
+  DWORD mode = 0;
+  return GetConsoleMode(
+             GetStdHandle(stream == Stream::STANDARD_ERROR ? STD_ERROR_HANDLE
+                                                           : STD_OUTPUT_HANDLE),
+             &mode) != FALSE;
+}

@@ -1,0 +1,243 @@
+"""Two runs of the tool on one level at once: a run paused at any of its
+calls, as a console pauses it while the player selects text in it, and a
+second run started during the pause.
+
+Run A is recorded under strace, which then traces and counts only its calls
+on the folder, its files and names, and standard output. Each is a pause
+point: A runs again, and strace stops it right after that call (an injected
+SIGSTOP: the stop ends when we send SIGCONT, once run B has ended, so no
+guessed delay decides anything).
+B runs whole during the stop, with the same merge file or with another mod
+of the same level; then A goes on. Both end, and:
+  - the folder must be one that the two runs leave one after the other, or
+    one run alone (the other refused, or finding nothing to do): the same
+    build's results on copies of the starting folder, in each order;
+  - each run that printed "Done !" must have its merge in the level: an
+    order that explains the folder has that run print "Done !" too;
+  - a run that printed "Done !" ends with 0, and no mark is left.
+The failures by kind: a lost merge ("Done !" without its merge in the
+level), a lost original (a folder no order explains, the original in
+neither the level nor the backup), a false "Done !" (then -1), a mark left,
+and any other unexplained state. The merge files are made by mergefile.py,
+and by mrgtool make, which may write a record of the levels they were made
+for. The test prints the pause points explored, the states checked and the
+failures by kind, and fails with a description of each failing point.
+
+Run: python3 two_runs_test.py PATH/TO/Vorandel PATH/TO/mrgtool [unittest arguments]"""
+import ast
+import collections
+import concurrent.futures
+import os
+import re
+import signal
+import subprocess
+import sys
+import time
+import unittest
+
+import cli_test
+from crash_test import BACKUP, FD, LEVEL, MERGE, Explorer, folder_files, lay_out, parse
+from fault_test import STRACE, TracedCase, merged, traced_env
+from mergefile import merge_file
+from tool_run import run_captured
+
+MRGTOOL = None
+OTHER = "n.mrg"
+MARKS = (LEVEL + ".merging", LEVEL + ".merging.new")
+STOPPED = re.compile(r"^(\d+)\s+--- stopped by SIGSTOP", re.M)
+# A waits in a stop, not on the processor: a few at once keep the test short.
+WORKERS = 4
+Order = collections.namedtuple("Order", "runs files done")
+
+
+def watched(folder, out, names):
+    """strace's options that trace only the calls on the folder, on its files
+    and names, and on standard output, written to `out`: then only these
+    count for `when`, whatever else the run does (AddressSanitizer's runtime
+    reads /proc more or less often, for one)."""
+    paths = [out, folder, "."] + [p for n in sorted(names) for p in (n, os.path.join(folder, n))]
+    return [option for p in paths for option in ("-P", p)]
+
+
+def on_folder(explorer, args, path):
+    """The first of the folder's files, or "stdout", that a call's arguments
+    or result name; None for none."""
+    for arg in args + (["0<%s>" % path] if path else []):
+        fd = FD.match(arg)
+        if fd and fd.group(1) == "1":
+            return "stdout"
+        if fd and fd.group(1) != "AT_FDCWD" and explorer.name(fd.group(2)) is not None:
+            return explorer.name(fd.group(2))
+        if arg.startswith('"') and arg.endswith('"') and arg != '""':
+            name = ast.literal_eval(arg)
+            if not name.startswith("/"):
+                return name
+            if explorer.name(name) not in (None, "."):
+                return explorer.name(name)
+    return None
+
+
+class TwoRuns(TracedCase):
+    LEVEL_BYTES = bytes(range(32, 132))
+    # Each mod applies to the other's result too, so both orders merge.
+    MODS = {MERGE: [(10, 2, b"+" * 30)], OTHER: [(60, 5, b"-")]}
+    # title, who makes the merge files, B's merge file
+    CASES = [("same mod", "mergefile.py", MERGE), ("another mod", "mergefile.py", OTHER),
+             ("same mod", "mrgtool make", MERGE), ("another mod", "mrgtool make", OTHER)]
+    KINDS = ["lost merge", "lost original", 'false "Done !"', "mark left",
+             "unexplained state", "a run crashed", "B waited for A"]
+
+    def merge_files(self, maker):
+        if maker == "mergefile.py":
+            return {name: merge_file(LEVEL, actions) for name, actions in self.MODS.items()}
+        made, folder = {}, os.path.join(self.folder, "make")
+        for name, actions in self.MODS.items():
+            lay_out(folder, {LEVEL: self.LEVEL_BYTES, "mod.lvl": merged(self.LEVEL_BYTES, actions)})
+            subprocess.run([MRGTOOL, "make", LEVEL, "mod.lvl", "-o", name], cwd=folder,
+                           check=True, capture_output=True, timeout=120)
+            made[name] = folder_files(folder)[name]
+        return made
+
+    def pause_points(self, start):
+        """The names A uses, and (call, its number among its kind, label) for
+        each of its calls on them, after which A is stopped."""
+        explorer = Explorer(self.folder)
+        trace, out = os.path.join(self.folder, "trace"), os.path.join(self.folder, "out")
+
+        def record(options):
+            lay_out(explorer.folder, start)
+            with open(out, "wb") as stdout:
+                subprocess.run([STRACE, "-f", "-qq", "-y", "-s", "0", "-o", trace] + options
+                               + [cli_test.TOOL, MERGE], cwd=explorer.folder, stdout=stdout,
+                               stderr=subprocess.DEVNULL, timeout=120, check=True,
+                               env=traced_env())
+            with open(trace, encoding="latin-1") as f:
+                return [(call, on_folder(explorer, args, path))
+                        for call, args, _, path in parse(f.read()) if call != "execve"]
+
+        # Every call first, for the names; then the calls on them alone, as
+        # strace then counts them.
+        names = set(start) | {on for _, on in record([]) if on} - {"stdout", "."}
+        points, count = [], collections.Counter()
+        for call, on in record(watched(explorer.folder, out, names)):
+            count[call] += 1
+            points.append((call, count[call], "%s %s #%d" % (call, on, count[call])))
+        self.assertGreater(len(points), 10, "strace recorded only %d calls of the run on its "
+                           "folder: %s" % (len(points), points))
+        return names, points
+
+    def orders(self, start, other):
+        """What each order of the two runs leaves, one after the other."""
+        found, folder = [], os.path.join(self.folder, "orders")
+        for runs in [("A",), ("B",), ("A", "B"), ("B", "A")]:
+            lay_out(folder, start)
+            done = {r for r in runs if "Done !" in run_captured(
+                [cli_test.TOOL, MERGE if r == "A" else other], folder)[0]}
+            found.append(Order(runs, folder_files(folder), done))
+        return found
+
+    def paused(self, folder, start, names, point, other):
+        """A stopped after the call `point`, B run meanwhile: (files left,
+        {run: (stdout, status)}, whether B ended during the stop)."""
+        lay_out(folder, start)
+        call, when, _ = point
+        trace, out = folder + ".trace", folder + ".out"
+        if os.path.exists(trace):
+            os.remove(trace)  # a stop it records must be this run's
+        with open(out, "wb") as stdout:
+            a = subprocess.Popen(
+                [STRACE, "-f", "-qq", "-o", trace] + watched(folder, out, names)
+                + ["-e", "trace=" + call, "-e", "inject=%s:signal=SIGSTOP:when=%d" % (call, when),
+                   cli_test.TOOL, MERGE], cwd=folder, stdin=subprocess.DEVNULL, stdout=stdout,
+                stderr=subprocess.DEVNULL, env=traced_env())
+        runs, in_time, deadline = {}, True, time.monotonic() + 60
+        while a.poll() is None and time.monotonic() < deadline:
+            try:
+                with open(trace, encoding="latin-1") as f:
+                    stopped = STOPPED.search(f.read())
+            except FileNotFoundError:
+                stopped = None
+            if stopped:
+                try:
+                    runs["B"] = run_captured([cli_test.TOOL, other], folder, timeout=10)
+                except subprocess.TimeoutExpired:
+                    in_time, runs["B"] = False, ("(still running after 10 s)", None)
+                os.kill(int(stopped.group(1)), signal.SIGCONT)
+                break
+            time.sleep(0.002)
+        status = a.wait(timeout=120)
+        with open(out, "rb") as f:
+            runs["A"] = (f.read().decode("latin-1"), status)
+        self.assertIn("B", runs, "A was never stopped after " + point[2])
+        return folder_files(folder), runs, in_time
+
+    def test_a_run_paused_anywhere_and_a_second_run(self):
+        figures, lines, total = [], [], collections.Counter()
+        with concurrent.futures.ThreadPoolExecutor(WORKERS) as pool:
+            for maker in dict.fromkeys(case[1] for case in self.CASES):
+                start = {**self.merge_files(maker), LEVEL: self.LEVEL_BYTES}
+                names, points = self.pause_points(start)
+                folders = [os.path.join(self.folder, "p%d" % i) for i in range(len(points))]
+                for title, _, other in (case for case in self.CASES if case[1] == maker):
+                    orders, states, tally = self.orders(start, other), set(), collections.Counter()
+                    outcomes = pool.map(self.paused, folders, [start] * len(points),
+                                        [names] * len(points), points, [other] * len(points))
+                    for point, (files, runs, in_time) in zip(points, outcomes):
+                        states.add(tuple(sorted(files.items())))
+                        faults = self.judge(start, orders, files, runs, in_time)
+                        tally.update(faults + ["failing"] * bool(faults))
+                        if faults:
+                            lines.append(self.describe("%s, %s, A stopped after %s" % (
+                                title, maker, point[2]), faults, runs, files, start, orders))
+                    tally.update(points=len(points), states=len(states))
+                    total.update(tally)
+                    figures.append((title + ", " + maker, tally))
+        figures.append(("all", total))
+        print("\nTwo runs at once:\n" + "\n".join(
+            "%-30s %3d pause points %3d states %3d failing%s" % (
+                title, n["points"], n["states"], n["failing"],
+                "".join(": " * (i == 0) + ", " * (i > 0) + "%d %s" % (n[k], k)
+                        for i, k in enumerate(k for k in self.KINDS if n[k])))
+            for title, n in figures))
+        self.assertEqual(total["failing"], 0, "%d of %d pause points fail:\n%s"
+                         % (total["failing"], total["points"], "\n".join(lines)))
+
+    def judge(self, start, orders, files, runs, in_time):
+        """The kinds of failure of one outcome."""
+        done = {r for r, (out, _) in runs.items() if "Done !" in out}
+        rest = {n: c for n, c in files.items() if n not in MARKS}
+        explaining = [o for o in orders if o.files == rest]
+        faults = [] if in_time else ["B waited for A"]
+        if any(status not in (0, 255) for _, status in runs.values()):
+            faults.append("a run crashed")
+        if not explaining:
+            faults.append("lost original" if start[LEVEL] not in (
+                files.get(LEVEL), files.get(BACKUP)) else "unexplained state")
+        elif not any(done <= o.done for o in explaining):
+            faults.append("lost merge")
+        if any("Done !" in out and status != 0 for out, status in runs.values()):
+            faults.append('false "Done !"')
+        if any(m in files for m in MARKS):
+            faults.append("mark left")
+        return faults
+
+    @staticmethod
+    def describe(title, faults, runs, files, start, orders):
+        known = {start[LEVEL]: "original"}
+        for o in orders:
+            known.setdefault(o.files.get(LEVEL), "level after " + " then ".join(o.runs))
+
+        def show(content):
+            return known.get(content, "%d other bytes" % len(content))
+
+        return "%s: %s\n%s\n    left: %s" % (
+            title, ", ".join(faults),
+            "\n".join("    %s said %r, status %s" % (r, *runs[r]) for r in "AB"),
+            ", ".join("%s: %s" % (n, show(c)) for n, c in sorted(files.items())
+                      if n == LEVEL or start.get(n) != c))
+
+
+if __name__ == "__main__":
+    cli_test.TOOL = os.path.abspath(sys.argv.pop(1))
+    MRGTOOL = os.path.abspath(sys.argv.pop(1))
+    unittest.main()
