@@ -241,7 +241,10 @@ std::vector<Edit> DiffBytes(const uint8_t* a, uint32_t aSize, const uint8_t* b,
   differ.done = prefix;
 
   std::vector<EqualRun> runs = differ.Runs(ThreadsToUse(threads));
+  // At most one edit before each run and one after the last: no more memory
+  // than that while the runs are still held.
   EditList list;
+  list.edits.reserve(runs.size() + 1);
   uint32_t i = prefix;
   uint32_t j = prefix;
   for (const EqualRun& run : runs) {
