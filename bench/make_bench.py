@@ -6,9 +6,10 @@ S2, S3, the level and the level its merge file makes).
 
 Each pair's commands run alternately, run after run, each run in the other
 order; the table gives the medians of their wall and CPU times (user plus
-system, of the process and its children), both outputs' sizes, make's speed
-(the two files' bytes over its wall time) and its peak memory beyond the two
-files, which it maps and reads whole. Every output is checked by applying
+system, of the process and its children), the time `cat` takes to read both
+files (the floor of any differ), both outputs' sizes, make's speed (the two
+files' bytes over its wall time) and its peak memory beyond the two files,
+which it maps and reads whole. Every output is checked by applying
 it: the merge file by the format's rules here, the VCDIFF by `xdelta3 -d`,
 each result compared with MODIFIED byte for byte.
 
@@ -151,9 +152,10 @@ def main():
             make = [args.mrgtool, "make", pair.original, pair.modified, "-o", merge,
                     "--name", name + ".lvl"]
             xdelta = ["xdelta3", "-e", "-f", "-s", pair.original, pair.modified, delta]
-            timed = {"make": [], "xdelta3": []}
+            read = ["cat", pair.original, pair.modified]
+            timed = {"make": [], "xdelta3": [], "read": []}
             for run in range(args.runs):
-                order = [("make", make), ("xdelta3", xdelta)]
+                order = [("make", make), ("xdelta3", xdelta), ("read", read)]
                 for tool, command in order if run % 2 == 0 else reversed(order):
                     timed[tool].append(run_measured(command))
             check_outputs(pair, merge, delta, scratch)
@@ -162,21 +164,22 @@ def main():
                 "name": name, "what": pair.what, "both": both,
                 "make": [statistics.median(r[k] for r in timed["make"]) for k in (0, 1)],
                 "xdelta3": [statistics.median(r[k] for r in timed["xdelta3"]) for k in (0, 1)],
+                "read": statistics.median(r[0] for r in timed["read"]),
                 "extra": max(r[2] for r in timed["make"]) - both,
                 "mrg": os.path.getsize(merge), "vcdiff": os.path.getsize(delta)})
     pressure_after = cpu_pressure()
 
     print("| pair | both files | make wall | make CPU | `xdelta3 -e` wall | `xdelta3 -e` CPU "
-          "| make / xdelta3 | make MB/s | .mrg | VCDIFF | .mrg / VCDIFF "
+          "| make / xdelta3 | reading both | make MB/s | .mrg | VCDIFF | .mrg / VCDIFF "
           "| make's memory beyond both files |")
-    print("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
+    print("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
     for r in rows:
-        print("| %s | %.0f MB | %.3f s | %.3f s | %.3f s | %.3f s | %.2f | %.0f | %s B | %s B "
-              "| %.2f | %.1f MiB |" % (
+        print("| %s | %.0f MB | %.3f s | %.3f s | %.3f s | %.3f s | %.2f | %.3f s | %.0f | %s B "
+              "| %s B | %.2f | %.1f MiB |" % (
                   r["name"], r["both"] / MB, r["make"][0], r["make"][1], r["xdelta3"][0],
-                  r["xdelta3"][1], r["make"][0] / r["xdelta3"][0], r["both"] / MB / r["make"][0],
-                  format(r["mrg"], ","), format(r["vcdiff"], ","), r["mrg"] / r["vcdiff"],
-                  r["extra"] / MiB))
+                  r["xdelta3"][1], r["make"][0] / r["xdelta3"][0], r["read"],
+                  r["both"] / MB / r["make"][0], format(r["mrg"], ","),
+                  format(r["vcdiff"], ","), r["mrg"] / r["vcdiff"], r["extra"] / MiB))
     print()
     for r in rows:
         print("- %s: %s" % (r["name"], r["what"]))

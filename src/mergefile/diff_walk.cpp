@@ -471,13 +471,19 @@ bool KeyTable::Find(const uint8_t* probe, uint32_t* at) const {
 
 uint32_t CommonPrefix(const uint8_t* x, const uint8_t* y, uint32_t limit) {
   // Word by word at first, as most runs the walk meets are short; then the
-  // C library's compare, the fastest there is, block by block.
+  // C library's compare, the fastest there is, in blocks that grow as the
+  // run goes on, up to BLOCK_MAX.
   constexpr uint32_t WORDS_FIRST = 64;
-  constexpr uint32_t BLOCK = 256;
+  constexpr uint32_t BLOCK_FIRST = 256;
+  constexpr uint32_t BLOCK_MAX = uint32_t{1} << 16;
   uint32_t n = 0;
   for (uint32_t words = 0; limit - n >= 8; ++words) {
-    if (words == WORDS_FIRST / 8)
-      while (limit - n >= BLOCK + 8 && memcmp(x + n, y + n, BLOCK) == 0) n += BLOCK;
+    if (words == WORDS_FIRST / 8) {
+      for (uint32_t block = BLOCK_FIRST;
+           limit - n >= block + 8 && memcmp(x + n, y + n, block) == 0;
+           block = std::min(block * 2, BLOCK_MAX))
+        n += block;
+    }
     uint64_t differ = Load64(x + n) ^ Load64(y + n);
     if (differ != 0) return n + static_cast<uint32_t>(__builtin_ctzll(differ)) / 8;
     n += 8;
