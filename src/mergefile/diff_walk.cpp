@@ -335,10 +335,12 @@ bool WindowRun(Walker* walker, uint32_t i, uint32_t j, uint32_t aSize, uint32_t 
   return ChooseFromChains(walker, i, j, UINT32_MAX, run, saved);
 }
 
+// The A position of the anchor with this key, plus one, or 0. Slots are
+// found by the key's top bits and tagged with its low half.
 uint32_t FindAnchor(const AnchorIndex& index, uint64_t key) {
   const size_t mask = index.slots.size() - 1;
-  auto tag = static_cast<uint32_t>(key >> 32);
-  for (size_t s = static_cast<size_t>(key >> index.slotShift) & mask; index.slots[s] != 0;
+  auto tag = static_cast<uint32_t>(key);
+  for (size_t s = static_cast<size_t>(key >> index.slotShift); index.slots[s] != 0;
        s = (s + 1) & mask)
     if (static_cast<uint32_t>(index.slots[s] >> 32) == tag)
       return static_cast<uint32_t>(index.slots[s]);
@@ -518,21 +520,35 @@ void BuildAnchorIndex(const DiffInput& in, AnchorIndex* index) {
   index->slots.assign(size_t{1} << bits, 0);
   const size_t mask = index->slots.size() - 1;
 
+  // The first of equal keys is kept. Each anchor's slot is fetched ahead,
+  // and filled PENDING anchors later, so that the table's cache misses
+  // overlap.
+  auto fill = [index, mask](size_t at, uint64_t entry) {
+    for (;; at = (at + 1) & mask) {
+      uint64_t& slot = index->slots[at];
+      if (slot == 0) {
+        slot = entry;
+        return;
+      }
+      if (slot >> 32 == entry >> 32) return;
+    }
+  };
+  constexpr size_t PENDING = 8;
+  size_t pendingAt[PENDING];
+  uint64_t pendingEntry[PENDING];
+  size_t anchors = 0;
   AnchorScan scan(in.a, in.aLo, in.aHi - ANCHOR_KEY, rareBits);
   uint32_t p;
   while (scan.Next(&p)) {
     uint64_t key = AnchorKeyHash(in.a + p);
-    auto tag = static_cast<uint32_t>(key >> 32);
-    for (size_t s = static_cast<size_t>(key >> index->slotShift) & mask;;
-         s = (s + 1) & mask) {
-      uint64_t& slot = index->slots[s];
-      if (slot == 0) {
-        slot = uint64_t{tag} << 32 | (uint64_t{p} + 1);
-        break;
-      }
-      if (static_cast<uint32_t>(slot >> 32) == tag) break;
-    }
+    size_t k = anchors++ % PENDING;
+    if (anchors > PENDING) fill(pendingAt[k], pendingEntry[k]);
+    pendingAt[k] = static_cast<size_t>(key >> index->slotShift);
+    pendingEntry[k] = key << 32 | (uint64_t{p} + 1);
+    __builtin_prefetch(&index->slots[pendingAt[k]]);
   }
+  for (size_t n = anchors > PENDING ? anchors - PENDING : 0; n < anchors; ++n)
+    fill(pendingAt[n % PENDING], pendingEntry[n % PENDING]);
 }
 
 bool NextRun(Walker* walker, uint32_t i, uint32_t j, EqualRun* run) {
