@@ -534,21 +534,24 @@ void BuildAnchorIndex(const DiffInput& in, AnchorIndex* index) {
     }
   };
   constexpr size_t PENDING = 8;
-  size_t pendingAt[PENDING];
-  uint64_t pendingEntry[PENDING];
+  struct Pending {
+    size_t at;
+    uint64_t entry;
+  };
+  Pending pending[PENDING];
   size_t anchors = 0;
   AnchorScan scan(in.a, in.aLo, in.aHi - ANCHOR_KEY, rareBits);
   uint32_t p;
   while (scan.Next(&p)) {
     uint64_t key = AnchorKeyHash(in.a + p);
-    size_t k = anchors++ % PENDING;
-    if (anchors > PENDING) fill(pendingAt[k], pendingEntry[k]);
-    pendingAt[k] = static_cast<size_t>(key >> index->slotShift);
-    pendingEntry[k] = key << 32 | (uint64_t{p} + 1);
-    __builtin_prefetch(&index->slots[pendingAt[k]]);
+    Pending& next = pending[anchors++ % PENDING];
+    if (anchors > PENDING) fill(next.at, next.entry);
+    next = {static_cast<size_t>(key >> index->slotShift),
+            (key << 32) | (uint64_t{p} + 1)};
+    __builtin_prefetch(&index->slots[next.at]);
   }
   for (size_t n = anchors > PENDING ? anchors - PENDING : 0; n < anchors; ++n)
-    fill(pendingAt[n % PENDING], pendingEntry[n % PENDING]);
+    fill(pending[n % PENDING].at, pending[n % PENDING].entry);
 }
 
 bool NextRun(Walker* walker, uint32_t i, uint32_t j, EqualRun* run) {

@@ -126,9 +126,9 @@ int RunMake(const CommandLine& line) {
 
   ProgressBar bar{"comparing", std::chrono::steady_clock::now(), -1};
   std::vector<uint8_t> bytes;
-  MakeOutcome outcome =
-      MakeMergeFile(original.bytes, original.size, modified.bytes, modified.size, name,
-                    IsConsole(Stream::STANDARD_ERROR) ? ShowProgress : nullptr, &bar, &bytes);
+  MakeOutcome outcome = MakeMergeFile(
+      original.bytes, original.size, modified.bytes, modified.size, name,
+      IsConsole(Stream::STANDARD_ERROR) ? ShowProgress : nullptr, &bar, &bytes);
   ClearProgress(bar);
   if (outcome == MakeOutcome::FILE_TOO_LARGE) {
     Say(MrgtoolSays::MERGE_TOO_LARGE, {});
