@@ -35,6 +35,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import make_pairs  # noqa: E402
 import scenarios  # noqa: E402
+from bench import cpu_pressure  # noqa: E402
 
 MiB = 1 << 20
 MB = 1000 * 1000
@@ -64,15 +65,6 @@ def run_measured(command):
     if int(code) != 0:
         sys.exit("%s failed (%s): %s" % (" ".join(command), code, done.stderr))
     return float(seconds), float(cpu), int(peak)
-
-
-def cpu_pressure():
-    """Share of the last minute in which some task waited for a CPU, or None."""
-    try:
-        with open("/proc/pressure/cpu") as f:
-            return float(f.readline().split()[2].split("=")[1])
-    except (OSError, IndexError, ValueError):
-        return None
 
 
 def same_as(chunks, path):

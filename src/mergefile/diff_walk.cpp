@@ -389,27 +389,27 @@ bool FarRun(Walker* walker, uint32_t i, uint32_t j, const EqualRun* nearest,
     runs.push_back(match);
     return match;
   };
+  // A round of the insertion or the deletion search: `scan` goes through
+  // one string (B, or A), each place looked up in `ahead`, the other's.
+  auto search = [&](AnchorScan* scan, const KeyTable& ahead, bool throughB,
+                    uint64_t until, uint32_t round) {
+    scan->last = static_cast<uint32_t>(std::min(uint64_t{scan->at} + round, until));
+    uint32_t at;
+    uint32_t place;
+    while (runs.size() < CHAIN_RUNS_MAX && scan->Next(&at)) {
+      if (!ahead.Find(scan->bytes + at, &place)) continue;
+      EqualRun match = throughB ? found(place, at) : found(at, place);
+      uint32_t end = (throughB ? match.bAt : match.aAt) + match.length;
+      if (end > scan->at) scan->Restart(end);
+    }
+  };
   uint32_t at;
   for (uint32_t round = FAR_ROUND_FIRST; runs.size() < CHAIN_RUNS_MAX;
        round = std::min(round * 2, FAR_ROUND_MAX)) {
-    insertion.last = static_cast<uint32_t>(
-        std::min<uint64_t>({uint64_t{insertion.at} + round, bLast, j + horizon}));
-    while (runs.size() < CHAIN_RUNS_MAX && insertion.Next(&at)) {
-      uint32_t place;
-      if (!walker->aheadA.Find(in.b + at, &place)) continue;
-      EqualRun match = found(place, at);
-      if (match.bAt + match.length > insertion.at)
-        insertion.Restart(match.bAt + match.length);
-    }
-    deletion.last = static_cast<uint32_t>(
-        std::min<uint64_t>({uint64_t{deletion.at} + round, aLast, i + horizon}));
-    while (runs.size() < CHAIN_RUNS_MAX && deletion.Next(&at)) {
-      uint32_t place;
-      if (!walker->aheadB.Find(in.a + at, &place)) continue;
-      EqualRun match = found(at, place);
-      if (match.aAt + match.length > deletion.at)
-        deletion.Restart(match.aAt + match.length);
-    }
+    search(&insertion, walker->aheadA, true, std::min<uint64_t>(bLast, j + horizon),
+           round);
+    search(&deletion, walker->aheadB, false, std::min<uint64_t>(aLast, i + horizon),
+           round);
     bool going = insertion.at <= std::min<uint64_t>(bLast, j + horizon) ||
                  deletion.at <= std::min<uint64_t>(aLast, i + horizon);
     if (index != nullptr) {
