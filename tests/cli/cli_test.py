@@ -10,7 +10,7 @@ the systems say so where they are written. --runner: the command that runs
 the tool and the holder (Wine, for a Windows build on another system), one
 word at a time. --holder: the helper that holds a file open as another
 program would; the cases that need it are skipped without it. --mrgtool:
-mrgtool, for the console cases it has a part in."""
+mrgtool, for the cases it has a part in."""
 import argparse
 import contextlib
 import functools
@@ -34,7 +34,8 @@ TOOL = None
 WINDOWS = False  # the tool is a Windows build
 RUNNER = []  # words put before the tool's path to run it
 HOLDER = None  # path of the hold_file helper
-MRGTOOL = None
+MRGTOOL = None  # path of mrgtool, built beside the tool
+EXAMPLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples")
 LEVEL = b"0123456789"
 SAME = "the level as it was"  # expected content: the original level
 NOBODY = 65534
@@ -728,6 +729,52 @@ class Unprivileged(ToolCase):
         self.check(["m.mrg"], "Backuping ro/l.lvl to ro/l.lvl.bak\n"
                    "Can't copy the file ro/l.lvl to ro/l.lvl.bak (error 5)", 255,
                    name="ro/l.lvl")
+
+
+class Sequences(ToolCase):
+    """A player's common mistakes with the example, one after the other, as
+    the players' packages ship it: its merge file carries the record of its
+    level."""
+    def setUp(self):
+        super().setUp()
+        if MRGTOOL is None:
+            self.skipTest("no mrgtool given")
+        for name in ["keep.lvl", "keep.mrg"]:
+            shutil.copy(os.path.join(EXAMPLES, name), self.path(name))
+        self.original = self.content("keep.lvl")
+        self.assertEqual(self.run_tool("keep.mrg"), (said("keep.lvl") + "Done !\n", 0))
+        self.merged = self.content("keep.lvl")
+        self.assertEqual(self.content("keep.lvl.bak"), self.original)
+
+    def mrgtool(self, *args):
+        return run_captured(RUNNER + [MRGTOOL] + list(args), self.folder, windows=WINDOWS)[1]
+
+    def test_the_same_mod_run_twice_merges_once(self):
+        self.check(["keep.mrg"], ALREADY.replace("l.lvl", "keep.lvl"), 0, level=self.merged,
+                   backup=self.original, name="keep.lvl")
+
+    def test_a_mod_for_another_version_is_refused(self):
+        other = self.original.replace(b"gold: 100", b"gold: 120")
+        self.put("other.lvl", other)
+        self.put("other-modded.lvl", other + b"# rich\n")
+        self.assertEqual(self.mrgtool("make", "other.lvl", "other-modded.lvl", "-o", "other.mrg",
+                                      "--name", "keep.lvl"), 0)
+        for name in ["other.lvl", "other-modded.lvl"]:
+            os.remove(self.path(name))
+        self.put("keep.lvl", self.original)
+        os.remove(self.path("keep.lvl.bak"))
+        self.check(["other.mrg"], NOT_ITS_LEVEL.replace("l.lvl", "keep.lvl"), 255, name="keep.lvl",
+                   original=self.original, backup=None)
+
+    def test_an_undo_made_from_the_modded_level_is_refused(self):
+        self.assertEqual(self.mrgtool("invert", "keep.mrg", "keep.lvl", "-o", "undo.mrg"), 1)
+        self.assertIsNone(self.content("undo.mrg"))
+        self.assertEqual(self.mrgtool("invert", "keep.mrg", "keep.lvl.bak", "-o", "undo.mrg"), 0)
+        for again in [False, True]:
+            with self.subTest(again=again):
+                self.check(["undo.mrg"], ALREADY.replace("l.lvl", "keep.lvl") if again
+                           else said("keep.lvl") + "Done !\n", 0, level=self.original,
+                           backup=self.merged, name="keep.lvl", original=self.original)
 
 
 def console_text(shown):
