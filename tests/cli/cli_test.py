@@ -880,12 +880,6 @@ class Console(ToolCase):
                          (said(name) + "Done !\n", 0, False))
         redirected = run_captured(RUNNER + [TOOL, "e.mrg"], self.path("mod"), windows=WINDOWS)
         self.assertEqual(redirected, (ALREADY.replace("l.lvl", "\xe9.lvl"), 0))
-        if MRGTOOL is None:
-            self.skipTest("no mrgtool given")
-        shown, status, _ = self.on_console(
-            MRGTOOL, ["make", "l.lvl", "m.mrg", "-o", "r\xfcck.mrg"], "mod", by_command_prompt=True)
-        self.assertEqual((shown.split(":")[0], status), ("Wrote r\xfcck.mrg", 0))
-        self.assertTrue(os.path.isfile(self.path("mod/r\xfcck.mrg")))
 
     def test_mrgtool_double_click_shows_its_help(self):
         if MRGTOOL is None:
