@@ -153,11 +153,8 @@ bool IsConsole(Stream stream) {
 // code page (the OEM one), not in the one they were typed in.
 void PrintText(Stream stream, const char* format, va_list arguments) {
   if (stream == Stream::STANDARD_ERROR) (void)fflush(stdout);
-  // The standard handles stay what they were at the start.
-  static const bool onConsole[2] = {IsConsole(Stream::STANDARD_OUTPUT),
-                                    IsConsole(Stream::STANDARD_ERROR)};
   FILE* file = FileOf(stream);
-  if (!onConsole[stream == Stream::STANDARD_ERROR]) {
+  if (!IsConsole(stream)) {
     (void)vfprintf(file, format, arguments);
     return;
   }
