@@ -104,6 +104,10 @@ void FormatVorandel(VorandelSays message, const SaidOf& of, char* text, size_t s
           "file again once it has ended.\n",
           name);
       break;
+    case VorandelSays::FOLDER_FAILED:
+      snprintf(text, size, "Can't enter the folder %s of the merge file (error %lu).\n",
+               name, error);
+      break;
     case VorandelSays::LEVEL_CHANGED:
       snprintf(text, size,
                "%s changed while it was copied to %s; the level is unchanged: run the "

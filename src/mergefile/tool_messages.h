@@ -24,6 +24,7 @@ enum class VorandelSays {
   RECORD_DISAGREES,   // name: the level
   LEVEL_CHANGED,      // name: the level, other: the backup
   RUN_LOCKED,         // name: the level
+  FOLDER_FAILED,      // name: the merge file's folder, error
 };
 
 struct SaidOf {
@@ -38,6 +39,10 @@ struct SaidOf {
 constexpr size_t SAYS_TEXT_MAX = 1536;
 
 void FormatVorandel(VorandelSays message, const SaidOf& of, char* text, size_t size);
+
+// The last line of Vorandel and mrgtool when they keep the console Explorer
+// opened for them, before they wait for Enter.
+constexpr char PRESS_ENTER[] = "Press Enter to close this window.\n";
 
 // mrgtool's errors, as they follow "mrgtool: ", without a line end.
 enum class MrgtoolSays {

@@ -42,14 +42,14 @@ void ShowProgress(void* context, uint64_t done, uint64_t total) {
   int marks = percent * WIDTH / 100;
   for (int i = 0; i < WIDTH; ++i) filled[i] = i < marks ? '#' : '.';
   filled[WIDTH] = '\0';
-  fprintf(stderr, "\rmrgtool: %s [%s] %3d%%", bar->label, filled, percent);
-  (void)fflush(stderr);
+  Print(Stream::STANDARD_ERROR, "\rmrgtool: %s [%s] %3d%%", bar->label, filled, percent);
+  (void)FlushText(Stream::STANDARD_ERROR);
 }
 
 void ClearProgress(const ProgressBar& bar) {
   if (bar.shown < 0) return;
-  fprintf(stderr, "\r%60s\r", "");
-  (void)fflush(stderr);
+  Print(Stream::STANDARD_ERROR, "\r%60s\r", "");
+  (void)FlushText(Stream::STANDARD_ERROR);
 }
 
 uint64_t RangeStart(const PartAction& item) { return item.action.offset; }
@@ -59,7 +59,7 @@ uint64_t RangeEnd(const PartAction& item) {
 }
 
 void ReportWritten(const char* path, const std::vector<uint8_t>& bytes) {
-  fputs(WrittenReport(path, bytes).c_str(), stdout);
+  Print(Stream::STANDARD_OUTPUT, "%s", WrittenReport(path, bytes).c_str());
 }
 
 // A file that may be missing, mapped without a word either way.
@@ -151,7 +151,7 @@ int RunCheck(const CommandLine& line) {
   // The name is judged before the level is read, as Vorandel does.
   if (CheckLevelName(input.merge, NameRules::BOTH, text, sizeof text) !=
       MergeVerdict::OK) {
-    fputs(text, stdout);
+    Print(Stream::STANDARD_OUTPUT, "%s", text);
     return MRGTOOL_FAILED;
   }
   const char* levelPath = line.operands.size() > 1 ? line.operands[1] : input.levelName;
@@ -165,7 +165,7 @@ int RunCheck(const CommandLine& line) {
   std::string said;
   CheckOutcome outcome = CheckAgainstLevel(input.merge, mergePath, level, levelPath,
                                            backedUp ? &backup : nullptr, &said);
-  fputs(said.c_str(), stdout);
+  Print(Stream::STANDARD_OUTPUT, "%s", said.c_str());
   switch (outcome) {
     case CheckOutcome::APPLIES: return MRGTOOL_OK;
     case CheckOutcome::ALREADY_MERGED: return MRGTOOL_ALREADY_MERGED;

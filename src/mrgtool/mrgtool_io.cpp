@@ -1,7 +1,6 @@
 #include "mrgtool_io.h"
 
 #include <cstdarg>
-#include <cstdio>
 #include <string>
 
 #include "system.h"
@@ -17,14 +16,20 @@ void Say(MrgtoolSays message, const SaidOf& of) {
   PrintError("%s", FormatMrgtool(message, of).c_str());
 }
 
-void PrintError(const char* format, ...) {
-  (void)fflush(stdout);  // keeps results and errors in order; stdout is checked at exit
-  fputs(MRGTOOL_PREFIX, stderr);
+void Print(Stream stream, const char* format, ...) {
   va_list arguments;
   va_start(arguments, format);
-  vfprintf(stderr, format, arguments);
+  PrintText(stream, format, arguments);
   va_end(arguments);
-  fputc('\n', stderr);
+}
+
+void PrintError(const char* format, ...) {
+  Print(Stream::STANDARD_ERROR, "%s", MRGTOOL_PREFIX);
+  va_list arguments;
+  va_start(arguments, format);
+  PrintText(Stream::STANDARD_ERROR, format, arguments);
+  va_end(arguments);
+  Print(Stream::STANDARD_ERROR, "\n");
 }
 
 bool ReadWholeFile(const char* path, FileBytes* file) {

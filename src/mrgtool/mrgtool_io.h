@@ -6,17 +6,23 @@
 #include <cstdint>
 
 #include "platform.h"
+#include "system.h"
 #include "tool_messages.h"
 #include "whole_file.h"
 
 #if defined(__GNUC__)
-#define MRGTOOL_FORMAT __attribute__((format(printf, 1, 2)))
+#define MRGTOOL_FORMAT(at) __attribute__((format(printf, (at), (at) + 1)))
 #else
-#define MRGTOOL_FORMAT
+#define MRGTOOL_FORMAT(at)
 #endif
 
+// Prints as printf does, on standard output or standard error: every word
+// of mrgtool goes through here, so that a Windows console shows names as
+// they were typed.
+void Print(Stream stream, const char* format, ...) MRGTOOL_FORMAT(2);
+
 // Prints "mrgtool: ", the message and a line end on standard error.
-void PrintError(const char* format, ...) MRGTOOL_FORMAT;
+void PrintError(const char* format, ...) MRGTOOL_FORMAT(1);
 
 // The same for one of mrgtool's messages that the page shows too.
 void Say(MrgtoolSays message, const SaidOf& of);

@@ -1,10 +1,11 @@
 // mrgtool: makes, inspects, checks, inverts and combines merge files.
-#include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "console_start.h"
 #include "merge_make.h"
 #include "mrgtool_commands.h"
+#include "mrgtool_io.h"
 #include "mrgtool_status.h"
 #include "system.h"
 
@@ -139,13 +140,13 @@ std::string HelpOf(const Command& command) {
 }
 
 int UsageError(const Command* command, const char* format, const char* detail) {
-  fprintf(stderr, "mrgtool: ");
-  fprintf(stderr, format, detail);
+  Print(Stream::STANDARD_ERROR, "mrgtool: ");
+  Print(Stream::STANDARD_ERROR, format, detail);
   if (command != nullptr)
-    fprintf(stderr, "\nUsage: %s\nTry 'mrgtool %s --help'.\n", command->usage,
-            command->name);
+    Print(Stream::STANDARD_ERROR, "\nUsage: %s\nTry 'mrgtool %s --help'.\n",
+          command->usage, command->name);
   else
-    fprintf(stderr, "\nTry 'mrgtool --help'.\n");
+    Print(Stream::STANDARD_ERROR, "\nTry 'mrgtool --help'.\n");
   return MRGTOOL_USAGE;
 }
 
@@ -168,7 +169,8 @@ int RunCommand(const Command& command, int argc, char** argv) {
     if (strcmp(arg, "--") == 0) {
       optionsEnded = true;
     } else if (strcmp(arg, "-h") == 0 || strcmp(arg, "--help") == 0) {
-      printf("Usage: %s\n\n%s", command.usage, HelpOf(command).c_str());
+      Print(Stream::STANDARD_OUTPUT, "Usage: %s\n\n%s", command.usage,
+            HelpOf(command).c_str());
       return MRGTOOL_OK;
     } else if (command.takesJson && strcmp(arg, "--json") == 0) {
       line.json = true;
@@ -210,16 +212,22 @@ int RunCommand(const Command& command, int argc, char** argv) {
   return RunCombine(line);
 }
 
-int Run(int argc, char** argv) {
+// A console of its own is one Explorer opened for a double-click: there the
+// help is what a missing command calls for.
+int Run(int argc, char** argv, const ConsoleStart& start) {
+  if (argc < 2 && start.keepOpen) {
+    Print(Stream::STANDARD_OUTPUT, "%s", TOOL_HELP);
+    return MRGTOOL_OK;
+  }
   if (argc < 2) return UsageError(nullptr, "%s", "a command is missing");
   const char* first = argv[1];
   if (strcmp(first, "-h") == 0 || strcmp(first, "--help") == 0 ||
       strcmp(first, "help") == 0) {
-    fputs(TOOL_HELP, stdout);
+    Print(Stream::STANDARD_OUTPUT, "%s", TOOL_HELP);
     return MRGTOOL_OK;
   }
   if (strcmp(first, "--version") == 0) {
-    printf("mrgtool %s\n", MRGTOOL_VERSION);
+    Print(Stream::STANDARD_OUTPUT, "mrgtool %s\n", MRGTOOL_VERSION);
     return MRGTOOL_OK;
   }
   for (const Command& command : COMMANDS)
@@ -231,11 +239,17 @@ int Run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   SetUpProcess();
-  int status = Run(argc, argv);
+  ConsoleStart start = StartOf(ConsoleProcessCount(), nullptr);
+  int status = Run(argc, argv, start);
   // Output that never arrived is a failure, not a success.
-  if (fflush(stdout) != 0 || ferror(stdout)) {
-    fprintf(stderr, "mrgtool: can't write to standard output\n");
-    return MRGTOOL_FAILED;
+  if (!FlushText(Stream::STANDARD_OUTPUT)) {
+    Print(Stream::STANDARD_ERROR, "mrgtool: can't write to standard output\n");
+    status = MRGTOOL_FAILED;
+  }
+  if (start.keepOpen) {
+    Print(Stream::STANDARD_OUTPUT, "%s", PRESS_ENTER);
+    (void)FlushText(Stream::STANDARD_OUTPUT);
+    WaitForEnter();
   }
   return status;
 }

@@ -9,6 +9,7 @@
 #include "merge_records.h"
 #include "merge_text.h"
 #include "mrgtool_commands.h"
+#include "mrgtool_io.h"
 #include "mrgtool_merge_input.h"
 #include "mrgtool_status.h"
 
@@ -52,11 +53,11 @@ std::string RecordJson(const MergeImage& merge) {
 }
 
 void PrintTable(const char* path, const MergeInput& input, MergeVerdict verdict) {
-  fputs(ShowHead(path, input.merge, verdict).c_str(), stdout);
+  Print(Stream::STANDARD_OUTPUT, "%s", ShowHead(path, input.merge, verdict).c_str());
   RecordCursor cursor = RecordsFrom(input.merge, input.firstActionAt);
   ActionRecord record;
   while (NextRecord(&cursor, &record) == RecordRead::RECORD)
-    fputs(ShowRow(record).c_str(), stdout);
+    Print(Stream::STANDARD_OUTPUT, "%s", ShowRow(record).c_str());
 }
 
 void PrintJson(const char* path, const MergeInput& input, MergeVerdict verdict) {
@@ -66,32 +67,35 @@ void PrintJson(const char* path, const MergeInput& input, MergeVerdict verdict) 
   const char* unsafeOn = verdict == MergeVerdict::UNSAFE_NAME         ? "\"every system\""
                          : verdict == MergeVerdict::UNSAFE_ON_WINDOWS ? "\"Windows\""
                                                                       : "null";
-  printf("{\n  \"file\": %s,\n", JsonString(path).c_str());
-  printf("  \"level\": %s,\n  \"levelNameSafe\": %s,\n  \"levelNameUnsafeOn\": %s,\n",
-         JsonString(input.levelName).c_str(),
-         verdict == MergeVerdict::OK ? "true" : "false", unsafeOn);
-  printf("  \"record\": %s,\n", RecordJson(input.merge).c_str());
-  printf("  \"actions\": %" PRIu64 ",\n  \"removed\": %" PRIu64 ",\n", totals.actions,
-         totals.removed);
-  printf("  \"inserted\": %" PRIu64 ",\n  \"sizeChange\": %" PRId64 ",\n",
-         totals.inserted, change);
-  printf("  \"records\": [");
+  Print(Stream::STANDARD_OUTPUT, "{\n  \"file\": %s,\n", JsonString(path).c_str());
+  Print(Stream::STANDARD_OUTPUT,
+        "  \"level\": %s,\n  \"levelNameSafe\": %s,\n  \"levelNameUnsafeOn\": %s,\n",
+        JsonString(input.levelName).c_str(),
+        verdict == MergeVerdict::OK ? "true" : "false", unsafeOn);
+  Print(Stream::STANDARD_OUTPUT, "  \"record\": %s,\n", RecordJson(input.merge).c_str());
+  Print(Stream::STANDARD_OUTPUT,
+        "  \"actions\": %" PRIu64 ",\n  \"removed\": %" PRIu64 ",\n", totals.actions,
+        totals.removed);
+  Print(Stream::STANDARD_OUTPUT,
+        "  \"inserted\": %" PRIu64 ",\n  \"sizeChange\": %" PRId64 ",\n", totals.inserted,
+        change);
+  Print(Stream::STANDARD_OUTPUT, "  \"records\": [");
   const char* separator = "\n";
   RecordCursor cursor = RecordsFrom(input.merge, input.firstActionAt);
   ActionRecord record;
   while (NextRecord(&cursor, &record) == RecordRead::RECORD) {
     const MergeAction& action = record.action;
-    printf(
-        "%s    {\"record\": %lu, \"offset\": %lu, \"removeLength\": %lu, "
-        "\"insertLength\": %lu, \"dataHex\": \"%s\", \"dataText\": %s}",
-        separator, static_cast<unsigned long>(record.at),
-        static_cast<unsigned long>(action.offset),
-        static_cast<unsigned long>(action.removeLength),
-        static_cast<unsigned long>(action.insertLength), HexPreview(action, "").c_str(),
-        JsonString(TextPreview(action)).c_str());
+    Print(Stream::STANDARD_OUTPUT,
+          "%s    {\"record\": %lu, \"offset\": %lu, \"removeLength\": %lu, "
+          "\"insertLength\": %lu, \"dataHex\": \"%s\", \"dataText\": %s}",
+          separator, static_cast<unsigned long>(record.at),
+          static_cast<unsigned long>(action.offset),
+          static_cast<unsigned long>(action.removeLength),
+          static_cast<unsigned long>(action.insertLength), HexPreview(action, "").c_str(),
+          JsonString(TextPreview(action)).c_str());
     separator = ",\n";
   }
-  printf("%s]\n}\n", totals.actions == 0 ? "" : "\n  ");
+  Print(Stream::STANDARD_OUTPUT, "%s]\n}\n", totals.actions == 0 ? "" : "\n  ");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // picks. Errors are Windows error numbers on every system; NO_ERROR is success.
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 
@@ -60,3 +61,27 @@ enum class Stream { STANDARD_OUTPUT, STANDARD_ERROR };
 
 // Whether the stream is a console (a terminal), not a file or a pipe.
 bool IsConsole(Stream stream);
+
+// Prints on the stream as vprintf does. On a Windows console the bytes are
+// read in the ANSI code page, the one that names and arguments come in, and
+// shown as the characters they stand for there; elsewhere, and on a file or a
+// pipe, they go out unchanged. Text on standard error first puts out what
+// standard output holds, so that the two keep their order.
+void PrintText(Stream stream, const char* format, va_list arguments);
+
+// Puts out what the stream holds, and tells whether all text printed on it
+// so far arrived.
+bool FlushText(Stream stream);
+
+// How many processes share this process's console: 1 when it has one of its
+// own, as Explorer opens for a program double-clicked or given a dropped file;
+// more when a Command Prompt or PowerShell started it; 0 without a console,
+// and always on POSIX.
+unsigned ConsoleProcessCount();
+
+// Makes `folder` the current folder.
+DWORD EnterFolder(const char* folder);
+
+// Waits until Enter is pressed at the console; returns at once when standard
+// input is no console, or can't be read.
+void WaitForEnter();

@@ -37,6 +37,8 @@ DWORD ErrorOf(int err) { return err == 0 ? NO_ERROR : WinErrorFromErrno(err); }
 
 DWORD ErrorIf(bool failed) { return ErrorOf(failed ? errno : 0); }
 
+FILE* FileOf(Stream stream) { return stream == Stream::STANDARD_ERROR ? stderr : stdout; }
+
 // fsync, retried when interrupted. Returns 0 or errno.
 int SyncRetrying(int fd) {
   while (fsync(fd) != 0)
@@ -156,4 +158,25 @@ bool ReleaseInterruptions() {
 
 bool IsConsole(Stream stream) {
   return isatty(stream == Stream::STANDARD_ERROR ? STDERR_FILENO : STDOUT_FILENO) == 1;
+}
+
+void PrintText(Stream stream, const char* format, va_list arguments) {
+  if (stream == Stream::STANDARD_ERROR) (void)fflush(stdout);
+  (void)vfprintf(FileOf(stream), format, arguments);
+}
+
+bool FlushText(Stream stream) {
+  FILE* file = FileOf(stream);
+  return fflush(file) == 0 && ferror(file) == 0;
+}
+
+// A terminal is shared with the shell that started the program.
+unsigned ConsoleProcessCount() { return 0; }
+
+DWORD EnterFolder(const char* folder) { return ErrorIf(chdir(folder) != 0); }
+
+void WaitForEnter() {
+  if (isatty(STDIN_FILENO) != 1) return;
+  for (int typed = getchar(); typed != EOF && typed != '\n'; typed = getchar()) {
+  }
 }

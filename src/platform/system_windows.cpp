@@ -1,5 +1,10 @@
 // What the programs need from the system (system.h), on Windows.
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
 
 #include "system.h"
 
@@ -9,10 +14,43 @@ namespace {
 // (error 5); a few tries later its name is free.
 constexpr int kLockTries = 8;
 
+// Older consoles refuse a write much over 64 KiB.
+constexpr int kConsolePiece = 8192;
+
 std::atomic<bool> held{false};
 std::atomic<bool> came{false};
 
+// A write of the stream to its console failed: what was printed never arrived.
+bool consoleFailed[2] = {false, false};
+
 DWORD ErrorOf(BOOL done) { return done ? NO_ERROR : GetLastError(); }
+
+FILE* FileOf(Stream stream) { return stream == Stream::STANDARD_ERROR ? stderr : stdout; }
+
+HANDLE HandleOf(Stream stream) {
+  return GetStdHandle(stream == Stream::STANDARD_ERROR ? STD_ERROR_HANDLE
+                                                       : STD_OUTPUT_HANDLE);
+}
+
+// The bytes, in the ANSI code page, as the characters they stand for.
+bool WriteToConsole(HANDLE console, const std::string& text) {
+  if (text.empty()) return true;
+  int size = static_cast<int>(text.size());
+  int length = MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
+  std::vector<wchar_t> wide(static_cast<size_t>(std::max(length, 1)));
+  if (length <= 0 ||
+      MultiByteToWideChar(CP_ACP, 0, text.data(), size, wide.data(), length) != length)
+    return false;
+  for (int at = 0; at < length;) {
+    DWORD written = 0;
+    auto piece = static_cast<DWORD>(std::min(length - at, kConsolePiece));
+    if (!WriteConsoleW(console, wide.data() + at, piece, &written, nullptr) ||
+        written == 0)
+      return false;
+    at += static_cast<int>(written);
+  }
+  return true;
+}
 
 // Windows calls this on a thread of its own, and ends the process as soon as
 // it returns from a closed console, a logoff or a shutdown: it returns only
@@ -108,8 +146,52 @@ bool ReleaseInterruptions() {
 
 bool IsConsole(Stream stream) {
   DWORD mode = 0;
-  return GetConsoleMode(
-             GetStdHandle(stream == Stream::STANDARD_ERROR ? STD_ERROR_HANDLE
-                                                           : STD_OUTPUT_HANDLE),
-             &mode) != FALSE;
+  return GetConsoleMode(HandleOf(stream), &mode) != FALSE;
+}
+
+// The C library would hand the console the bytes, which it shows in its own
+// code page (the OEM one), not in the one they were typed in.
+void PrintText(Stream stream, const char* format, va_list arguments) {
+  if (stream == Stream::STANDARD_ERROR) (void)fflush(stdout);
+  FILE* file = FileOf(stream);
+  if (!IsConsole(stream)) {
+    (void)vfprintf(file, format, arguments);
+    return;
+  }
+  va_list again;
+  va_copy(again, arguments);
+  int length = vsnprintf(nullptr, 0, format, arguments);
+  std::string text(static_cast<size_t>(std::max(length, 0)) + 1, '\0');
+  if (length > 0) (void)vsnprintf(&text[0], text.size(), format, again);
+  va_end(again);
+  text.pop_back();
+  (void)fflush(file);  // anything the C library holds comes first
+  if (length < 0 || !WriteToConsole(HandleOf(stream), text))
+    consoleFailed[stream == Stream::STANDARD_ERROR] = true;
+}
+
+bool FlushText(Stream stream) {
+  FILE* file = FileOf(stream);
+  return fflush(file) == 0 && ferror(file) == 0 &&
+         !consoleFailed[stream == Stream::STANDARD_ERROR];
+}
+
+unsigned ConsoleProcessCount() {
+  DWORD processes[4];
+  return static_cast<unsigned>(GetConsoleProcessList(processes, 4));
+}
+
+DWORD EnterFolder(const char* folder) { return ErrorOf(SetCurrentDirectoryA(folder)); }
+
+// A console hands over what was typed a line at a time, once Enter is
+// pressed; without line input, a key at a time.
+void WaitForEnter() {
+  HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  DWORD mode = 0;
+  if (!GetConsoleMode(input, &mode)) return;
+  char typed[64];
+  DWORD read = 0;
+  while (ReadFile(input, typed, sizeof typed, &read, nullptr) && read > 0)
+    if (memchr(typed, '\r', read) != nullptr || memchr(typed, '\n', read) != nullptr)
+      return;
 }

@@ -1,6 +1,7 @@
 // Vorandel: patches a level file with a merge file, after backing it up.
 #include <string>
 
+#include "console_start.h"
 #include "exit_status.h"
 #include "flush_backup.h"
 #include "level_verdict.h"
@@ -121,18 +122,10 @@ int MergeLevel(const RunNames& names, const MergeImage& merge) {
   return STATUS_OK;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  SetUpProcess();
-  if (argc < 2) {
-    Say(VorandelSays::USAGE, {});
-    return STATUS_OK;
-  }
-
+int MergeFile(const char* mergePath) {
   // The merge file's image lives as long as the run.
   MergeImage merge;
-  if (!LoadWholeFile(argv[1], &merge.buffer, &merge.size)) return STATUS_FAILED;
+  if (!LoadWholeFile(mergePath, &merge.buffer, &merge.size)) return STATUS_FAILED;
   char verdict[MERGE_TEXT_MAX];
   if (CheckLevelName(merge, RulesOf(kWindowsPaths), verdict, sizeof verdict) !=
       MergeVerdict::OK) {
@@ -158,5 +151,37 @@ int main(int argc, char** argv) {
   int status = MergeLevel(names, merge);
   // A lock file that can't be deleted is harmless: the next run takes it.
   if (error == NO_ERROR) (void)ReleaseRunLock(&lock);
+  return status;
+}
+
+// The usage text, or the merge; with a console of its own, in the merge
+// file's folder.
+int Run(const ConsoleStart& start) {
+  if (start.mergePath == nullptr) {
+    Say(VorandelSays::USAGE, {});
+    return STATUS_OK;
+  }
+  // The level's name is relative to the folder the run works in: where that
+  // can't be the merge file's, nothing is done.
+  if (!start.folder.empty()) {
+    DWORD error = EnterFolder(start.folder.c_str());
+    if (error != NO_ERROR) {
+      Say(VorandelSays::FOLDER_FAILED, {start.folder.c_str(), {}, error});
+      return STATUS_FAILED;
+    }
+  }
+  return MergeFile(start.mergePath);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  SetUpProcess();
+  ConsoleStart start = StartOf(ConsoleProcessCount(), argc < 2 ? nullptr : argv[1]);
+  int status = Run(start);
+  if (start.keepOpen) {
+    Report("%s", PRESS_ENTER);
+    WaitForEnter();
+  }
   return status;
 }

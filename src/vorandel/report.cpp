@@ -1,16 +1,17 @@
 #include "report.h"
 
 #include <cstdarg>
-#include <cstdio>
+
+#include "system.h"
 
 void Report(const char* format, ...) {
   va_list arguments;
   va_start(arguments, format);
-  vprintf(format, arguments);
+  PrintText(Stream::STANDARD_OUTPUT, format, arguments);
   va_end(arguments);
   // A message that can't be written has nowhere else to go; the exit status
   // still tells the outcome.
-  (void)fflush(stdout);
+  (void)FlushText(Stream::STANDARD_OUTPUT);
 }
 
 void Say(VorandelSays message, const SaidOf& of) {

@@ -3,17 +3,22 @@ folder, runs the tool there, and checks what it printed, its exit status,
 the level and the backup, and that nothing else appeared.
 
 Run: python3 cli_test.py PATH/TO/Vorandel [--windows] [--runner WORD]...
-         [--holder PATH/TO/hold_file] [unittest arguments]
+         [--holder PATH/TO/hold_file] [--mrgtool PATH/TO/mrgtool]
+         [unittest arguments]
 --windows: the tool is a Windows build; cases whose results differ between
 the systems say so where they are written. --runner: the command that runs
 the tool and the holder (Wine, for a Windows build on another system), one
 word at a time. --holder: the helper that holds a file open as another
-program would; the cases that need it are skipped without it."""
+program would; the cases that need it are skipped without it. --mrgtool:
+mrgtool, for the cases it has a part in."""
 import argparse
 import contextlib
 import functools
 import os
+import re
 import resource
+import select
+import shlex
 import shutil
 import signal
 import stat
@@ -22,7 +27,7 @@ import sys
 import tempfile
 import unittest
 
-from mergefile import USAGE, level_record, merge_file, name_field, record, rewrite_mark
+from mergefile import PRESS_ENTER, USAGE, level_record, merge_file, name_field, record, rewrite_mark
 from tool_run import run_captured
 
 TOOL = None
@@ -770,6 +775,124 @@ class Sequences(ToolCase):
                 self.check(["undo.mrg"], ALREADY.replace("l.lvl", "keep.lvl") if again
                            else said("keep.lvl") + "Done !\n", 0, level=self.original,
                            backup=self.merged, name="keep.lvl", original=self.original)
+
+
+def console_text(shown):
+    """The text a terminal shows. Wine's console hides the cursor while it
+    writes, moves it over blanks, and expands tabs."""
+    shown = re.sub(rb"\x1b\[(\d*)C", lambda m: b" " * int(m[1] or 1), shown)
+    shown = re.sub(rb"\x1b\[[0-?]*[ -/]*[@-~]", b"", shown).replace(b"\r\n", b"\n")
+    return shown.decode("utf-8", "surrogateescape").expandtabs()
+
+
+def windows_path(path):
+    """The path as a Windows program under Wine names it: the Unix root is Z:."""
+    return "Z:" + path.replace("/", "\\") if WINDOWS else path
+
+
+class Console(ToolCase):
+    """Runs on a console: a pseudo-terminal (script). Under Wine a program
+    started on one has that console to itself, as one that Explorer starts
+    has; started by a Command Prompt (cmd /c), it shares it, as from a
+    script. Natively every such run is a plain terminal run."""
+
+    def setUp(self):
+        super().setUp()
+        if shutil.which("script") is None:
+            self.skipTest("no script (util-linux) to give the tool a terminal")
+        os.mkdir(self.path("mod"))
+        os.mkdir(self.path("elsewhere"))
+        self.put("mod/l.lvl", LEVEL)
+        self.put("mod/m.mrg", merge_file("l.lvl", [(0, 1, b"X")]))
+
+    def on_console(self, program, args, cwd, by_command_prompt=False):
+        """What the console shows, as the terminal gets it (UTF-8), the
+        status, and whether the program waited: still there a second after
+        it asked for Enter, and ended once given it."""
+        if by_command_prompt and WINDOWS:
+            args = ["cmd", "/c", windows_path(program)] + args
+        else:
+            args = [program] + args
+        # The terminal is raw from the start, so that Enter reaches the
+        # program as the console's Enter, and wide enough for a line to stay
+        # one; a locale fixes Wine's code page, 1252.
+        console = subprocess.Popen(
+            ["script", "-qec", "stty raw -echo cols 250; exec " + shlex.join(RUNNER + args),
+             "/dev/null"],
+            cwd=self.path(cwd), env=dict(os.environ, LC_ALL="C.UTF-8"),
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        shown, waited = b"", False
+        try:
+            while True:
+                asking = not waited and console_text(shown).endswith(PRESS_ENTER)
+                if not select.select([console.stdout], [], [], 1 if asking else 120)[0]:
+                    self.assertTrue(asking, "the console stayed silent for two minutes")
+                    console.stdin.write(b"\r")
+                    console.stdin.flush()
+                    waited = True
+                    continue
+                output = os.read(console.stdout.fileno(), 4096)
+                if not output:
+                    break
+                if not waited:  # after Enter, only its echo
+                    shown += output
+        finally:
+            console.kill()  # ends the program with its terminal, if it is still there
+            console.stdin.close()
+            console.stdout.close()
+        return console_text(shown), console.wait(timeout=120), waited
+
+    def test_double_click_and_dropped_mod(self):
+        """Under Wine, on a console of its own: the usage text, or the merge
+        in the merge file's folder, then the prompt, and it waits for Enter.
+        By a Command Prompt, or natively: as from a script."""
+        mod = windows_path(self.path("mod/m.mrg"))
+        gone = windows_path(self.path("gone"))
+        missing = ("Backuping l.lvl to l.lvl.bak\n"
+                   "Can't copy the file l.lvl to l.lvl.bak (error 2)")
+        # title, by a Command Prompt, arguments, what shows, status, the level
+        cases = [
+            ("double-click", False, [], per_system(USAGE, USAGE + PRESS_ENTER), 0, LEVEL),
+            ("dropped from a folder gone since", False,
+             [gone + per_system("/m.mrg", "\\m.mrg")],
+             per_system("File %s/m.mrg not found.\n" % gone,
+                        "Can't enter the folder %s of the merge file (error 2).\n%s"
+                        % (gone, PRESS_ENTER)), 255, LEVEL),
+            ("mod in another folder, by a Command Prompt", True, [mod], missing, 255, LEVEL),
+            ("dropped mod", False, [mod], per_system(missing, said() + "Done !\n" + PRESS_ENTER),
+             per_system(255, 0), per_system(LEVEL, b"X123456789")),
+        ]
+        for title, by_command_prompt, args, shown, status, level in cases:
+            with self.subTest(title):
+                self.assertEqual(self.on_console(TOOL, args, "elsewhere", by_command_prompt),
+                                 (shown.expandtabs(), status, shown.endswith(PRESS_ENTER)))
+                self.assertEqual(self.content("mod/l.lvl"), level)
+                self.assertEqual(os.listdir(self.path("elsewhere")), [])
+
+    def test_names_show_as_typed(self):
+        """A name's bytes are in the ANSI code page on Windows: a console
+        shows the character they stand for, the one of the file's name; a
+        file gets the bytes. Natively the bytes go unchanged either way."""
+        name = per_system(os.fsdecode(b"\xe9.lvl"), "\xe9.lvl")  # as the file is named
+        self.put("mod/" + name, LEVEL)
+        self.put("mod/e.mrg", merge_file(b"\xe9.lvl", [(0, 1, b"X")]))
+        self.assertEqual(self.on_console(TOOL, ["e.mrg"], "mod", by_command_prompt=True),
+                         (said(name) + "Done !\n", 0, False))
+        redirected = run_captured(RUNNER + [TOOL, "e.mrg"], self.path("mod"), windows=WINDOWS)
+        self.assertEqual(redirected, (ALREADY.replace("l.lvl", "\xe9.lvl"), 0))
+
+    def test_mrgtool_double_click_shows_its_help(self):
+        if MRGTOOL is None:
+            self.skipTest("no mrgtool given")
+        missing = ("mrgtool: a command is missing\nTry 'mrgtool --help'.\n", 2, False)
+        self.assertEqual(self.on_console(MRGTOOL, [], "elsewhere", by_command_prompt=True),
+                         missing)
+        shown, status, waited = self.on_console(MRGTOOL, [], "elsewhere")
+        if WINDOWS:
+            self.assertEqual((shown[:36], shown[-len(PRESS_ENTER):], status, waited),
+                             ("Usage: mrgtool COMMAND ARGUMENTS...\n", PRESS_ENTER, 0, True))
+        else:
+            self.assertEqual((shown, status, waited), missing)
 
 
 if __name__ == "__main__":

@@ -5,6 +5,7 @@ import struct
 REPLACE = 2
 USAGE = ("Usage:\n\tVorandel.exe [file.mrg]\n\n"
          "With [file.mrg] the file to be merged with the kelvarin level.\n")
+PRESS_ENTER = "Press Enter to close this window.\n"
 
 
 def xxh():
