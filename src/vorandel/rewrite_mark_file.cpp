@@ -77,7 +77,7 @@ MarkOutcome ActOnMark(const RunNames& names, WholeFile* level, LoadFailure* load
     case MarkPlan::CLEAR_MARK:
       error = ClearMark(names);
       if (error == NO_ERROR) return MarkOutcome::GO_ON;
-      Say(MarkMessage::MARK_KEPT, names, error);
+      Say(MarkMessage::MERGED_MARK_KEPT, names, error);
       return MarkOutcome::FAILED;
     case MarkPlan::RESTORE: break;
   }
