@@ -361,7 +361,7 @@ async function actOnMark(job, merge, names, folder, files) {
     case lib.is('MarkPlan', 'REFUSE'): throw failed(lib.lines());
     case lib.is('MarkPlan', 'CLEAR_MARK'):
       await markGone().catch((error) => {
-        throw failed(lib.markSays(merge, 'MARK_KEPT', windowsError(error)));
+        throw failed(lib.markSays(merge, 'MERGED_MARK_KEPT', windowsError(error)));
       });
       return { level, backup: backup.state === lib.is('FileState', 'LOADED') ? backup : null };
     case lib.is('MarkPlan', 'RESTORE'): break;
