@@ -55,7 +55,8 @@ Judgement Judge(const RunNames& names, const MergeImage& merge, const LevelImage
 
 // The backup copied, on the disk and proven to hold the level the run holds,
 // then the mark: only after all that may the level be emptied.
-int BackUpAndMark(const RunNames& names, const Judgement& judgement) {
+int BackUpAndMark(const RunNames& names, const LevelImage& level,
+                  const Judgement& judgement) {
   (void)SetFileAttributesA(names.backup, FILE_ATTRIBUTE_NORMAL);
   Say(VorandelSays::BACKING_UP, {names.level, names.backup});
   if (!CopyFileA(names.level, names.backup, FALSE))
@@ -63,7 +64,7 @@ int BackUpAndMark(const RunNames& names, const Judgement& judgement) {
   Say(VorandelSays::PROCESSING, {names.level});
   DWORD error = FlushBackup(names.backup, names.folder);
   bool holds = false;
-  if (error == NO_ERROR) error = BackupHolds(names.backup, judgement.level, &holds);
+  if (error == NO_ERROR) error = BackupHolds(names.backup, level, &holds);
   if (error != NO_ERROR) return ReportFailedCopy(names, error);
   if (!holds) {
     Say(VorandelSays::LEVEL_CHANGED, {names.level, names.backup});
@@ -102,7 +103,7 @@ int MergeLevel(const RunNames& names, const MergeImage& merge) {
   }
   if (judgement.fault.kind != FaultKind::NONE)
     return BackUpAndReport(names, loaded, judgement.fault);
-  if (BackUpAndMark(names, judgement) != STATUS_OK) return STATUS_FAILED;
+  if (BackUpAndMark(names, level, judgement) != STATUS_OK) return STATUS_FAILED;
 
   RewriteOutcome outcome =
       RewriteLevel(names.level, names.backup, level, merge, FirstActionAt(merge));

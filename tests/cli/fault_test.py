@@ -9,9 +9,11 @@ import fcntl
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 import cli_test
@@ -23,6 +25,7 @@ UNSHARE = shutil.which("unshare")
 KIB = 1024
 MIB = 1024 * KIB
 GIB = 1024 * MIB
+STOPPED = re.compile(r"^(\d+)\s+--- stopped by SIGSTOP", re.M)
 
 
 def copy_failure(error, name="l.lvl"):
@@ -56,6 +59,30 @@ def traced_env():
     env = dict(os.environ)
     env["ASAN_OPTIONS"] = env.get("ASAN_OPTIONS", "") + ":detect_leaks=0"
     return env
+
+
+def stopped_once(command, folder, trace, stdout, meanwhile):
+    """Runs `command`, strace -f writing to `trace` and injecting a SIGSTOP, in
+    `folder`; once strace shows the stop, calls meanwhile() and lets the run
+    go on: no guessed delay decides anything. Returns (the run's status,
+    whether it was stopped)."""
+    if os.path.exists(trace):
+        os.remove(trace)  # a stop it records must be this run's
+    run = subprocess.Popen(command, cwd=folder, stdin=subprocess.DEVNULL, stdout=stdout,
+                           stderr=subprocess.DEVNULL, env=traced_env())
+    stopped, deadline = None, time.monotonic() + 60
+    while run.poll() is None and time.monotonic() < deadline:
+        try:
+            with open(trace, encoding="latin-1") as f:
+                stopped = STOPPED.search(f.read())
+        except FileNotFoundError:
+            pass
+        if stopped:
+            meanwhile()
+            os.kill(int(stopped.group(1)), signal.SIGCONT)
+            break
+        time.sleep(0.002)
+    return run.wait(timeout=120), stopped is not None
 
 
 class TracedCase(ToolCase):
@@ -202,6 +229,26 @@ class InjectedFaults(TracedCase):
                 self.assertEqual((out, code), (printed, -2))
                 self.assertEqual(self.content("l.lvl"), level)
 
+    def test_a_level_written_while_it_is_copied_is_left_alone(self):
+        # Another program writes the level while the backup is copied from
+        # it: the backup then holds what the run did not read, and the run
+        # stops before it empties the level or leaves its mark.
+        self.lay_out(self.LEVEL, self.MERGE)
+        written = b"written" + self.LEVEL[7:]
+        trace, out = self.path("trace"), self.path("out")
+        with open(out, "wb") as stdout:
+            code, stopped = stopped_once(
+                [STRACE, "-f", "-qq", "-o", trace, "-P", "l.lvl.bak", "-P", self.path("l.lvl.bak"),
+                 "-e", "trace=copy_file_range",
+                 "-e", "inject=copy_file_range:signal=SIGSTOP:when=1", cli_test.TOOL, "m.mrg"],
+                self.folder, trace, stdout, lambda: self.put("l.lvl", written))
+        self.assertTrue(stopped)
+        self.assertEqual((self.content("out").decode(), code), (
+            said() + "l.lvl changed while it was copied to l.lvl.bak; the level is unchanged: "
+            "run the merge file again once no other program writes to it.\n", 255))
+        self.assertEqual(self.content("l.lvl"), written)
+        self.assertFalse(os.path.exists(self.path("l.lvl.merging")))
+
     def test_interrupted_writes_are_retried(self):
         for on, call in [("l.lvl.bak", "copy_file_range"), ("l.lvl.bak", "write"),
                          ("l.lvl", "write"), ("l.lvl.bak", "fsync"), ("l.lvl", "fsync")]:
@@ -240,6 +287,8 @@ class InjectedFaults(TracedCase):
     # run), what the tool says after said(), the level left
     FLUSH_FAULTS = [
         ("flush of the backup fails", "l.lvl.bak", "fsync", "error=EIO:when=1",
+         "Can't copy the file l.lvl to l.lvl.bak (error 1117)", LEVEL),
+        ("the backup can't be read back", "l.lvl.bak", "read", "error=EIO:when=1",
          "Can't copy the file l.lvl to l.lvl.bak (error 1117)", LEVEL),
         # A network file system may report a failed write only at the close.
         # The injected failure leaves the file open, and so held: the restore

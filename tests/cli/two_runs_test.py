@@ -29,22 +29,19 @@ import collections
 import concurrent.futures
 import os
 import re
-import signal
 import subprocess
 import sys
-import time
 import unittest
 
 import cli_test
 from crash_test import BACKUP, FD, LEVEL, MERGE, Explorer, folder_files, lay_out, parse
-from fault_test import STRACE, TracedCase, merged, traced_env
+from fault_test import STRACE, TracedCase, merged, stopped_once, traced_env
 from mergefile import merge_file
 from tool_run import run_captured
 
 MRGTOOL = None
 OTHER = "n.mrg"
 MARKS = (LEVEL + ".merging", LEVEL + ".merging.new")
-STOPPED = re.compile(r"^(\d+)\s+--- stopped by SIGSTOP", re.M)
 # A waits in a stop, not on the processor: a few at once keep the test short.
 WORKERS = 4
 Order = collections.namedtuple("Order", "runs files done")
@@ -142,34 +139,23 @@ class TwoRuns(TracedCase):
         lay_out(folder, start)
         call, when, _ = point
         trace, out = folder + ".trace", folder + ".out"
-        if os.path.exists(trace):
-            os.remove(trace)  # a stop it records must be this run's
+        runs, in_time = {}, [True]
+
+        def run_b():
+            try:
+                runs["B"] = run_captured([cli_test.TOOL, other], folder, timeout=10)
+            except subprocess.TimeoutExpired:
+                in_time[0], runs["B"] = False, ("(still running after 10 s)", None)
+
         with open(out, "wb") as stdout:
-            a = subprocess.Popen(
+            status, _ = stopped_once(
                 [STRACE, "-f", "-qq", "-o", trace] + watched(folder, out, names)
                 + ["-e", "trace=" + call, "-e", "inject=%s:signal=SIGSTOP:when=%d" % (call, when),
-                   cli_test.TOOL, MERGE], cwd=folder, stdin=subprocess.DEVNULL, stdout=stdout,
-                stderr=subprocess.DEVNULL, env=traced_env())
-        runs, in_time, deadline = {}, True, time.monotonic() + 60
-        while a.poll() is None and time.monotonic() < deadline:
-            try:
-                with open(trace, encoding="latin-1") as f:
-                    stopped = STOPPED.search(f.read())
-            except FileNotFoundError:
-                stopped = None
-            if stopped:
-                try:
-                    runs["B"] = run_captured([cli_test.TOOL, other], folder, timeout=10)
-                except subprocess.TimeoutExpired:
-                    in_time, runs["B"] = False, ("(still running after 10 s)", None)
-                os.kill(int(stopped.group(1)), signal.SIGCONT)
-                break
-            time.sleep(0.002)
-        status = a.wait(timeout=120)
+                   cli_test.TOOL, MERGE], folder, trace, stdout, run_b)
         with open(out, "rb") as f:
             runs["A"] = (f.read().decode("latin-1"), status)
         self.assertIn("B", runs, "A was never stopped after " + point[2])
-        return folder_files(folder), runs, in_time
+        return folder_files(folder), runs, in_time[0]
 
     def test_a_run_paused_anywhere_and_a_second_run(self):
         figures, lines, total = [], [], collections.Counter()
