@@ -22,16 +22,23 @@ int ReportFailedCopy(const RunNames& names, DWORD error) {
   return STATUS_FAILED;
 }
 
-// Backs the level up as every run does, for a run that can't go on to the
-// merge: the level could not be loaded, or an action is faulty. Says so once
-// the backup is made.
-int BackUpAndReport(const RunNames& names, const LoadFailure& loaded,
-                    const ActionFault& fault) {
+// The backup copied over any earlier one, read-only or not, between the
+// first two lines of every run that gets that far.
+int CopyBackup(const RunNames& names) {
   (void)SetFileAttributesA(names.backup, FILE_ATTRIBUTE_NORMAL);
   Say(VorandelSays::BACKING_UP, {names.level, names.backup});
   if (!CopyFileA(names.level, names.backup, FALSE))
     return ReportFailedCopy(names, GetLastError());
   Say(VorandelSays::PROCESSING, {names.level});
+  return STATUS_OK;
+}
+
+// Backs the level up as every run does, for a run that can't go on to the
+// merge: the level could not be loaded, or an action is faulty. Says so once
+// the backup is made.
+int BackUpAndReport(const RunNames& names, const LoadFailure& loaded,
+                    const ActionFault& fault) {
+  if (CopyBackup(names) != STATUS_OK) return STATUS_FAILED;
   if (ReportLoad(names.level, loaded)) {
     char text[FAULT_TEXT_MAX];
     FormatActionFault(fault, text, sizeof text);
@@ -57,11 +64,7 @@ Judgement Judge(const RunNames& names, const MergeImage& merge, const LevelImage
 // then the mark: only after all that may the level be emptied.
 int BackUpAndMark(const RunNames& names, const LevelImage& level,
                   const Judgement& judgement) {
-  (void)SetFileAttributesA(names.backup, FILE_ATTRIBUTE_NORMAL);
-  Say(VorandelSays::BACKING_UP, {names.level, names.backup});
-  if (!CopyFileA(names.level, names.backup, FALSE))
-    return ReportFailedCopy(names, GetLastError());
-  Say(VorandelSays::PROCESSING, {names.level});
+  if (CopyBackup(names) != STATUS_OK) return STATUS_FAILED;
   DWORD error = FlushBackup(names.backup, names.folder);
   bool holds = false;
   if (error == NO_ERROR) error = BackupHolds(names.backup, level, &holds);
