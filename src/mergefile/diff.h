@@ -35,9 +35,3 @@ std::vector<Edit> DiffBytes(const uint8_t* a, uint32_t aSize, const uint8_t* b,
                             uint32_t bSize, DiffProgress progress, void* context,
                             unsigned threads = 0);
 
-// The equal runs of a shortest edit script (fewest inserted plus deleted
-// bytes) between two short strings, ascending. False when that script needs
-// more than maxEdits inserted and deleted bytes. Work is about
-// (aSize + bSize) * maxEdits at worst, memory maxEdits squared.
-bool ShortestEditRuns(const uint8_t* a, uint32_t aSize, const uint8_t* b, uint32_t bSize,
-                      uint32_t maxEdits, std::vector<EqualRun>* runs);

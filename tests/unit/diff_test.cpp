@@ -18,66 +18,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes Of(const std::string& text) { return Bytes(text.begin(), text.end()); }
-
-// Longest common subsequence by the textbook table: what a shortest edit
-// script keeps.
-size_t CommonSubsequence(const Bytes& a, const Bytes& b) {
-  std::vector<size_t> row(b.size() + 1, 0);
-  for (uint8_t x : a) {
-    size_t diagonal = 0;
-    for (size_t j = 1; j <= b.size(); ++j) {
-      size_t above = row[j];
-      row[j] = x == b[j - 1] ? diagonal + 1 : std::max(row[j], row[j - 1]);
-      diagonal = above;
-    }
-  }
-  return row[b.size()];
-}
-
-TEST(ShortestEditRuns, KeepsALongestCommonSubsequenceInEqualRuns) {
-  std::mt19937 rng(7);
-  for (int round = 0; round < 400; ++round) {
-    SCOPED_TRACE(round);
-    auto random = [&](size_t size, int letters) {
-      Bytes bytes(size);
-      for (uint8_t& b : bytes)
-        b = static_cast<uint8_t>('a' + rng() % static_cast<unsigned>(letters));
-      return bytes;
-    };
-    Bytes a = random(rng() % 40, 1 + static_cast<int>(rng() % 4));
-    Bytes b = random(rng() % 40, 1 + static_cast<int>(rng() % 4));
-    std::vector<EqualRun> runs;
-    ASSERT_TRUE(ShortestEditRuns(a.data(), static_cast<uint32_t>(a.size()), b.data(),
-                                 static_cast<uint32_t>(b.size()), 100, &runs));
-    size_t kept = 0;
-    uint32_t x = 0;
-    uint32_t y = 0;
-    for (const EqualRun& run : runs) {
-      ASSERT_GE(run.aAt, x);
-      ASSERT_GE(run.bAt, y);
-      ASSERT_GT(run.length, 0u);
-      ASSERT_TRUE(std::equal(a.begin() + run.aAt, a.begin() + run.aAt + run.length,
-                             b.begin() + run.bAt));
-      x = run.aAt + run.length;
-      y = run.bAt + run.length;
-      kept += run.length;
-    }
-    EXPECT_LE(x, a.size());
-    EXPECT_LE(y, b.size());
-    EXPECT_EQ(kept, CommonSubsequence(a, b));
-  }
-}
-
-TEST(ShortestEditRuns, GivesUpBeyondTheEditLimit) {
-  Bytes a = Of("abcdefgh");
-  Bytes b = Of("ABCDEFGH");
-  std::vector<EqualRun> runs;
-  EXPECT_FALSE(ShortestEditRuns(a.data(), 8, b.data(), 8, 15, &runs));
-  EXPECT_TRUE(ShortestEditRuns(a.data(), 8, b.data(), 8, 16, &runs));
-  EXPECT_TRUE(runs.empty());
-}
-
 bool Collect(void* context, const uint8_t* bytes, uint32_t count) {
   auto* out = static_cast<Bytes*>(context);
   out->insert(out->end(), bytes, bytes + count);
