@@ -20,9 +20,13 @@ void AppendPrint(const Fingerprint& print, std::vector<uint8_t>* out) {
 }  // namespace
 
 RecordFound FindLevelRecord(const MergeImage& merge, LevelRecord* record) {
+  // Any bytes are safe here, not only a name that passed: the page asks too.
+  if (merge.size < LEVEL_NAME_AT) return RecordFound::NONE;
   const uint8_t* field = merge.buffer + LEVEL_NAME_AT;
   uint32_t fieldLength = ReadU32(merge.buffer + NAME_LENGTH_AT);
+  if (fieldLength > merge.size - LEVEL_NAME_AT) return RecordFound::NONE;
   const auto* nul = static_cast<const uint8_t*>(memchr(field, 0, fieldLength));
+  if (nul == nullptr) return RecordFound::NONE;
   const uint8_t* at = nul + 1;
   auto room = static_cast<uint32_t>(field + fieldLength - at);
   if (room < sizeof RECORD_MARKER || memcmp(at, RECORD_MARKER, sizeof RECORD_MARKER) != 0)

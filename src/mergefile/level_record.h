@@ -46,7 +46,7 @@ struct LevelRecord {
 // of this version that runs past the field or fails its own check.
 enum class RecordFound { NONE, RECORD, DAMAGED };
 
-// For a merge file whose level name is valid (HasValidLevelName).
+// Where the level name is not valid (HasValidLevelName), NONE.
 RecordFound FindLevelRecord(const MergeImage& merge, LevelRecord* record);
 
 // Appends the record's bytes, for a header being written. Both levels must be

@@ -159,6 +159,35 @@ TEST(CheckLevelName, VerdictAndMessageByRules) {
 
 // The record of the level after the name's NUL: where it lies in the field,
 // and what counts as none, whole or damaged.
+TEST(FindLevelRecord, NoneInANameFieldThatFailsItsCheck) {
+  Bytes record;
+  AppendLevelRecord({}, &record);
+  auto field = [&](uint32_t length, const Bytes& bytes) {
+    Bytes merge;
+    Put(merge, length, 4);
+    merge.insert(merge.end(), bytes.begin(), bytes.end());
+    return merge;
+  };
+  Bytes noNul = {'l', '.', 'l', 'v', 'l'};
+  noNul.insert(noNul.end(), record.begin(), record.end());
+  Bytes pastTheEnd = {'l', 0};
+  pastTheEnd.insert(pastTheEnd.end(), record.begin(), record.end());
+  struct {
+    const char* what;
+    Bytes merge;
+  } cases[] = {
+      {"three bytes", {5, 0, 0}},
+      {"no NUL in the field", field(static_cast<uint32_t>(noNul.size()), noNul)},
+      {"the field longer than the file",
+       field(static_cast<uint32_t>(pastTheEnd.size() + 1), pastTheEnd)},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    LevelRecord found{};
+    EXPECT_EQ(FindLevelRecord(ImageOf(c.merge), &found), RecordFound::NONE);
+  }
+}
+
 TEST(FindLevelRecord, BoundsOfTheNameField) {
   const std::string name = "l.lvl";
   const uint8_t a[] = "0123456789";
