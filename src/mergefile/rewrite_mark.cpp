@@ -124,7 +124,8 @@ size_t FormatMark(const RunNames& names, const RewriteMark& mark, char* text,
   if (head < 0 || static_cast<size_t>(head) >= size) return 0;
   int tail = snprintf(text + head, size - static_cast<size_t>(head), MARK_TAIL,
                       mark.backup.size, backupHex, mark.merged.size, mergedHex);
-  return tail < 0 ? 0 : static_cast<size_t>(head + tail);
+  if (tail < 0 || static_cast<size_t>(tail) >= size - static_cast<size_t>(head)) return 0;
+  return static_cast<size_t>(head) + static_cast<size_t>(tail);
 }
 
 MarkRead ReadMark(const RunNames& names, const uint8_t* bytes, size_t size,

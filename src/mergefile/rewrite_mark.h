@@ -56,7 +56,7 @@ struct RewriteMark {
 // A mark's text is never longer.
 constexpr size_t MARK_TEXT_MAX = 1024;
 
-// The mark's text into `text`; returns its length.
+// The mark's text into `text`; returns its length, or 0 where it doesn't fit.
 size_t FormatMark(const RunNames& names, const RewriteMark& mark, char* text,
                   size_t size);
 

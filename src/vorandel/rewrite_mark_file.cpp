@@ -41,6 +41,8 @@ DWORD LeaveMark(const RunNames& names, const RewriteMark& mark) {
   char text[MARK_TEXT_MAX];
   Bytes content = {reinterpret_cast<const uint8_t*>(text),
                    FormatMark(names, mark, text, sizeof text)};
+  // Names never make it too long; a mark cut short would be no mark at all.
+  if (content.size == 0) return ERROR_GEN_FAILURE;
   // Written under another name first, so that the mark under its own name is
   // always whole: a run killed while writing it leaves only the draft.
   bool emptied = false;

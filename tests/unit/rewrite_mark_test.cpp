@@ -63,6 +63,9 @@ TEST(ReadMark, TakesOnlyAWholeMark) {
   size_t tail = whole.find("backup size: 10\nbackup xxh3-128: ");
   ASSERT_NE(tail, std::string::npos);
   ASSERT_NE(whole.find("\nmerged size: 11\nmerged xxh3-128: "), std::string::npos);
+  // Cut short in its head or in its tail, it is no mark: none is written.
+  for (size_t room : {size_t{10}, whole.size()})
+    EXPECT_EQ(FormatMark(names, mark, text, room), 0U) << room;
 
   // A hex letter of the last digest in capitals, a digit made another.
   std::string upper = whole;
