@@ -1,5 +1,6 @@
 #include "mrgtool_commands.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
@@ -261,7 +262,8 @@ int RunCombine(const CommandLine& line) {
   // itself: one alone keeps its record, several give none.
   const LevelRecord* record =
       count == 1 && found[0] == RecordFound::RECORD ? &records[0] : nullptr;
-  if (count > 1 && found[0] == RecordFound::RECORD)
+  if (count > 1 &&
+      std::find(found.begin(), found.end(), RecordFound::RECORD) != found.end())
     Say(MrgtoolSays::COMBINED_WITHOUT_RECORD, {line.output});
   std::vector<uint8_t> bytes;
   CombineConflict conflict;

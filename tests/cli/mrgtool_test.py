@@ -443,6 +443,7 @@ class Combine(ToolCase):
         for title, tails, err, tail in [
                 ("one part keeps its record", [one], "", one),
                 ("several give none", [one, one], unrecorded, b""),
+                ("a record in a later part only", [b"", one], unrecorded, b""),
                 ("made for other versions", [one, other],
                  "mrgtool: a.mrg and b.mrg are made for different versions of the level; "
                  "nothing written\n", None)]:
