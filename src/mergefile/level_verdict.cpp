@@ -41,6 +41,12 @@ bool BackupMayGiveLevel(const MergeImage& merge, uint32_t firstActionAt,
   return uint64_t{backupSize} - totals.removed + totals.inserted == levelSize;
 }
 
+bool BackupWanted(const MergeImage& merge, uint32_t levelSize, uint32_t backupSize) {
+  LevelRecord record;
+  return FindLevelRecord(merge, &record) == RecordFound::NONE &&
+         BackupMayGiveLevel(merge, FirstActionAt(merge), backupSize, levelSize);
+}
+
 bool Reproduces(const MergeImage& merge, const uint8_t* from, uint32_t fromSize,
                 const uint8_t* to, uint32_t toSize) {
   if (!HasValidLevelName(merge)) return false;

@@ -25,6 +25,11 @@ LevelVerdict JudgeByRecord(const LevelRecord& record, const Fingerprint& level);
 bool BackupMayGiveLevel(const MergeImage& merge, uint32_t firstActionAt,
                         uint32_t backupSize, uint32_t levelSize);
 
+// Whether a run should read the backup, of `backupSize` bytes, to judge a
+// level of `levelSize`: only for a merge file without a record, and only
+// where the sizes allow it. The name must have passed CheckLevelName.
+bool BackupWanted(const MergeImage& merge, uint32_t levelSize, uint32_t backupSize);
+
 // True when `merge` passes the checks against `from` and turns it into `to`
 // exactly. make's proof, and the test of a level already merged.
 bool Reproduces(const MergeImage& merge, const uint8_t* from, uint32_t fromSize,

@@ -33,3 +33,10 @@ struct LoadFailure {
 LoadFailure LoadWhole(const char* path, DWORD shareMode, LoadWay way, WholeFile* file);
 
 void ReleaseWhole(WholeFile* file);
+
+// The size of the open file, as LoadWhole takes it: LOADED, SIZE_FAILED or
+// TOO_LARGE.
+LoadFailure SizeOfOpen(HANDLE file, uint32_t* size);
+
+// The size of the file at `path`, opened as LoadWhole opens it.
+LoadFailure SizeOfFile(const char* path, DWORD shareMode, uint32_t* size);

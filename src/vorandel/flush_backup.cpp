@@ -5,6 +5,7 @@
 #include <new>
 
 #include "system.h"
+#include "whole_file.h"
 
 namespace {
 
@@ -19,10 +20,10 @@ HANDLE OpenForFlush(const char* name) {
 
 // Whether the open file holds exactly the level's bytes.
 DWORD CompareWithLevel(HANDLE file, const LevelImage& level, bool* same) {
-  DWORD sizeHigh = 0;
-  DWORD size = GetFileSize(file, &sizeHigh);
-  if (size == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return GetLastError();
-  if (sizeHigh != 0 || size != level.size) return NO_ERROR;
+  uint32_t size = 0;
+  LoadFailure sized = SizeOfOpen(file, &size);
+  if (sized.step == LoadStep::SIZE_FAILED) return sized.error;
+  if (sized.step != LoadStep::LOADED || size != level.size) return NO_ERROR;
   std::unique_ptr<uint8_t[]> piece(new (std::nothrow) uint8_t[COMPARE_PIECE]);
   if (!piece) return ERROR_NOT_ENOUGH_MEMORY;
   for (DWORD at = 0; at < size;) {

@@ -48,12 +48,17 @@ int BackUpAndReport(const RunNames& names, const LoadFailure& loaded,
 }
 
 // The verdict on the level, with its backup merged for a merge file that has
-// no record. The backup is mapped only for this, and released before the run
-// copies the level over it.
+// no record, where the sizes allow it. The backup is read, not mapped: a file
+// another program cuts short under a mapping would end the run. It is
+// released before the run copies the level over it.
 Judgement Judge(const RunNames& names, const MergeImage& merge, const LevelImage& level) {
   WholeFile backup;
-  bool backedUp = LoadWhole(names.backup, FILE_SHARE_READ, LoadWay::MAP, &backup).step ==
-                  LoadStep::LOADED;
+  uint32_t backupSize = 0;
+  bool backedUp =
+      SizeOfFile(names.backup, FILE_SHARE_READ, &backupSize).step == LoadStep::LOADED &&
+      BackupWanted(merge, level.size, backupSize) &&
+      LoadWhole(names.backup, FILE_SHARE_READ, LoadWay::READ, &backup).step ==
+          LoadStep::LOADED;
   LevelImage backupImage{backup.bytes, backup.size};
   Judgement judgement = JudgeMerge(merge, level, backedUp ? &backupImage : nullptr);
   ReleaseWhole(&backup);

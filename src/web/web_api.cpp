@@ -365,10 +365,7 @@ void web_run_names(uint8_t* merge) {
 // then.
 bool web_backup_wanted(uint8_t* merge, uint32_t mergeSize, uint32_t levelSize,
                        uint32_t backupSize) {
-  MergeImage image = Image(merge, mergeSize);
-  LevelRecord record;
-  return FindLevelRecord(image, &record) == RecordFound::NONE &&
-         BackupMayGiveLevel(image, FirstActionAt(image), backupSize, levelSize);
+  return BackupWanted(Image(merge, mergeSize), levelSize, backupSize);
 }
 
 // Vorandel's verdict on the level before anything is touched, for a merge

@@ -264,17 +264,21 @@ class InjectedFaults(TracedCase):
                     self.assertEqual(self.content("l.lvl.bak"), self.LEVEL)
 
     def test_every_failing_read_is_reported_before_the_level_is_written(self):
-        read_failure = "Can't read the data (error 1117).\n"
-        # file read, the outcomes a failing read of it may have
-        cases = [("m.mrg", [read_failure]),
-                 ("l.lvl", [copy_failure(1117), said() + read_failure])]
-        for on, outcomes in cases:
+        def read_failure(error):
+            return "Can't read the data (error %d).\n" % error
+        # file read, how its read fails (a read that ends early: a file cut
+        # short since it was sized), the outcomes it may have
+        cases = [("m.mrg", "error=EIO", [read_failure(1117)]),
+                 ("l.lvl", "error=EIO", [copy_failure(1117), said() + read_failure(1117)]),
+                 ("m.mrg", "retval=0", [read_failure(31)]),
+                 ("l.lvl", "retval=0", [said() + read_failure(31)])]
+        for on, fault, outcomes in cases:
             self.lay_out(self.LEVEL, self.MERGE)
             for k in range(1, self.calls(on, "read") + 1):
-                with self.subTest(file=on, read=k):
+                with self.subTest(file=on, fault=fault, read=k):
                     self.lay_out(self.LEVEL, self.MERGE)
                     out, code, _ = self.trace(
-                        on, ["-e", "trace=read", "-e", "inject=read:error=EIO:when=%d" % k])
+                        on, ["-e", "trace=read", "-e", "inject=read:%s:when=%d" % (fault, k)])
                     self.assertIn(out, outcomes)
                     self.assertEqual(code, 255)
                     self.assertEqual(self.content("l.lvl"), self.LEVEL)
