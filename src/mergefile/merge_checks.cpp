@@ -22,11 +22,11 @@ uint32_t FirstActionAt(const MergeImage& merge) {
   return LEVEL_NAME_AT + ReadU32(merge.buffer + NAME_LENGTH_AT);
 }
 
-namespace {
-
 bool IsSeparator(char c, bool windowsPaths) {
   return c == '/' || (windowsPaths && c == '\\');
 }
+
+namespace {
 
 // Windows drops trailing dots and spaces from a path component, so there
 // ". ." and "..." lead upwards just as ".." does.

@@ -16,6 +16,10 @@ bool HasValidLevelName(const MergeImage& merge);
 // name is valid.
 uint32_t FirstActionAt(const MergeImage& merge);
 
+// True for a byte that separates a path's parts: '/', and with Windows
+// paths '\' too.
+bool IsSeparator(char c, bool windowsPaths);
+
 // False for a name that leads out of the current folder, an absolute path or
 // a ".." component, or that holds a control character, which a terminal
 // would act on when the name is printed. With Windows paths, '\' separates

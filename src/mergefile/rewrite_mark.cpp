@@ -5,6 +5,8 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "merge_checks.h"
+
 namespace {
 
 constexpr char MARK_HEAD[] =
@@ -28,10 +30,6 @@ constexpr size_t SHA256_HEX_DIGITS = 64;
 
 void Join(char* out, size_t size, const char* name, const char* suffix) {
   snprintf(out, size, "%s%s", name, suffix);
-}
-
-bool IsSeparator(char c, bool windowsPaths) {
-  return c == '/' || (windowsPaths && c == '\\');
 }
 
 // A cursor over a mark's last lines, each "LABEL VALUE\n"; the values are
