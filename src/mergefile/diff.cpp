@@ -237,7 +237,7 @@ std::vector<Edit> DiffBytes(const uint8_t* a, uint32_t aSize, const uint8_t* b,
   uint32_t shorter = std::min(aSize, bSize);
   uint32_t prefix = CommonPrefix(a, b, shorter);
   uint32_t suffix = CommonSuffix(a + aSize, b + bSize, shorter - prefix);
-  differ.in = {a, b, prefix, aSize - suffix, prefix, bSize - suffix, suffix};
+  differ.in = {a, b, prefix, aSize - suffix, prefix, bSize - suffix};
   differ.done = prefix;
 
   std::vector<EqualRun> runs = differ.Runs(ThreadsToUse(threads));

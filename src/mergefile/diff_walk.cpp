@@ -247,6 +247,13 @@ bool DiagonalGoesOn(const DiffInput& in, const EqualRun& run) {
   return equal >= DIAGONAL_EQUAL_MIN;
 }
 
+// The best chain's first run is taken when the chain saves more than it
+// costs, drops little of A, or goes on along its diagonal; otherwise it is
+// likely a match by chance.
+bool WorthTaking(const DiffInput& in, uint32_t i, const EqualRun& run, int64_t saved) {
+  return saved > 0 || run.aAt - i <= A_DROP_FREE || DiagonalGoesOn(in, run);
+}
+
 // A walk through one string from anchor to anchor: places where a rolling
 // hash of the bytes before them has its top rareBits clear, at least a
 // quarter of 2^rareBits apart; or, with rareBits 0, through every place.
@@ -429,9 +436,8 @@ bool FarRun(Walker* walker, uint32_t i, uint32_t j, const EqualRun* nearest,
     if (!going) break;
   }
   if (!ChooseFromChains(walker, i, j, UINT32_MAX, run, &saved)) return false;
-  if (saved > 0 || run->aAt - i <= A_DROP_FREE || DiagonalGoesOn(in, *run)) return true;
-  // The best costs more than it saves, and is likely a match by chance:
-  // rather the best that drops little of A.
+  if (WorthTaking(in, i, *run, saved)) return true;
+  // Rather the best that drops little of A.
   EqualRun best = *run;
   if (!ChooseFromChains(walker, i, j, A_DROP_FREE, run, &saved)) *run = best;
   return true;
@@ -569,9 +575,8 @@ bool NextRun(Walker* walker, uint32_t i, uint32_t j, EqualRun* run) {
     int64_t saved;
     if (!WindowRun(walker, i, j, window.size, window.size, window.rareBits, run, &saved))
       continue;
-    if (saved > 0 || run->aAt - i <= A_DROP_FREE || DiagonalGoesOn(in, *run)) return true;
-    // The best chain costs more than it saves and is likely there by chance:
-    // rather the best of those that drop little of A.
+    if (WorthTaking(in, i, *run, saved)) return true;
+    // Rather the best of those that drop little of A.
     if (!have) nearest = *run;
     have = true;
     if (ChooseFromChains(walker, i, j, A_DROP_FREE, run, &saved)) return true;

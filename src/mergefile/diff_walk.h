@@ -8,13 +8,11 @@
 
 #include "diff.h"
 
-// The part of A and B between their common prefix and suffix, and the
-// suffix's length.
+// The part of A and B between their common prefix and suffix.
 struct DiffInput {
   const uint8_t* a;
   const uint8_t* b;
   uint32_t aLo, aHi, bLo, bHi;
-  uint32_t suffix;
 };
 
 // Content-defined anchors in all of A's part, for matches far from where the
