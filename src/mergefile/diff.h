@@ -34,4 +34,3 @@ using DiffProgress = void (*)(void* context, uint64_t done, uint64_t total);
 std::vector<Edit> DiffBytes(const uint8_t* a, uint32_t aSize, const uint8_t* b,
                             uint32_t bSize, DiffProgress progress, void* context,
                             unsigned threads = 0);
-
