@@ -40,7 +40,8 @@ uint64_t LeastActionCost(const uint8_t* a, size_t n, const uint8_t* b, size_t m)
   std::vector<uint64_t> kept(m + 1, NEVER), acted(m + 1, NEVER);
   std::vector<uint64_t> keptNext(m + 1), actedNext(m + 1);
   kept[0] = 0;
-  for (size_t y = 1; y <= m; ++y) acted[y] = std::min(kept[y - 1] + RECORD_HEAD, acted[y - 1]) + 1;
+  for (size_t y = 1; y <= m; ++y)
+    acted[y] = std::min(kept[y - 1] + RECORD_HEAD, acted[y - 1]) + 1;
   for (size_t x = 1; x <= n; ++x) {
     keptNext[0] = NEVER;
     actedNext[0] = std::min(kept[0] + RECORD_HEAD, acted[0]);
@@ -78,9 +79,11 @@ int main(int argc, char** argv) {
   // The rest of either file after the last shared page, in one action.
   size_t tail = shared * page;
   if (a.size() > tail || b.size() > tail)
-    total += LeastActionCost(a.data() + tail, a.size() - tail, b.data() + tail, b.size() - tail);
-  std::printf("%zu of %zu shared pages changed; the smallest merge file that keeps each page "
-              "to its page: %llu bytes\n",
-              changed, shared, static_cast<unsigned long long>(total));
+    total += LeastActionCost(a.data() + tail, a.size() - tail, b.data() + tail,
+                             b.size() - tail);
+  std::printf(
+      "%zu of %zu shared pages changed; the smallest merge file that keeps each page "
+      "to its page: %llu bytes\n",
+      changed, shared, static_cast<unsigned long long>(total));
   return 0;
 }

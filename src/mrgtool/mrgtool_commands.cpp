@@ -7,17 +7,17 @@
 #include <cstring>
 #include <string>
 
-#include "level_verdict.h"
-#include "merge_build.h"
-#include "merge_checks.h"
-#include "merge_edit.h"
-#include "merge_make.h"
-#include "merge_text.h"
+#include "differ/merge_make.h"
+#include "format/merge_build.h"
+#include "format/merge_checks.h"
+#include "format/merge_edit.h"
+#include "identity/level_verdict.h"
 #include "mrgtool_io.h"
 #include "mrgtool_merge_input.h"
 #include "mrgtool_status.h"
 #include "platform.h"
 #include "system.h"
+#include "words/merge_text.h"
 
 namespace {
 

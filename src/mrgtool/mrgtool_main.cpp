@@ -3,7 +3,7 @@
 #include <string>
 
 #include "console_start.h"
-#include "merge_make.h"
+#include "differ/merge_make.h"
 #include "mrgtool_commands.h"
 #include "mrgtool_io.h"
 #include "mrgtool_status.h"

@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "merge_checks.h"
-#include "merge_format.h"
+#include "format/merge_checks.h"
+#include "format/merge_format.h"
 #include "mrgtool_io.h"
 
 struct MergeInput {

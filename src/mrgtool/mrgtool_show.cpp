@@ -3,15 +3,15 @@
 #include <cstdio>
 #include <string>
 
-#include "level_record.h"
-#include "merge_build.h"
-#include "merge_checks.h"
-#include "merge_records.h"
-#include "merge_text.h"
+#include "format/merge_build.h"
+#include "format/merge_checks.h"
+#include "format/merge_records.h"
+#include "identity/level_record.h"
 #include "mrgtool_commands.h"
 #include "mrgtool_io.h"
 #include "mrgtool_merge_input.h"
 #include "mrgtool_status.h"
+#include "words/merge_text.h"
 
 namespace {
 

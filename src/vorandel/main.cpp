@@ -4,16 +4,16 @@
 #include "console_start.h"
 #include "exit_status.h"
 #include "flush_backup.h"
-#include "level_verdict.h"
+#include "format/merge_checks.h"
+#include "format/merge_format.h"
+#include "identity/level_verdict.h"
 #include "load_whole_file.h"
-#include "merge_checks.h"
-#include "merge_format.h"
-#include "merge_text.h"
 #include "platform.h"
 #include "report.h"
 #include "rewrite_level.h"
 #include "rewrite_mark_file.h"
 #include "system.h"
+#include "words/merge_text.h"
 
 namespace {
 

@@ -9,16 +9,16 @@
 #include <string>
 #include <vector>
 
-#include "apply_actions.h"
-#include "level_record.h"
-#include "level_verdict.h"
-#include "merge_build.h"
-#include "merge_checks.h"
-#include "merge_make.h"
-#include "merge_records.h"
-#include "merge_text.h"
-#include "rewrite_mark.h"
-#include "tool_messages.h"
+#include "differ/merge_make.h"
+#include "format/apply_actions.h"
+#include "format/merge_build.h"
+#include "format/merge_checks.h"
+#include "format/merge_records.h"
+#include "identity/level_record.h"
+#include "identity/level_verdict.h"
+#include "journal/rewrite_mark.h"
+#include "words/merge_text.h"
+#include "words/tool_messages.h"
 
 // The page serves players, who are on Windows: level names follow its rules.
 constexpr bool kPlayersPaths = true;

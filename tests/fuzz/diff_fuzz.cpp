@@ -18,7 +18,7 @@
 #include <cstring>
 #include <vector>
 
-#include "diff.h"
+#include "differ/diff.h"
 
 namespace {
 

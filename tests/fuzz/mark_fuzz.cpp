@@ -11,7 +11,7 @@
 #include <cstring>
 #include <vector>
 
-#include "rewrite_mark.h"
+#include "journal/rewrite_mark.h"
 
 namespace {
 

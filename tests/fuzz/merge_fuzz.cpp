@@ -11,10 +11,10 @@
 #include <cstring>
 #include <vector>
 
-#include "apply_actions.h"
-#include "level_verdict.h"
-#include "merge_checks.h"
-#include "merge_format.h"
+#include "format/apply_actions.h"
+#include "format/merge_checks.h"
+#include "format/merge_format.h"
+#include "identity/level_verdict.h"
 
 #define XXH_INLINE_ALL
 #include <xxhash.h>

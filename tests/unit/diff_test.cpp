@@ -1,4 +1,4 @@
-#include "diff.h"
+#include "differ/diff.h"
 
 #include <gtest/gtest.h>
 
@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "apply_actions.h"
-#include "merge_checks.h"
-#include "merge_edit.h"
-#include "merge_make.h"
+#include "differ/merge_make.h"
+#include "format/apply_actions.h"
+#include "format/merge_checks.h"
+#include "format/merge_edit.h"
 
 namespace {
 

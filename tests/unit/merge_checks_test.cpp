@@ -1,4 +1,4 @@
-#include "merge_checks.h"
+#include "format/merge_checks.h"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "level_record.h"
-#include "merge_build.h"
+#include "format/merge_build.h"
+#include "identity/level_record.h"
 
 namespace {
 

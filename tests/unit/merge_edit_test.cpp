@@ -1,12 +1,12 @@
-#include "merge_edit.h"
+#include "format/merge_edit.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "merge_checks.h"
-#include "merge_make.h"
+#include "differ/merge_make.h"
+#include "format/merge_checks.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "rewrite_mark.h"
+#include "journal/rewrite_mark.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,54 @@
+#include "format/merge_build.h"
+
+#include <cstring>
+
+namespace {
+
+void PutU16(uint16_t value, std::vector<uint8_t>* out) {
+  out->push_back(static_cast<uint8_t>(value));
+  out->push_back(static_cast<uint8_t>(value >> 8));
+}
+
+}  // namespace
+
+void PutU32(uint32_t value, std::vector<uint8_t>* out) {
+  for (int shift = 0; shift < 32; shift += 8)
+    out->push_back(static_cast<uint8_t>(value >> shift));
+}
+
+bool HasRoomForRecord(const char* levelName) {
+  return strlen(levelName) <= RECORD_NAME_CHARS_MAX;
+}
+
+uint64_t MergeHeaderSize(const char* levelName, const LevelRecord* record) {
+  return LEVEL_NAME_AT + strlen(levelName) + 1 + (record != nullptr ? RECORD_SIZE : 0);
+}
+
+void StartMergeFile(const char* levelName, std::vector<uint8_t>* out,
+                    const LevelRecord* record) {
+  out->clear();
+  auto nameWithNul = static_cast<uint32_t>(strlen(levelName) + 1);
+  PutU32(nameWithNul + (record != nullptr ? RECORD_SIZE : 0), out);
+  out->insert(out->end(), levelName, levelName + nameWithNul);
+  if (record != nullptr) AppendLevelRecord(*record, out);
+}
+
+void AppendAction(const MergeAction& action, std::vector<uint8_t>* out) {
+  PutU16(ACTION_REPLACE, out);
+  PutU32(action.offset, out);
+  PutU32(action.removeLength, out);
+  PutU32(action.insertLength, out);
+  out->insert(out->end(), action.data, action.data + action.insertLength);
+}
+
+MergeTotals SumActions(const MergeImage& merge, uint32_t firstActionAt) {
+  MergeTotals totals{0, 0, 0};
+  RecordCursor cursor = RecordsFrom(merge, firstActionAt);
+  ActionRecord record;
+  while (NextRecord(&cursor, &record) == RecordRead::RECORD) {
+    ++totals.actions;
+    totals.removed += record.action.removeLength;
+    totals.inserted += record.action.insertLength;
+  }
+  return totals;
+}

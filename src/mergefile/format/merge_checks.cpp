@@ -1,0 +1,201 @@
+#include "format/merge_checks.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "format/merge_records.h"
+#include "identity/level_record.h"
+
+bool HasValidLevelName(const MergeImage& merge) {
+  if (merge.size < LEVEL_NAME_AT) return false;
+  uint32_t nameLength = ReadU32(merge.buffer + NAME_LENGTH_AT);
+  if (nameLength == 0 || nameLength > NAME_FIELD_MAX) return false;
+  if (nameLength > merge.size - LEVEL_NAME_AT) return false;
+  const uint8_t* field = merge.buffer + LEVEL_NAME_AT;
+  const void* nul = memchr(field, 0, nameLength);
+  if (nul == nullptr) return false;
+  auto nameChars = static_cast<size_t>(static_cast<const uint8_t*>(nul) - field);
+  return nameChars > 0 && nameChars <= NAME_CHARS_MAX;
+}
+
+uint32_t FirstActionAt(const MergeImage& merge) {
+  return LEVEL_NAME_AT + ReadU32(merge.buffer + NAME_LENGTH_AT);
+}
+
+bool IsSeparator(char c, bool windowsPaths) {
+  return c == '/' || (windowsPaths && c == '\\');
+}
+
+namespace {
+
+// Windows drops trailing dots and spaces from a path component, so there
+// ". ." and "..." lead upwards just as ".." does.
+bool IsParentComponent(const char* begin, const char* end, bool windowsPaths) {
+  if (!windowsPaths) return end - begin == 2 && begin[0] == '.' && begin[1] == '.';
+  int dots = 0;
+  for (const char* c = begin; c != end; ++c) {
+    if (*c == '.')
+      ++dots;
+    else if (*c != ' ')
+      return false;
+  }
+  return dots >= 2;
+}
+
+char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// Windows opens a device, not a file, for a component named like one, in any
+// case, whatever extension follows and with trailing spaces: "con", "Nul.lvl",
+// "COM1 .txt". A level named so could wait on the console or talk to a port.
+// The ports' digits include the superscripts 1, 2 and 3 of Windows-1252.
+bool IsDeviceComponent(const char* begin, const char* end) {
+  const char* stem = begin;
+  while (stem != end && *stem != '.') ++stem;
+  while (stem != begin && stem[-1] == ' ') --stem;
+  static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+  for (const char* device : kDevices) {
+    const char* c = begin;
+    const char* d = device;
+    while (c != stem && *d != '\0' && Upper(*c) == *d) ++c, ++d;
+    if (c == stem && *d == '\0') return true;
+  }
+  if (stem - begin != 4) return false;
+  bool port =
+      (Upper(begin[0]) == 'C' && Upper(begin[1]) == 'O' && Upper(begin[2]) == 'M') ||
+      (Upper(begin[0]) == 'L' && Upper(begin[1]) == 'P' && Upper(begin[2]) == 'T');
+  auto digit = static_cast<uint8_t>(begin[3]);
+  return port && ((digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 ||
+                  digit == 0xB3);
+}
+
+}  // namespace
+
+bool HasControlByte(const char* name) {
+  for (const char* c = name; *c != '\0'; ++c)
+    if (IsControlByte(static_cast<uint8_t>(*c))) return true;
+  return false;
+}
+
+bool IsSafeLevelName(const char* name, bool windowsPaths) {
+  if (HasControlByte(name) || IsSeparator(name[0], windowsPaths)) return false;
+  // A drive letter, or a stream of a file ("keep.lvl:x") on NTFS.
+  if (windowsPaths && strchr(name, ':') != nullptr) return false;
+  const char* begin = name;
+  for (;;) {
+    const char* end = begin;
+    while (*end != '\0' && !IsSeparator(*end, windowsPaths)) ++end;
+    if (IsParentComponent(begin, end, windowsPaths)) return false;
+    if (windowsPaths && IsDeviceComponent(begin, end)) return false;
+    if (*end == '\0') return true;
+    begin = end + 1;
+  }
+}
+
+ActionFault CheckActions(const MergeImage& merge, uint32_t firstActionAt,
+                         uint32_t levelSize) {
+  RecordCursor cursor = RecordsFrom(merge, firstActionAt);
+  ActionRecord record;
+  uint64_t removedEnd = 0;
+  for (;;) {
+    switch (NextRecord(&cursor, &record)) {
+      case RecordRead::END: return {FaultKind::NONE, 0, 0};
+      case RecordRead::TRUNCATED: return {FaultKind::TRUNCATED, record.at, record.code};
+      case RecordRead::UNKNOWN_CODE:
+        return {FaultKind::UNKNOWN_CODE, record.at, record.code};
+      case RecordRead::RECORD: break;
+    }
+    const MergeAction& action = record.action;
+    if (action.offset < removedEnd) return {FaultKind::MISPLACED, record.at, record.code};
+    removedEnd = uint64_t{action.offset} + action.removeLength;
+    if (removedEnd > levelSize)
+      return {FaultKind::PAST_LEVEL_END, record.at, record.code};
+  }
+}
+
+void FormatActionFault(const ActionFault& fault, char* text, size_t size) {
+  // Positions are printed unsigned: on Windows a long has 32 bits, and a
+  // merge file may be larger than 2 GiB.
+  auto at = static_cast<unsigned long>(fault.recordAt);
+  text[0] = '\0';
+  switch (fault.kind) {
+    case FaultKind::NONE: break;
+    case FaultKind::TRUNCATED:
+      snprintf(text, size, "Truncated action at offset %lu parsing the merge file !\n",
+               at);
+      break;
+    case FaultKind::UNKNOWN_CODE:
+      snprintf(text, size,
+               "Unknown action (%ld) at offset %lu parsing the merge file !\n",
+               static_cast<long>(fault.code), at);
+      break;
+    case FaultKind::MISPLACED:
+      snprintf(text, size, "Misplaced action at offset %lu parsing the merge file !\n",
+               at);
+      break;
+    case FaultKind::PAST_LEVEL_END:
+      snprintf(text, size, "Action at offset %lu reaches past the end of the level !\n",
+               at);
+      break;
+  }
+}
+
+void EscapeName(const char* name, char* out, size_t size) {
+  static const char digits[] = "0123456789ABCDEF";
+  size_t used = 0;
+  for (const char* c = name; *c != '\0' && size - used > 4; ++c) {
+    auto byte = static_cast<uint8_t>(*c);
+    if (!IsControlByte(byte)) {
+      out[used++] = *c;
+      continue;
+    }
+    out[used++] = '\\';
+    out[used++] = 'x';
+    out[used++] = digits[byte >> 4];
+    out[used++] = digits[byte & 0xF];
+  }
+  out[used] = '\0';
+}
+
+MergeVerdict CheckLevelName(const MergeImage& merge, NameRules rules, char* text,
+                            size_t size) {
+  text[0] = '\0';
+  if (!HasValidLevelName(merge)) {
+    snprintf(text, size, "Invalid level name in the merge file.\n");
+    return MergeVerdict::BAD_NAME;
+  }
+  const auto* name = reinterpret_cast<const char*>(merge.buffer + LEVEL_NAME_AT);
+  bool safeHere = IsSafeLevelName(name, rules == NameRules::WINDOWS);
+  bool safeOnWindows = rules != NameRules::BOTH || IsSafeLevelName(name, true);
+  LevelRecord record;
+  if (safeHere && safeOnWindows) {
+    if (FindLevelRecord(merge, &record) != RecordFound::DAMAGED) return MergeVerdict::OK;
+    snprintf(text, size, "Damaged level record in the merge file.\n");
+    return MergeVerdict::BAD_RECORD;
+  }
+  char shown[ESCAPED_NAME_MAX];
+  EscapeName(name, shown, sizeof shown);
+  snprintf(text, size, "Unsafe level name %s in the merge file.\n%s", shown,
+           safeHere
+               ? "The name is unsafe on Windows only, where Vorandel.exe refuses it.\n"
+               : "");
+  return safeHere ? MergeVerdict::UNSAFE_ON_WINDOWS : MergeVerdict::UNSAFE_NAME;
+}
+
+MergeVerdict CheckMergeFile(const MergeImage& merge, uint32_t levelSize, NameRules rules,
+                            char* text, size_t size) {
+  MergeVerdict verdict = CheckLevelName(merge, rules, text, size);
+  if (verdict != MergeVerdict::OK) return verdict;
+  ActionFault fault = CheckActions(merge, FirstActionAt(merge), levelSize);
+  if (fault.kind == FaultKind::NONE) return MergeVerdict::OK;
+  FormatActionFault(fault, text, size);
+  return MergeVerdict::BAD_ACTION;
+}
+
+MergeVerdict CheckForShow(const MergeImage& merge, char* text, size_t size) {
+  MergeVerdict verdict = CheckLevelName(merge, NameRules::BOTH, text, size);
+  if (!ShowsAnyway(verdict)) return verdict;
+  ActionFault fault = CheckActions(merge, FirstActionAt(merge), ANY_LEVEL_SIZE);
+  if (fault.kind == FaultKind::NONE) return verdict;
+  FormatActionFault(fault, text, size);
+  return MergeVerdict::BAD_ACTION;
+}

@@ -1,0 +1,119 @@
+#include "format/merge_edit.h"
+
+#include <algorithm>
+
+#include "format/merge_checks.h"
+
+EditOutcome MergeFromEdits(const char* levelName, const std::vector<Edit>& edits,
+                           const uint8_t* modified, std::vector<uint8_t>* out,
+                           const LevelRecord* record) {
+  uint64_t size = MergeHeaderSize(levelName, record);
+  for (const Edit& edit : edits) size += RECORD_HEAD_SIZE + uint64_t{edit.bLength};
+  if (size > MERGE_FILE_MAX) return EditOutcome::FILE_TOO_LARGE;
+  out->reserve(static_cast<size_t>(size));
+  StartMergeFile(levelName, out, record);
+  for (const Edit& edit : edits)
+    AppendAction({edit.aAt, edit.aLength, edit.bLength, modified + edit.bAt}, out);
+  return EditOutcome::OK;
+}
+
+EditOutcome InvertMerge(const MergeImage& merge, const LevelImage& original,
+                        std::vector<uint8_t>* out, const LevelRecord* levelRecord) {
+  const uint32_t first = FirstActionAt(merge);
+  const auto* name = reinterpret_cast<const char*>(merge.buffer + LEVEL_NAME_AT);
+  MergeTotals totals = SumActions(merge, first);
+  uint64_t mergedSize = uint64_t{original.size} - totals.removed + totals.inserted;
+  if (mergedSize > MERGE_FILE_MAX) return EditOutcome::LEVEL_TOO_LARGE;
+  uint64_t size = MergeHeaderSize(name, levelRecord) + totals.actions * RECORD_HEAD_SIZE +
+                  totals.removed;
+  if (size > MERGE_FILE_MAX) return EditOutcome::FILE_TOO_LARGE;
+
+  out->reserve(static_cast<size_t>(size));
+  StartMergeFile(name, out, levelRecord);
+  // Each action's data sits in the merged level where its offset was, moved
+  // by what the actions before it added or took away.
+  int64_t shift = 0;
+  RecordCursor cursor = RecordsFrom(merge, first);
+  ActionRecord record;
+  while (NextRecord(&cursor, &record) == RecordRead::RECORD) {
+    const MergeAction& action = record.action;
+    if (action.removeLength == 0 && action.insertLength == 0) continue;
+    MergeAction undo{static_cast<uint32_t>(action.offset + shift), action.insertLength,
+                     action.removeLength, original.buffer + action.offset};
+    AppendAction(undo, out);
+    shift += int64_t{action.insertLength} - int64_t{action.removeLength};
+  }
+  return EditOutcome::OK;
+}
+
+EditOutcome StampMerge(const MergeImage& merge, const LevelRecord& record,
+                       std::vector<uint8_t>* out) {
+  const auto* name = reinterpret_cast<const char*>(merge.buffer + LEVEL_NAME_AT);
+  const uint32_t first = FirstActionAt(merge);
+  uint64_t size = MergeHeaderSize(name, &record) + (merge.size - first);
+  if (size > MERGE_FILE_MAX) return EditOutcome::FILE_TOO_LARGE;
+  out->reserve(static_cast<size_t>(size));
+  StartMergeFile(name, out, &record);
+  out->insert(out->end(), merge.buffer + first, merge.buffer + merge.size);
+  return EditOutcome::OK;
+}
+
+namespace {
+
+bool PartOrder(const PartAction& x, const PartAction& y) {
+  // At one offset, pure insertions come before an action that removes.
+  if (x.action.offset != y.action.offset) return x.action.offset < y.action.offset;
+  return (x.action.removeLength != 0) < (y.action.removeLength != 0);
+}
+
+}  // namespace
+
+EditOutcome CombineMerges(const std::vector<CombinePart>& parts, const char* levelName,
+                          std::vector<uint8_t>* out, CombineConflict* conflict,
+                          const LevelRecord* levelRecord) {
+  std::vector<PartAction> all;
+  for (size_t part = 0; part < parts.size(); ++part) {
+    RecordCursor cursor = RecordsFrom(parts[part].merge, parts[part].firstActionAt);
+    ActionRecord record;
+    while (NextRecord(&cursor, &record) == RecordRead::RECORD) {
+      const MergeAction& action = record.action;
+      if (action.removeLength != 0 || action.insertLength != 0)
+        all.push_back({part, record.at, action});
+    }
+  }
+  // Stable: one part's actions at one offset keep their order.
+  std::stable_sort(all.begin(), all.end(), PartOrder);
+
+  uint64_t size = MergeHeaderSize(levelName, levelRecord);
+  uint64_t reach = 0;  // end of the furthest removed range so far
+  const PartAction* reacher = nullptr;
+  const PartAction* dataHere = nullptr;  // first action with data at the current offset
+  for (const PartAction& item : all) {
+    const MergeAction& action = item.action;
+    if (action.offset < reach && reacher != nullptr && reacher->part != item.part) {
+      *conflict = {*reacher, item, false};
+      return EditOutcome::CONFLICT;
+    }
+    if (dataHere != nullptr && dataHere->action.offset != action.offset)
+      dataHere = nullptr;
+    if (action.insertLength != 0) {
+      if (dataHere != nullptr && dataHere->part != item.part) {
+        *conflict = {*dataHere, item, true};
+        return EditOutcome::CONFLICT;
+      }
+      if (dataHere == nullptr) dataHere = &item;
+    }
+    uint64_t end = uint64_t{action.offset} + action.removeLength;
+    if (end > reach) {
+      reach = end;
+      reacher = &item;
+    }
+    size += RECORD_HEAD_SIZE + uint64_t{action.insertLength};
+  }
+  if (size > MERGE_FILE_MAX) return EditOutcome::FILE_TOO_LARGE;
+
+  out->reserve(static_cast<size_t>(size));
+  StartMergeFile(levelName, out, levelRecord);
+  for (const PartAction& item : all) AppendAction(item.action, out);
+  return EditOutcome::OK;
+}

@@ -1,0 +1,63 @@
+// Merge files made from other merge files: the undo of one, and one that
+// does what several do.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "differ/diff.h"
+#include "format/merge_build.h"
+#include "format/merge_format.h"
+
+enum class EditOutcome { OK, LEVEL_TOO_LARGE, FILE_TOO_LARGE, CONFLICT };
+
+// The merge file for `levelName` whose actions are `edits`, their data taken
+// from `modified`, with `record` in its name field where one is given.
+// FILE_TOO_LARGE when it would be too large to load.
+EditOutcome MergeFromEdits(const char* levelName, const std::vector<Edit>& edits,
+                           const uint8_t* modified, std::vector<uint8_t>* out,
+                           const LevelRecord* record = nullptr);
+
+// The merge file that turns the level `merge` makes of `original` back into
+// `original`, under the same level name, with `record` where one is given.
+// The actions must have passed CheckActions against `original`.
+// LEVEL_TOO_LARGE when the merged level would be too large to load (4 GiB -
+// 1 byte or more).
+EditOutcome InvertMerge(const MergeImage& merge, const LevelImage& original,
+                        std::vector<uint8_t>* out, const LevelRecord* record = nullptr);
+
+// `merge` with `record` in its name field in place of whatever followed the
+// name's NUL: the same name and the same actions. FILE_TOO_LARGE when it would
+// be too large to load. The name must have room for the record.
+EditOutcome StampMerge(const MergeImage& merge, const LevelRecord& record,
+                       std::vector<uint8_t>* out);
+
+struct CombinePart {
+  MergeImage merge;
+  uint32_t firstActionAt;
+};
+
+// One action of a part: which part, and where its record is in that file.
+struct PartAction {
+  size_t part;
+  uint32_t recordAt;
+  MergeAction action;
+};
+
+// Two actions of different parts whose order or overlap makes the combined
+// result unclear: removed ranges that share a byte, an offset strictly
+// inside the other's removed range, or data put at the same offset by both.
+struct CombineConflict {
+  PartAction first;
+  PartAction second;
+  bool sameOffset;  // both put data at one offset; else the ranges overlap
+};
+
+// One merge file for `levelName` with the actions of every part, in level
+// order, and `record` where one is given; actions that neither remove nor
+// insert are left out. Each part's actions must have passed CheckActions
+// (against a level of any size).
+EditOutcome CombineMerges(const std::vector<CombinePart>& parts, const char* levelName,
+                          std::vector<uint8_t>* out, CombineConflict* conflict,
+                          const LevelRecord* record = nullptr);

@@ -1,0 +1,61 @@
+// Whether a merge file is for the level at hand, decided before anything is
+// touched: a mod run twice, or on another version of its level, must change
+// nothing and lose nothing.
+#pragma once
+
+#include <cstdint>
+
+#include "format/merge_checks.h"
+#include "format/merge_format.h"
+#include "identity/fingerprint.h"
+#include "identity/level_record.h"
+
+enum class LevelVerdict {
+  APPLIES,         // merge it
+  ALREADY_MERGED,  // the level is what the merge file makes: nothing to do
+  NOT_ITS_LEVEL,   // neither what it was made for nor what it makes
+};
+
+// By a merge file's record and the level's fingerprint alone.
+LevelVerdict JudgeByRecord(const LevelRecord& record, const Fingerprint& level);
+
+// For a merge file without a record: whether the backup, `backupSize` bytes,
+// could be the level that the merge file turned into one of `levelSize`
+// bytes. Sizes only, so that the usual case reads nothing more.
+bool BackupMayGiveLevel(const MergeImage& merge, uint32_t firstActionAt,
+                        uint32_t backupSize, uint32_t levelSize);
+
+// Whether a run should read the backup, of `backupSize` bytes, to judge a
+// level of `levelSize`: only for a merge file without a record, and only
+// where the sizes allow it. The name must have passed CheckLevelName.
+bool BackupWanted(const MergeImage& merge, uint32_t levelSize, uint32_t backupSize);
+
+// True when `merge` passes the checks against `from` and turns it into `to`
+// exactly. make's proof, and the test of a level already merged.
+bool Reproduces(const MergeImage& merge, const uint8_t* from, uint32_t fromSize,
+                const uint8_t* to, uint32_t toSize);
+
+// The verdict on a merge file whose level name is valid and whose record, if
+// any, is whole: by its record, else by the backup (null when there is none)
+// merged. `levelPrint` is the level's fingerprint.
+LevelVerdict JudgeLevel(const MergeImage& merge, const LevelImage& level,
+                        const Fingerprint& levelPrint, const LevelImage* backup);
+
+// All that is known of a merge file and a level before anything is touched.
+struct Judgement {
+  LevelVerdict verdict;
+  // The rest only for APPLIES: the first faulty action (kind NONE when every
+  // action passes); then whether the actions make what the record, if any,
+  // says they make, and the fingerprint of what they make.
+  ActionFault fault;
+  bool recordHolds;
+  Fingerprint level;
+  Fingerprint merged;
+};
+
+// The verdict, then the checks of every action against the level, then the
+// proof that they make the record's result: for Vorandel, mrgtool check and
+// the page alike. The merge file's name and record must have passed
+// CheckLevelName.
+Judgement JudgeMerge(const MergeImage& merge, const LevelImage& level,
+                     const LevelImage* backup);

@@ -1,0 +1,118 @@
+// The mark a run leaves beside the level while it rewrites it in place: the
+// journal of the rewrite. It describes the backup, from which the level can
+// be put back, and the level the run makes, so that a run killed midway, or
+// cut off by a power failure, loses nothing: the next run finds the mark and
+// either finds the level finished or puts it back from the backup first.
+//
+// The mark is a short text, for a player who finds it, ending in four lines
+// that a run reads back:
+//   backup size: DECIMAL
+//   backup xxh3-128: 32 LOWER-CASE HEX DIGITS
+//   merged size: DECIMAL
+//   merged xxh3-128: 32 LOWER-CASE HEX DIGITS
+// A mark is whole or damaged: anything but the exact text a run writes is
+// damaged. Vorandel 1.0.0 wrote another text, with SHA-256 digests of the
+// backup's halves; it is still recognised, and the run says what to do.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "format/merge_format.h"
+#include "identity/fingerprint.h"
+
+// LEVEL.merging; it is written as LEVEL.merging.new and renamed into place,
+// so that under its own name it is always whole.
+constexpr char MARK_SUFFIX[] = ".merging";
+constexpr char MARK_DRAFT_SUFFIX[] = ".merging.new";
+// LEVEL.lock: held by a run from its start to its end, so that no two runs
+// work on one level at once.
+constexpr char LOCK_SUFFIX[] = ".lock";
+constexpr size_t MARK_NAME_MAX = NAME_CHARS_MAX + sizeof MARK_DRAFT_SUFFIX;
+
+// The names a run works with, all derived from the level name.
+struct RunNames {
+  char level[NAME_FIELD_MAX];
+  char backup[NAME_FIELD_MAX];
+  char mark[MARK_NAME_MAX];
+  char markDraft[MARK_NAME_MAX];
+  char lock[MARK_NAME_MAX];
+  char folder[NAME_FIELD_MAX];  // the level's folder, "." for the current one
+};
+
+// The folder that holds the level `levelName`, by the separators of the
+// system's paths: "." when the name has none. For a name of at most
+// NAME_CHARS_MAX characters that IsSafeLevelName took.
+void LevelFolder(const char* levelName, bool windowsPaths, char folder[NAME_FIELD_MAX]);
+
+// For a level name of at most NAME_CHARS_MAX characters.
+void NameRun(const char* levelName, bool windowsPaths, RunNames* names);
+
+struct RewriteMark {
+  Fingerprint backup;  // what LEVEL.bak holds, and the level held before the run
+  Fingerprint merged;  // what the run writes into the level
+};
+
+// A mark's text is never longer.
+constexpr size_t MARK_TEXT_MAX = 1024;
+
+// The mark's text into `text`; returns its length, or 0 where it doesn't fit.
+size_t FormatMark(const RunNames& names, const RewriteMark& mark, char* text,
+                  size_t size);
+
+enum class MarkRead { WHOLE, DAMAGED, OF_VERSION_1_0 };
+
+// WHOLE, with the mark in *mark; OF_VERSION_1_0 for a whole mark of Vorandel
+// 1.0.0, with only the backup's size in *mark; else DAMAGED.
+MarkRead ReadMark(const RunNames& names, const uint8_t* bytes, size_t size,
+                  RewriteMark* mark);
+
+// A file, as a front end found it on its disk.
+enum class FileState { MISSING, UNREADABLE, TOO_LARGE, LOADED };
+struct FoundFile {
+  FileState state;
+  unsigned long error;  // the Windows error number, for UNREADABLE
+  const uint8_t* bytes;
+  uint32_t size;
+};
+
+// What a run says about a mark it found, and about one it could not remove.
+enum class MarkMessage {
+  RESTORED,           // the level was put back from the backup
+  RESTORE_FAILED,     // writing it back failed: error
+  BACKUP_UNREADABLE,  // the backup can't be read: error
+  BACKUP_CHANGED,     // the backup is not what the mark says
+  MARK_UNREADABLE,    // the mark can't be read: error
+  MARK_DAMAGED,
+  MARK_KEPT,         // the mark could not be removed after a restore: error
+  MARK_OF_1_0,       // a mark of Vorandel 1.0.0, whose backup has the size it names
+  STOPPED_RESTORED,  // interrupted during the restore, which was finished first
+  MERGED_MARK_KEPT,  // merged, but the mark could not be removed: error
+};
+
+// What a run does about the mark, before anything else.
+enum class MarkPlan {
+  NOTHING,     // no mark: the run goes on
+  CLEAR_MARK,  // the level is what the stopped run made: the mark goes, the run goes on
+  RESTORE,     // put the level back from the backup, clear the mark, say RESTORED
+  REFUSE,      // touch nothing, say `message`, end with -1
+};
+
+struct MarkDecision {
+  MarkPlan plan;
+  MarkMessage message;  // for REFUSE
+  unsigned long error;  // for the message
+};
+
+// The decision on the files a front end found: every front end, Vorandel
+// and the page alike, acts on this one. Where the mark is MISSING, neither
+// the level nor the backup is looked at, so a front end need not load them.
+MarkDecision DecideOnMark(const RunNames& names, const FoundFile& mark,
+                          const FoundFile& level, const FoundFile& backup);
+
+// Room for any of them.
+constexpr size_t MARK_MESSAGE_MAX = 512 + 5 * MARK_NAME_MAX;
+
+// The message, line end included.
+void FormatMarkMessage(MarkMessage message, const RunNames& names, unsigned long error,
+                       char* text, size_t size);
