@@ -17,7 +17,7 @@
 #include "mrgtool_status.h"
 #include "platform.h"
 #include "system.h"
-#include "words/merge_text.h"
+#include "words/mrgtool_words.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "platform.h"
 #include "system.h"
 #include "whole_file.h"
-#include "words/tool_messages.h"
+#include "words/mrgtool_words.h"
 
 #if defined(__GNUC__)
 #define MRGTOOL_FORMAT(at) __attribute__((format(printf, (at), (at) + 1)))

@@ -11,7 +11,7 @@
 #include "mrgtool_io.h"
 #include "mrgtool_merge_input.h"
 #include "mrgtool_status.h"
-#include "words/merge_text.h"
+#include "words/mrgtool_words.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 void Report(const char* format, ...) REPORT_FORMAT;
 
 #include "journal/rewrite_mark.h"
-#include "words/tool_messages.h"
+#include "words/vorandel_words.h"
 
 // Reports one of Vorandel's messages.
 void Say(VorandelSays message, const SaidOf& of);

@@ -13,7 +13,7 @@
 #include "rewrite_level.h"
 #include "rewrite_mark_file.h"
 #include "system.h"
-#include "words/merge_text.h"
+#include "words/mrgtool_words.h"
 
 namespace {
 

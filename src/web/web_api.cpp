@@ -17,8 +17,8 @@
 #include "identity/level_record.h"
 #include "identity/level_verdict.h"
 #include "journal/rewrite_mark.h"
-#include "words/merge_text.h"
-#include "words/tool_messages.h"
+#include "words/mrgtool_words.h"
+#include "words/vorandel_words.h"
 
 // The page serves players, who are on Windows: level names follow its rules.
 constexpr bool kPlayersPaths = true;

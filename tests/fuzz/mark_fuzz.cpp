@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "journal/rewrite_mark.h"
+#include "words/vorandel_words.h"
 
 namespace {
 

@@ -8,6 +8,7 @@
 
 #include "format/merge_build.h"
 #include "identity/level_record.h"
+#include "words/vorandel_words.h"
 
 namespace {
 

@@ -1,6 +1,5 @@
 #include "format/merge_checks.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "format/merge_records.h"
@@ -112,33 +111,6 @@ ActionFault CheckActions(const MergeImage& merge, uint32_t firstActionAt,
   }
 }
 
-void FormatActionFault(const ActionFault& fault, char* text, size_t size) {
-  // Positions are printed unsigned: on Windows a long has 32 bits, and a
-  // merge file may be larger than 2 GiB.
-  auto at = static_cast<unsigned long>(fault.recordAt);
-  text[0] = '\0';
-  switch (fault.kind) {
-    case FaultKind::NONE: break;
-    case FaultKind::TRUNCATED:
-      snprintf(text, size, "Truncated action at offset %lu parsing the merge file !\n",
-               at);
-      break;
-    case FaultKind::UNKNOWN_CODE:
-      snprintf(text, size,
-               "Unknown action (%ld) at offset %lu parsing the merge file !\n",
-               static_cast<long>(fault.code), at);
-      break;
-    case FaultKind::MISPLACED:
-      snprintf(text, size, "Misplaced action at offset %lu parsing the merge file !\n",
-               at);
-      break;
-    case FaultKind::PAST_LEVEL_END:
-      snprintf(text, size, "Action at offset %lu reaches past the end of the level !\n",
-               at);
-      break;
-  }
-}
-
 void EscapeName(const char* name, char* out, size_t size) {
   static const char digits[] = "0123456789ABCDEF";
   size_t used = 0;
@@ -156,46 +128,24 @@ void EscapeName(const char* name, char* out, size_t size) {
   out[used] = '\0';
 }
 
-MergeVerdict CheckLevelName(const MergeImage& merge, NameRules rules, char* text,
-                            size_t size) {
-  text[0] = '\0';
-  if (!HasValidLevelName(merge)) {
-    snprintf(text, size, "Invalid level name in the merge file.\n");
-    return MergeVerdict::BAD_NAME;
-  }
+MergeVerdict JudgeLevelName(const MergeImage& merge, NameRules rules) {
+  if (!HasValidLevelName(merge)) return MergeVerdict::BAD_NAME;
   const auto* name = reinterpret_cast<const char*>(merge.buffer + LEVEL_NAME_AT);
   bool safeHere = IsSafeLevelName(name, rules == NameRules::WINDOWS);
   bool safeOnWindows = rules != NameRules::BOTH || IsSafeLevelName(name, true);
+  if (!safeHere) return MergeVerdict::UNSAFE_NAME;
+  if (!safeOnWindows) return MergeVerdict::UNSAFE_ON_WINDOWS;
   LevelRecord record;
-  if (safeHere && safeOnWindows) {
-    if (FindLevelRecord(merge, &record) != RecordFound::DAMAGED) return MergeVerdict::OK;
-    snprintf(text, size, "Damaged level record in the merge file.\n");
-    return MergeVerdict::BAD_RECORD;
-  }
-  char shown[ESCAPED_NAME_MAX];
-  EscapeName(name, shown, sizeof shown);
-  snprintf(text, size, "Unsafe level name %s in the merge file.\n%s", shown,
-           safeHere
-               ? "The name is unsafe on Windows only, where Vorandel.exe refuses it.\n"
-               : "");
-  return safeHere ? MergeVerdict::UNSAFE_ON_WINDOWS : MergeVerdict::UNSAFE_NAME;
+  return FindLevelRecord(merge, &record) == RecordFound::DAMAGED
+             ? MergeVerdict::BAD_RECORD
+             : MergeVerdict::OK;
 }
 
-MergeVerdict CheckMergeFile(const MergeImage& merge, uint32_t levelSize, NameRules rules,
-                            char* text, size_t size) {
-  MergeVerdict verdict = CheckLevelName(merge, rules, text, size);
+MergeVerdict JudgeMergeFile(const MergeImage& merge, uint32_t levelSize, NameRules rules,
+                            ActionFault* fault) {
+  *fault = {FaultKind::NONE, 0, 0};
+  MergeVerdict verdict = JudgeLevelName(merge, rules);
   if (verdict != MergeVerdict::OK) return verdict;
-  ActionFault fault = CheckActions(merge, FirstActionAt(merge), levelSize);
-  if (fault.kind == FaultKind::NONE) return MergeVerdict::OK;
-  FormatActionFault(fault, text, size);
-  return MergeVerdict::BAD_ACTION;
-}
-
-MergeVerdict CheckForShow(const MergeImage& merge, char* text, size_t size) {
-  MergeVerdict verdict = CheckLevelName(merge, NameRules::BOTH, text, size);
-  if (!ShowsAnyway(verdict)) return verdict;
-  ActionFault fault = CheckActions(merge, FirstActionAt(merge), ANY_LEVEL_SIZE);
-  if (fault.kind == FaultKind::NONE) return verdict;
-  FormatActionFault(fault, text, size);
-  return MergeVerdict::BAD_ACTION;
+  *fault = CheckActions(merge, FirstActionAt(merge), levelSize);
+  return fault->kind == FaultKind::NONE ? MergeVerdict::OK : MergeVerdict::BAD_ACTION;
 }

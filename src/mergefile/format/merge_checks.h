@@ -59,11 +59,6 @@ struct ActionFault {
 ActionFault CheckActions(const MergeImage& merge, uint32_t firstActionAt,
                          uint32_t levelSize);
 
-// The tool's message for a fault, line end included, into `text`; room for
-// FAULT_TEXT_MAX bytes is always enough. Empty for kind NONE.
-constexpr size_t FAULT_TEXT_MAX = 96;
-void FormatActionFault(const ActionFault& fault, char* text, size_t size);
-
 // The level size with which only the records themselves are checked.
 constexpr uint32_t ANY_LEVEL_SIZE = 0xFFFFFFFFu;
 
@@ -79,26 +74,16 @@ enum class MergeVerdict {
   BAD_RECORD
 };
 
-// Room for any message of CheckLevelName, CheckMergeFile and CheckForShow.
-constexpr size_t MERGE_TEXT_MAX = ESCAPED_NAME_MAX + 2 * FAULT_TEXT_MAX;
+// The verdict on the level name by `rules`, then on the record beside it.
+MergeVerdict JudgeLevelName(const MergeImage& merge, NameRules rules);
 
-// The verdict on the level name, then on the record beside it, and
-// Vorandel's message, line end included, into `text` (empty when both are
-// fine). For a name unsafe on Windows only, a second line says so.
-MergeVerdict CheckLevelName(const MergeImage& merge, NameRules rules, char* text,
-                            size_t size);
+// Vorandel's checks in its order: the level name, then every action against a
+// level of `levelSize` bytes; the first faulty action in *fault.
+MergeVerdict JudgeMergeFile(const MergeImage& merge, uint32_t levelSize, NameRules rules,
+                            ActionFault* fault);
 
-// Vorandel's checks in its order: the level name, then every action against
-// a level of `levelSize` bytes; the message for the first fault as above.
-MergeVerdict CheckMergeFile(const MergeImage& merge, uint32_t levelSize, NameRules rules,
-                            char* text, size_t size);
-
-// show's checks: a merge file whose name is unsafe, or whose record is
-// damaged, is still shown, marked, so that its author sees what it would do;
-// any other fault stops it, with its message in `text`. Names are judged by
-// both systems' rules.
-MergeVerdict CheckForShow(const MergeImage& merge, char* text, size_t size);
-
+// A merge file that show lists all the same, marked: one whose name is unsafe,
+// or whose record is damaged, so that its author sees what it would do.
 inline bool ShowsAnyway(MergeVerdict verdict) {
   return verdict == MergeVerdict::OK || verdict == MergeVerdict::UNSAFE_NAME ||
          verdict == MergeVerdict::UNSAFE_ON_WINDOWS ||

@@ -109,10 +109,3 @@ struct MarkDecision {
 // the level nor the backup is looked at, so a front end need not load them.
 MarkDecision DecideOnMark(const RunNames& names, const FoundFile& mark,
                           const FoundFile& level, const FoundFile& backup);
-
-// Room for any of them.
-constexpr size_t MARK_MESSAGE_MAX = 512 + 5 * MARK_NAME_MAX;
-
-// The message, line end included.
-void FormatMarkMessage(MarkMessage message, const RunNames& names, unsigned long error,
-                       char* text, size_t size);

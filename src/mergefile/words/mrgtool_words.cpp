@@ -1,0 +1,301 @@
+#include "words/mrgtool_words.h"
+
+#include <cinttypes>
+#include <cstdarg>
+#include <cstdio>
+#include <utility>
+
+#include "format/apply_actions.h"
+#include "format/merge_checks.h"
+#include "identity/level_record.h"
+
+namespace {
+
+// What a Windows error number means, in mrgtool's words.
+const char* ErrorMeaning(unsigned long error) {
+  switch (error) {
+    case 2: return "file not found";
+    case 3: return "folder in the path not found";
+    case 4: return "too many open files";
+    case 5: return "access denied";
+    case 8: return "not enough memory";
+    case 19: return "the medium is write-protected";
+    case 32: return "the file is in use by another program";
+    case 80: return "the file exists";
+    case 112: return "the disk is full";
+    case 206: return "file name too long";
+    case 223: return "file too large for the system's limit";
+    case 1117: return "input/output error";
+    default: return "system error";
+  }
+}
+
+// printf onto the end of a string.
+#if defined(__GNUC__)
+__attribute__((format(printf, 2, 3)))
+#endif
+void Append(std::string* out, const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  va_list again;
+  va_copy(again, arguments);
+  int length = vsnprintf(nullptr, 0, format, arguments);
+  va_end(arguments);
+  if (length > 0) {
+    size_t end = out->size();
+    out->resize(end + static_cast<size_t>(length) + 1);
+    vsnprintf(&(*out)[end], static_cast<size_t>(length) + 1, format, again);
+    out->pop_back();
+  }
+  va_end(again);
+}
+
+bool CountSlice(void* context, const uint8_t*, uint32_t count) {
+  *static_cast<uint64_t*>(context) += count;
+  return true;
+}
+
+}  // namespace
+
+std::string HexPreview(const MergeAction& action, const char* separator) {
+  std::string hex;
+  for (uint32_t i = 0; i < action.insertLength && i < PREVIEW_BYTES; ++i) {
+    if (i != 0) hex += separator;
+    Append(&hex, "%02x", action.data[i]);
+  }
+  return hex;
+}
+
+std::string TextPreview(const MergeAction& action) {
+  std::string text;
+  for (uint32_t i = 0; i < action.insertLength && i < PREVIEW_BYTES; ++i)
+    text += Printable(action.data[i]) ? static_cast<char>(action.data[i]) : '.';
+  return text;
+}
+
+std::string ShowHead(const char* path, const MergeImage& merge, MergeVerdict verdict) {
+  MergeTotals totals = SumActions(merge, FirstActionAt(merge));
+  int64_t change =
+      static_cast<int64_t>(totals.inserted) - static_cast<int64_t>(totals.removed);
+  char name[ESCAPED_NAME_MAX];
+  EscapeName(reinterpret_cast<const char*>(merge.buffer + LEVEL_NAME_AT), name,
+             sizeof name);
+  const char* mark = verdict == MergeVerdict::UNSAFE_NAME
+                         ? "  (unsafe: the merge tool refuses this name)"
+                     : verdict == MergeVerdict::UNSAFE_ON_WINDOWS
+                         ? "  (unsafe on Windows: the merge tool refuses this name there)"
+                         : "";
+  std::string out;
+  Append(&out, "Merge file:   %s\n", path);
+  Append(&out, "Level:        %s%s\n", name, mark);
+  LevelRecord record;
+  switch (FindLevelRecord(merge, &record)) {
+    case RecordFound::NONE: Append(&out, "Record:       none\n"); break;
+    case RecordFound::DAMAGED:
+      Append(&out, "Record:       damaged: the merge tool refuses this merge file\n");
+      break;
+    case RecordFound::RECORD:
+      for (const auto& [label, print] : {std::make_pair("Made for:", record.source),
+                                         std::make_pair("Makes:", record.result)}) {
+        char hex[FINGERPRINT_HEX_SIZE];
+        HexOfHash(print, hex);
+        Append(&out, "%-13s %" PRIu64 " bytes, XXH3-128 %s\n", label, print.size, hex);
+      }
+      break;
+  }
+  Append(&out, "Actions:      %" PRIu64 "\n", totals.actions);
+  Append(&out, "Removed:      %" PRIu64 " bytes\n", totals.removed);
+  Append(&out, "Inserted:     %" PRIu64 " bytes\n", totals.inserted);
+  Append(&out, "Size change:  %+" PRId64 " bytes\n", change);
+  if (totals.actions != 0)
+    Append(&out, "\n%10s %10s %10s %10s  %s\n", "record", "offset", "remove", "insert",
+           "data");
+  return out;
+}
+
+std::string ShowRow(const ActionRecord& record) {
+  const MergeAction& action = record.action;
+  const char* more = action.insertLength > PREVIEW_BYTES ? "..." : "";
+  std::string out;
+  Append(&out, "%10lu %10lu %10lu %10lu  %-23s%-3s |%s|%s\n",
+         static_cast<unsigned long>(record.at), static_cast<unsigned long>(action.offset),
+         static_cast<unsigned long>(action.removeLength),
+         static_cast<unsigned long>(action.insertLength), HexPreview(action, " ").c_str(),
+         more, TextPreview(action).c_str(), more);
+  return out;
+}
+
+std::string CheckReport(const char* mergePath, const char* levelPath,
+                        const MergeImage& merge, uint32_t firstActionAt,
+                        const LevelImage& level) {
+  uint64_t mergedSize = 0;
+  ApplyActions(level, merge, firstActionAt, CountSlice, &mergedSize);
+  MergeTotals totals = SumActions(merge, firstActionAt);
+  int64_t change = static_cast<int64_t>(mergedSize) - int64_t{level.size};
+  std::string out;
+  Append(&out, "%s applies to %s: %" PRIu64 " action%s, nothing wrong found.\n",
+         mergePath, levelPath, totals.actions, totals.actions == 1 ? "" : "s");
+  Append(&out, "The level would have %" PRIu64 " bytes (now %lu, %+" PRId64 ").\n",
+         mergedSize, static_cast<unsigned long>(level.size), change);
+  return out;
+}
+
+CheckOutcome CheckAgainstLevel(const MergeImage& merge, const char* mergePath,
+                               const LevelImage& level, const char* levelPath,
+                               const LevelImage* backup, std::string* out) {
+  Judgement judgement = JudgeMerge(merge, level, backup);
+  *out = JudgementLine(judgement, levelPath);
+  switch (judgement.verdict) {
+    case LevelVerdict::ALREADY_MERGED: return CheckOutcome::ALREADY_MERGED;
+    case LevelVerdict::NOT_ITS_LEVEL: return CheckOutcome::NOT_ITS_LEVEL;
+    case LevelVerdict::APPLIES: break;
+  }
+  if (judgement.fault.kind != FaultKind::NONE) {
+    char text[FAULT_TEXT_MAX];
+    FormatActionFault(judgement.fault, text, sizeof text);
+    *out = text;
+    return CheckOutcome::FAULT;
+  }
+  if (!out->empty()) return CheckOutcome::FAULT;
+  *out = CheckReport(mergePath, levelPath, merge, FirstActionAt(merge), level);
+  return CheckOutcome::APPLIES;
+}
+
+std::string WrittenReport(const char* path, const std::vector<uint8_t>& bytes) {
+  MergeImage merge{bytes.data(), static_cast<uint32_t>(bytes.size())};
+  MergeTotals totals = SumActions(merge, FirstActionAt(merge));
+  std::string out;
+  Append(&out, "Wrote %s: %" PRIu64 " action%s, %" PRIu64 " bytes, for the level %s.\n",
+         path, totals.actions, totals.actions == 1 ? "" : "s", uint64_t{bytes.size()},
+         reinterpret_cast<const char*>(bytes.data() + LEVEL_NAME_AT));
+  return out;
+}
+
+MergeVerdict CheckForShow(const MergeImage& merge, char* text, size_t size) {
+  MergeVerdict verdict = CheckLevelName(merge, NameRules::BOTH, text, size);
+  if (!ShowsAnyway(verdict)) return verdict;
+  ActionFault fault = CheckActions(merge, FirstActionAt(merge), ANY_LEVEL_SIZE);
+  if (fault.kind == FaultKind::NONE) return verdict;
+  FormatActionFault(fault, text, size);
+  return MergeVerdict::BAD_ACTION;
+}
+
+std::string FormatMrgtool(MrgtoolSays message, const SaidOf& of) {
+  char text[2048];
+  // A level name reaches the terminal with its control characters escaped.
+  char escaped[ESCAPED_NAME_MAX];
+  const char* name = of.name;
+  if (message == MrgtoolSays::NAME_REFUSED || message == MrgtoolSays::NAME_REFUSED_GIVE ||
+      message == MrgtoolSays::NAME_REFUSED_FIELD ||
+      message == MrgtoolSays::NAME_NOT_ASCII ||
+      message == MrgtoolSays::NO_ROOM_FOR_RECORD ||
+      message == MrgtoolSays::NO_ROOM_FOR_RECORD_TO_STAMP) {
+    EscapeName(name, escaped, sizeof escaped);
+    name = escaped;
+  }
+  const char* other = of.other;
+  unsigned long error = of.error;
+  switch (message) {
+    case MrgtoolSays::NAME_REFUSED:
+    case MrgtoolSays::NAME_REFUSED_GIVE:
+    case MrgtoolSays::NAME_REFUSED_FIELD:
+      snprintf(text, sizeof text, "can't use the level name '%s': %s%s", name, other,
+               message == MrgtoolSays::NAME_REFUSED_GIVE ? "; give one with --name"
+               : message == MrgtoolSays::NAME_REFUSED_FIELD
+                   ? "; give one in the Level name field"
+                   : "");
+      break;
+    case MrgtoolSays::NAME_NOT_ASCII:
+      snprintf(
+          text, sizeof text,
+          "warning: the level name '%s' is not plain ASCII: Vorandel.exe reads its bytes "
+          "in each player's code page, where they may name another file",
+          name);
+      break;
+    case MrgtoolSays::MERGE_TOO_LARGE:
+      snprintf(text, sizeof text,
+               "the merge file would be too large for Vorandel (4 GiB - 1 byte or more)");
+      break;
+    case MrgtoolSays::NOT_REPRODUCED:
+      snprintf(
+          text, sizeof text,
+          "internal error: the merge file made does not turn %s into %s; nothing written",
+          name, other);
+      break;
+    case MrgtoolSays::CANT_OPEN:
+    case MrgtoolSays::CANT_SIZE:
+    case MrgtoolSays::CANT_READ:
+    case MrgtoolSays::CANT_WRITE:
+    case MrgtoolSays::CANT_REPLACE: {
+      const char* failed = message == MrgtoolSays::CANT_OPEN    ? "open"
+                           : message == MrgtoolSays::CANT_SIZE  ? "get the size of"
+                           : message == MrgtoolSays::CANT_READ  ? "read"
+                           : message == MrgtoolSays::CANT_WRITE ? "write"
+                                                                : "replace";
+      snprintf(text, sizeof text, "can't %s %s: %s (error %lu)", failed, name,
+               ErrorMeaning(error), error);
+      break;
+    }
+    case MrgtoolSays::FILE_TOO_LARGE:
+      snprintf(text, sizeof text,
+               "%s is too large: merge files and levels stay below 4 GiB - 1 byte", name);
+      break;
+    case MrgtoolSays::FAULT: {
+      std::string line(other);
+      while (!line.empty() && line.back() == '\n') line.pop_back();
+      for (char& c : line)
+        if (c == '\n') c = ' ';
+      snprintf(text, sizeof text, "%s: %s", name, line.c_str());
+      break;
+    }
+    case MrgtoolSays::NO_ROOM_FOR_RECORD:
+      snprintf(text, sizeof text,
+               "warning: the level name '%s' leaves no room for the record of the level "
+               "(%lu characters at most): Vorandel can't tell by this merge file a level "
+               "already merged, or of another version",
+               name, static_cast<unsigned long>(RECORD_NAME_CHARS_MAX));
+      break;
+    case MrgtoolSays::NOT_MADE_FOR:
+      snprintf(text, sizeof text, "%s is not the level %s was made for; nothing written",
+               name, other);
+      break;
+    case MrgtoolSays::GIVEN_ITS_RESULT:
+      snprintf(text, sizeof text,
+               "%s is the level %s makes, not the one it was made for: give the level as "
+               "it was before, such as its backup; nothing written",
+               name, other);
+      break;
+    case MrgtoolSays::OTHER_VERSIONS:
+      snprintf(text, sizeof text,
+               "%s and %s are made for different versions of the level; nothing written",
+               name, other);
+      break;
+    case MrgtoolSays::NO_ROOM_FOR_RECORD_TO_STAMP:
+      snprintf(text, sizeof text,
+               "%s: the level name '%s' leaves no room for the record of the level (%lu "
+               "characters at most); nothing written",
+               other, name, static_cast<unsigned long>(RECORD_NAME_CHARS_MAX));
+      break;
+    case MrgtoolSays::COMBINED_WITHOUT_RECORD:
+      snprintf(text, sizeof text,
+               "warning: %s has no record of its level, since what several merge files "
+               "make together is known only from the level: add one with mrgtool stamp",
+               name);
+      break;
+    case MrgtoolSays::NO_RECORD_TO_CHECK:
+      snprintf(
+          text, sizeof text,
+          "warning: %s has no record of its level, so nothing tells whether %s is the "
+          "level it was made for",
+          name, other);
+      break;
+    case MrgtoolSays::RECORD_DISAGREES:
+      snprintf(
+          text, sizeof text,
+          "%s: its actions don't make the level its record describes: the merge file "
+          "is damaged; nothing written",
+          name);
+      break;
+  }
+  return text;
+}

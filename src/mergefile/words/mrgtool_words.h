@@ -1,0 +1,83 @@
+// What mrgtool says, word for word: its errors and warnings, and what it
+// prints about a merge file, as text, so that mrgtool and the page say the
+// same thing byte for byte. Every line of mrgtool's is made here.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "format/merge_build.h"
+#include "format/merge_checks.h"
+#include "format/merge_format.h"
+#include "identity/level_verdict.h"
+#include "words/vorandel_words.h"
+
+// True for the bytes shown as they are: printable ASCII.
+inline bool Printable(uint8_t c) { return c >= 0x20 && c < 0x7F; }
+
+// Bytes of data shown per action.
+constexpr uint32_t PREVIEW_BYTES = 8;
+
+// The first PREVIEW_BYTES of an action's data in hex, pairs split by
+// `separator`, and as text with '.' for what is not printable ASCII.
+std::string HexPreview(const MergeAction& action, const char* separator);
+std::string TextPreview(const MergeAction& action);
+
+// show's table: the summary, and when there are actions the column heads,
+// then one ShowRow per action, for a merge file that CheckForShow let through
+// with `verdict`, which marks an unsafe name.
+std::string ShowHead(const char* path, const MergeImage& merge, MergeVerdict verdict);
+std::string ShowRow(const ActionRecord& record);
+
+// check's verdict on a merge file that passed every check against `level`.
+std::string CheckReport(const char* mergePath, const char* levelPath,
+                        const MergeImage& merge, uint32_t firstActionAt,
+                        const LevelImage& level);
+
+enum class CheckOutcome { APPLIES, ALREADY_MERGED, NOT_ITS_LEVEL, FAULT };
+
+// mrgtool check on a merge file whose name and record passed CheckLevelName:
+// Vorandel's verdict on `level` (with `backup`, null when there is none),
+// with what check prints into *out: the report, or Vorandel's line.
+CheckOutcome CheckAgainstLevel(const MergeImage& merge, const char* mergePath,
+                               const LevelImage& level, const char* levelPath,
+                               const LevelImage* backup, std::string* out);
+
+// The line after a merge file was written as `path`.
+std::string WrittenReport(const char* path, const std::vector<uint8_t>& bytes);
+
+// show's checks: a merge file whose name is unsafe, or whose record is
+// damaged, is still shown (ShowsAnyway), marked; any other fault stops it,
+// with Vorandel's message in `text`. Names are judged by both systems' rules.
+MergeVerdict CheckForShow(const MergeImage& merge, char* text, size_t size);
+
+// mrgtool's errors, as they follow "mrgtool: ", without a line end.
+enum class MrgtoolSays {
+  NAME_REFUSED,        // name: the level name, other: why
+  NAME_REFUSED_GIVE,   // the same for a name mrgtool chose: give one with --name
+  NAME_REFUSED_FIELD,  // the same, in the page: give one in the Level name field
+  NAME_NOT_ASCII,      // a warning, name: the level name
+  MERGE_TOO_LARGE,
+  NOT_REPRODUCED,      // name: ORIGINAL, other: MODIFIED
+  CANT_OPEN,           // name: the path, error
+  CANT_SIZE,           // name: the path, error
+  CANT_READ,           // name: the path, error
+  CANT_WRITE,          // name: the path, error
+  CANT_REPLACE,        // name: the path, error
+  FILE_TOO_LARGE,      // name: the path
+  FAULT,               // name: the merge file, other: Vorandel's message, on one line
+  NO_ROOM_FOR_RECORD,  // a warning, name: the level name
+  NOT_MADE_FOR,        // name: the level file, other: the merge file
+  GIVEN_ITS_RESULT,    // name: the level file, other: the merge file
+  OTHER_VERSIONS,      // name, other: two merge files
+  RECORD_DISAGREES,    // name: the merge file
+  NO_ROOM_FOR_RECORD_TO_STAMP,  // name: the level name, other: the merge file
+  COMBINED_WITHOUT_RECORD,      // a warning, name: the merge file written
+  NO_RECORD_TO_CHECK,           // a warning, name: the merge file, other: the level file
+};
+
+std::string FormatMrgtool(MrgtoolSays message, const SaidOf& of);
+
+// mrgtool's prefix of every error line.
+constexpr char MRGTOOL_PREFIX[] = "mrgtool: ";
