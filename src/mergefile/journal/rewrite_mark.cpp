@@ -28,10 +28,6 @@ constexpr char MARK_1_0[] =
     "backup sha256, second half: %s\n";
 constexpr size_t SHA256_HEX_DIGITS = 64;
 
-void Join(char* out, size_t size, const char* name, const char* suffix) {
-  snprintf(out, size, "%s%s", name, suffix);
-}
-
 // A cursor over a mark's last lines, each "LABEL VALUE\n"; the values are
 // read leniently, since the whole text is then compared with what a run
 // writes for them.
@@ -85,32 +81,6 @@ bool Matches(const char* expected, int length, const uint8_t* bytes, size_t size
 }
 
 }  // namespace
-
-void LevelFolder(const char* levelName, bool windowsPaths, char folder[NAME_FIELD_MAX]) {
-  size_t folderEnd = 0;
-  bool inFolder = false;
-  for (size_t i = 0; levelName[i] != '\0'; ++i)
-    if (IsSeparator(levelName[i], windowsPaths)) {
-      folderEnd = i;
-      inFolder = true;
-    }
-  // A name never starts with a separator: the root is refused before this.
-  if (!inFolder || folderEnd == 0) {
-    Join(folder, NAME_FIELD_MAX, ".", "");
-    return;
-  }
-  memcpy(folder, levelName, folderEnd);
-  folder[folderEnd] = '\0';
-}
-
-void NameRun(const char* levelName, bool windowsPaths, RunNames* names) {
-  Join(names->level, sizeof names->level, levelName, "");
-  Join(names->backup, sizeof names->backup, levelName, BACKUP_SUFFIX);
-  Join(names->mark, sizeof names->mark, levelName, MARK_SUFFIX);
-  Join(names->markDraft, sizeof names->markDraft, levelName, MARK_DRAFT_SUFFIX);
-  Join(names->lock, sizeof names->lock, levelName, LOCK_SUFFIX);
-  LevelFolder(levelName, windowsPaths, names->folder);
-}
 
 size_t FormatMark(const RunNames& names, const RewriteMark& mark, char* text,
                   size_t size) {

@@ -20,33 +20,7 @@
 
 #include "format/merge_format.h"
 #include "identity/fingerprint.h"
-
-// LEVEL.merging; it is written as LEVEL.merging.new and renamed into place,
-// so that under its own name it is always whole.
-constexpr char MARK_SUFFIX[] = ".merging";
-constexpr char MARK_DRAFT_SUFFIX[] = ".merging.new";
-// LEVEL.lock: held by a run from its start to its end, so that no two runs
-// work on one level at once.
-constexpr char LOCK_SUFFIX[] = ".lock";
-constexpr size_t MARK_NAME_MAX = NAME_CHARS_MAX + sizeof MARK_DRAFT_SUFFIX;
-
-// The names a run works with, all derived from the level name.
-struct RunNames {
-  char level[NAME_FIELD_MAX];
-  char backup[NAME_FIELD_MAX];
-  char mark[MARK_NAME_MAX];
-  char markDraft[MARK_NAME_MAX];
-  char lock[MARK_NAME_MAX];
-  char folder[NAME_FIELD_MAX];  // the level's folder, "." for the current one
-};
-
-// The folder that holds the level `levelName`, by the separators of the
-// system's paths: "." when the name has none. For a name of at most
-// NAME_CHARS_MAX characters that IsSafeLevelName took.
-void LevelFolder(const char* levelName, bool windowsPaths, char folder[NAME_FIELD_MAX]);
-
-// For a level name of at most NAME_CHARS_MAX characters.
-void NameRun(const char* levelName, bool windowsPaths, RunNames* names);
+#include "journal/run_names.h"
 
 struct RewriteMark {
   Fingerprint backup;  // what LEVEL.bak holds, and the level held before the run

@@ -1,0 +1,83 @@
+// The mods of a history as a stack of changes to byte ranges, and taking any
+// of them out. Two changes of disjoint bytes commute: a mod that came after
+// another only sees that one's change in length before its own ranges. So a
+// mod whose bytes no later mod changed comes out exactly, wherever it
+// stands: its undo is moved past the later mods, shifted by their changes in
+// length, and applied; the later mods stay in, their entries rewritten to
+// the level without it.
+//
+// Which later changes block a mod's way out: a mod wrote the bytes of its
+// actions' data; where it only removed bytes, it wrote the point between the
+// bytes left on either side. A later change blocks it when it removes any
+// byte it wrote, inserts strictly inside bytes it wrote, inserts at the very
+// point where it only removed bytes, or removes bytes on both sides of such
+// a point. A later insertion right before or right after bytes it wrote
+// stays before or after them, and blocks nothing.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "format/merge_format.h"
+#include "identity/fingerprint.h"
+#include "journal/history.h"
+
+// One action of a mod, in the positions of the level before it: `removed`
+// bytes at `at` replaced by `inserted` bytes.
+struct Hunk {
+  uint32_t at;
+  uint32_t removed;
+  uint32_t inserted;
+};
+
+// The hunks of an entry's mod, from its undo, in ascending order.
+std::vector<Hunk> HunksOf(const HistoryEntry& entry);
+
+enum class RemovalOutcome {
+  REMOVED,    // *level and *history hold the result, proven
+  BLOCKED,    // later mods changed bytes a removed mod wrote: `blockers`
+  DAMAGED,    // the level at hand, the history or the proof disagree
+  TOO_LARGE,  // the level or the history would reach 4 GiB - 1 byte
+};
+
+struct Removal {
+  RemovalOutcome outcome;
+  // For BLOCKED: the entries left in that changed bytes a removed one wrote,
+  // oldest first.
+  std::vector<size_t> blockers;
+  std::vector<uint8_t> level;    // REMOVED: the new level
+  Fingerprint levelPrint;        // and its fingerprint
+  std::vector<uint8_t> history;  // REMOVED: the new history, whole
+};
+
+// Takes the entries `removing` (indexes into history.entries, any order, no
+// repeats) out of `level`, the level the history ends at, read from
+// `historyBytes`. The entries left in keep their order, names, merge files,
+// times and packs; those after a removed one get new fingerprints and undos.
+// Before anything is given, the result is proven: the new level, unwound
+// through every entry left in after the oldest removed one, gives back that
+// one's level before, fingerprint by fingerprint. With every entry removed,
+// the new level is the original, proven by its fingerprint, and the new
+// history has no entry.
+Removal RemoveMods(const History& history, const uint8_t* historyBytes,
+                   const LevelImage& level, const std::vector<size_t>& removing);
+
+// The entries whose written bytes a merge file's actions change, against the
+// level the history ends at, by the rule above (the merge file's actions as
+// a later change): oldest first. The actions must have passed CheckActions
+// against that level.
+std::vector<size_t> ModsChangedBy(const History& history, const MergeImage& merge,
+                                  uint32_t firstActionAt);
+
+// The first entry whose level before is `level`: a merge file made for that
+// level was made before that mod and every later one went in. NOT_IN_CHAIN
+// where there is none.
+constexpr size_t NOT_IN_CHAIN = static_cast<size_t>(-1);
+size_t EntryBefore(const History& history, const Fingerprint& level);
+
+// Whether a merge file made for the level before entry `first` touches none
+// of the bytes the entries from `first` on changed: taken as a change that
+// came before them, none of them would block its way out by the rule above.
+bool AppliesUnderMods(const History& history, size_t first, const MergeImage& merge,
+                      uint32_t firstActionAt);
