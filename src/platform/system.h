@@ -45,8 +45,11 @@ struct RunLock {
 };
 
 // Takes the lock on the file `path`, creating it; a file left by a process
-// that died holding it is taken over. Held by another process: error 32, at
-// once. The release deletes the file.
+// that died holding it, or by another user, is taken over where the system
+// lets this process open it. A link in its place is never followed: it is
+// replaced. Held by another process: error 32, at once. A folder, or a file
+// this process may not open, in its place: the system's error. The release
+// deletes the file.
 DWORD TakeRunLock(const char* path, RunLock* lock);
 DWORD ReleaseRunLock(RunLock* lock);
 
@@ -78,6 +81,10 @@ bool FlushText(Stream stream);
 // more when a Command Prompt or PowerShell started it; 0 without a console,
 // and always on POSIX.
 unsigned ConsoleProcessCount();
+
+// NO_ERROR where this process may create files in `folder`; else why not:
+// no such folder, not a folder, or no right to write in it.
+DWORD CanCreateIn(const char* folder);
 
 // Makes `folder` the current folder.
 DWORD EnterFolder(const char* folder);

@@ -111,13 +111,26 @@ DWORD RemoveFile(const char* path) { return ErrorIf(unlink(path) != 0); }
 // none, and tries again: two runs never both hold the file of the name.
 DWORD TakeRunLock(const char* path, RunLock* lock) {
   for (int tries = 0; tries < kLockTries; ++tries) {
-    // Reading is all an flock needs, even of a lock file left read-only.
-    int fd = OpenRetrying(path, O_RDONLY | O_CREAT);
+    // Reading is all an flock needs, even of a lock file left read-only or by
+    // another user. An existing file is opened without O_CREAT, which a folder
+    // open to all (as /tmp) refuses for another user's file; a new one is
+    // made with O_EXCL. A link in its place is never followed: it is no
+    // lock, and goes.
+    int fd = OpenRetrying(path, O_RDONLY | O_NOFOLLOW);
+    if (fd < 0 && errno == ENOENT) {
+      fd = OpenRetrying(path, O_RDONLY | O_CREAT | O_EXCL);
+      if (fd < 0 && errno == EEXIST) continue;  // made by another run meanwhile
+    }
+    if (fd < 0 && errno == ELOOP) {
+      if (unlink(path) != 0 && errno != ENOENT) return ErrorOf(errno);
+      continue;
+    }
     if (fd < 0) return ErrorOf(errno);
     struct stat held {};
     struct stat named {};
-    int err = TakeLock(fd, LOCK_EX);
-    if (err == 0 && (fstat(fd, &held) != 0 || stat(path, &named) != 0)) err = errno;
+    int err = fstat(fd, &held) != 0 ? errno : S_ISREG(held.st_mode) ? 0 : EISDIR;
+    if (err == 0) err = TakeLock(fd, LOCK_EX);
+    if (err == 0 && lstat(path, &named) != 0) err = errno;
     if (err == 0 && held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
       *lock = {HandleFromFd(fd), path};
       return NO_ERROR;
@@ -172,6 +185,14 @@ bool FlushText(Stream stream) {
 
 // A terminal is shared with the shell that started the program.
 unsigned ConsoleProcessCount() { return 0; }
+
+DWORD CanCreateIn(const char* folder) {
+  struct stat info {};
+  if (stat(folder, &info) != 0) return ErrorOf(errno);
+  if (!S_ISDIR(info.st_mode)) return ERROR_PATH_NOT_FOUND;
+  // As the process's own user, not the one who started it.
+  return ErrorIf(faccessat(AT_FDCWD, folder, W_OK | X_OK, AT_EACCESS) != 0);
+}
 
 DWORD EnterFolder(const char* folder) { return ErrorIf(chdir(folder) != 0); }
 

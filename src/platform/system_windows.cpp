@@ -119,8 +119,11 @@ DWORD RemoveFile(const char* path) { return ErrorOf(DeleteFileA(path)); }
 // the handle of a process that ends, however it ends, and so deletes the file.
 DWORD TakeRunLock(const char* path, RunLock* lock) {
   for (int tries = 1;; ++tries) {
-    lock->file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    // A link in its place is opened as itself, and deleted at the release.
+    lock->file = CreateFileA(
+        path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT,
+        nullptr);
     lock->path = path;
     DWORD error = ErrorOf(lock->file != INVALID_HANDLE_VALUE);
     if (error != ERROR_ACCESS_DENIED || tries == kLockTries) return error;
@@ -179,6 +182,21 @@ bool FlushText(Stream stream) {
 unsigned ConsoleProcessCount() {
   DWORD processes[4];
   return static_cast<unsigned>(GetConsoleProcessList(processes, 4));
+}
+
+// Windows tells whether a file may be made only by making one: a probe of a
+// name of this process's own, deleted when closed however the process ends.
+DWORD CanCreateIn(const char* folder) {
+  DWORD attributes = GetFileAttributesA(folder);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return GetLastError();
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return ERROR_PATH_NOT_FOUND;
+  std::string probe = std::string(folder) + "\\vorandel-" +
+                      std::to_string(GetCurrentProcessId()) + ".probe";
+  HANDLE file = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return GetLastError();
+  (void)CloseHandle(file);  // deletes it
+  return NO_ERROR;
 }
 
 DWORD EnterFolder(const char* folder) { return ErrorOf(SetCurrentDirectoryA(folder)); }

@@ -8,42 +8,29 @@
 #include "report.h"
 #include "staged_output.h"
 #include "system.h"
-#include "write_whole.h"
 
 namespace {
 
-// Large enough that a merge file of a million tiny actions costs a few hundred
-// write calls instead of two million; small enough to stay in the cache.
-constexpr uint32_t kStagingSize = 256 * 1024;
+constexpr uint32_t kStagingSize = MERGED_STAGING_SIZE;
 
-struct Merge {
-  const LevelImage* level;
-  const MergeImage* merge;
-  uint32_t firstActionAt;
-  uint8_t* staging;  // kStagingSize bytes
-};
+}  // namespace
 
-bool WriteMerged(HANDLE file, const void* content) {
-  const auto* merged = static_cast<const Merge*>(content);
+bool WriteMergedLevel(HANDLE file, const void* content) {
+  const auto* merged = static_cast<const MergedLevel*>(content);
   StagedOutput output = {file, merged->staging, kStagingSize, 0};
   return ApplyActions(*merged->level, *merged->merge, merged->firstActionAt, StageSlice,
                       &output) &&
          FlushStaged(&output);
 }
 
-}  // namespace
-
-RewriteOutcome RewriteLevel(const char* levelName, const char* backupName,
-                            const LevelImage& level, const MergeImage& merge,
-                            uint32_t firstActionAt) {
-  std::unique_ptr<uint8_t[]> staging(new (std::nothrow) uint8_t[kStagingSize]);
+RewriteOutcome RewriteInPlace(const char* levelName, const char* backupName,
+                              const LevelImage& level, ContentWriter write,
+                              const void* content) {
   HoldInterruptions();
-  Merge merged = {&level, &merge, firstActionAt, staging.get()};
   bool emptied = false;
-  DWORD error = ERROR_NOT_ENOUGH_MEMORY;
-  if (staging) error = WriteDurably(levelName, WriteMerged, &merged, &emptied);
-  // A level that was emptied holds a beginning of the merged level at best:
-  // the old one is still whole in memory.
+  DWORD error = WriteDurably(levelName, write, content, &emptied);
+  // A level that was emptied holds a beginning of the new level at best: the
+  // old one is still whole in memory.
   DWORD restoreError = NO_ERROR;
   if (error != NO_ERROR && emptied) {
     Bytes old = {level.buffer, level.size};
@@ -59,4 +46,16 @@ RewriteOutcome RewriteLevel(const char* levelName, const char* backupName,
   }
   Say(VorandelSays::NOR_RESTORED, {levelName, backupName, error, restoreError});
   return RewriteOutcome::IN_PIECES;
+}
+
+RewriteOutcome RewriteLevel(const char* levelName, const char* backupName,
+                            const LevelImage& level, const MergeImage& merge,
+                            uint32_t firstActionAt) {
+  std::unique_ptr<uint8_t[]> staging(new (std::nothrow) uint8_t[kStagingSize]);
+  if (!staging) {
+    Say(VorandelSays::WRITE_FAILED, {levelName, {}, ERROR_NOT_ENOUGH_MEMORY});
+    return RewriteOutcome::UNCHANGED;
+  }
+  MergedLevel merged = {&level, &merge, firstActionAt, staging.get()};
+  return RewriteInPlace(levelName, backupName, level, WriteMergedLevel, &merged);
 }

@@ -88,7 +88,13 @@ TEST(IsSafeLevelName, PosixAndWindowsRules) {
       {"maps/../../x", false, false},
       {"maps/..", false, false},
       {"..", false, false},
-      {"...", true, false},
+      // Windows drops a name's trailing dots and spaces, and would open the
+      // level under another name than its journal's: refused everywhere.
+      {"...", false, false},
+      {"keep.lvl.", false, false},
+      {"maps/keep.lvl ", false, false},
+      {"maps. /keep.lvl", true, true},
+      {"maps./keep.lvl", true, true},
       {"..\\x", true, false},
       {"C:x", true, false},
       {"c:\\x", true, false},

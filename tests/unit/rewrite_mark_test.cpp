@@ -57,9 +57,21 @@ TEST(ReadMark, TakesOnlyAWholeMark) {
   NameRun("maps\\l.lvl", true, &names);
   const uint8_t level[] = "0123456789";
   const uint8_t merged[] = "0123abc6789";
-  RewriteMark mark{FingerprintOf(level, 10), FingerprintOf(merged, 11)};
+  RewriteMark mark{FingerprintOf(level, 10), FingerprintOf(merged, 11), 4, "", 3};
   char text[MARK_TEXT_MAX];
   std::string whole(text, FormatMark(names, mark, text, sizeof text));
+  RewriteMark of11 = mark;
+  of11.version = 2;
+  std::string ofVersion11(text, FormatMark(names, of11, text, sizeof text));
+  RewriteMark inPack = mark;
+  snprintf(inPack.pack, sizeof inPack.pack, "%s", "maps\\a.lvl.pack");
+  std::string packed(text, FormatMark(names, inPack, text, sizeof text));
+  // The same level under other spellings, as another merge file names it.
+  auto spelled = [&](const char* spelling, bool windowsPaths) {
+    RunNames other;
+    NameRun(spelling, windowsPaths, &other);
+    return std::string(text, FormatMark(other, mark, text, sizeof text));
+  };
   size_t tail = whole.find("backup size: 10\nbackup xxh3-128: ");
   ASSERT_NE(tail, std::string::npos);
   ASSERT_NE(whole.find("\nmerged size: 11\nmerged xxh3-128: "), std::string::npos);
@@ -68,18 +80,25 @@ TEST(ReadMark, TakesOnlyAWholeMark) {
     EXPECT_EQ(FormatMark(names, mark, text, room), 0U) << room;
 
   // A hex letter of the last digest in capitals, a digit made another.
+  size_t digest = whole.find("merged xxh3-128: ") + 17;
   std::string upper = whole;
-  size_t letter = upper.find_last_of("abcdef");
-  ASSERT_GE(letter, whole.rfind(' ') + 1) << "no hex letter in the last digest";
+  size_t letter = upper.find_first_of("abcdef", digest);
+  ASSERT_LT(letter, digest + 32) << "no hex letter in the last digest";
   upper[letter] = static_cast<char>(toupper(upper[letter]));
   std::string otherDigit = whole;
-  size_t digit = otherDigit.find_last_of("0123456789");
+  size_t digit = otherDigit.find_first_of("0123456789", digest);
   otherDigit[digit] = otherDigit[digit] == '0' ? '1' : '0';
   std::string huge = whole;
   huge.replace(tail + 13, 2, "18446744073709551616");
   std::string of10 = MarkOf10("maps\\l.lvl");
   const MarkCase cases[] = {
       {"as written", whole, MarkRead::WHOLE},
+      {"of Vorandel 1.1.0", ofVersion11, MarkRead::WHOLE},
+      {"of a pack", packed, MarkRead::WHOLE},
+      {"the level spelled with '/'", spelled("maps/l.lvl", true), MarkRead::WHOLE},
+      {"the level spelled with './'", spelled(".\\maps\\L.LVL", true), MarkRead::WHOLE},
+      {"another level", spelled("maps\\k.lvl", true), MarkRead::DAMAGED},
+      {"another folder", spelled("l.lvl", true), MarkRead::DAMAGED},
       {"cut short", whole.substr(0, whole.size() - 1), MarkRead::DAMAGED},
       {"a byte more", whole + "\n", MarkRead::DAMAGED},
       {"only the last lines", whole.substr(tail), MarkRead::DAMAGED},
@@ -105,6 +124,21 @@ TEST(ReadMark, TakesOnlyAWholeMark) {
   ASSERT_EQ(ReadMark(names, Bytes(whole), whole.size(), &read), MarkRead::WHOLE);
   EXPECT_TRUE(SameFingerprint(read.backup, mark.backup));
   EXPECT_TRUE(SameFingerprint(read.merged, mark.merged));
+  EXPECT_EQ(read.firstChange, 4u);
+  ASSERT_EQ(ReadMark(names, Bytes(packed), packed.size(), &read), MarkRead::WHOLE);
+  EXPECT_STREQ(read.pack, inPack.pack);
+  ASSERT_EQ(ReadMark(names, Bytes(ofVersion11), ofVersion11.size(), &read),
+            MarkRead::WHOLE);
+  EXPECT_EQ(read.firstChange, 0u);
+  RunNames posix;
+  NameRun("./maps//l.lvl", false, &posix);
+  std::string posixMark(text, FormatMark(posix, mark, text, sizeof text));
+  NameRun("maps/l.lvl", false, &posix);
+  EXPECT_EQ(ReadMark(posix, Bytes(posixMark), posixMark.size(), &read), MarkRead::WHOLE);
+  // POSIX names are told apart by case.
+  NameRun("maps/L.lvl", false, &posix);
+  EXPECT_EQ(ReadMark(posix, Bytes(posixMark), posixMark.size(), &read),
+            MarkRead::DAMAGED);
   RunNames other;
   NameRun("l.lvl", false, &other);
   EXPECT_EQ(ReadMark(other, Bytes(whole), whole.size(), &read), MarkRead::DAMAGED);
@@ -119,10 +153,19 @@ TEST(DecideOnMark, EachFileAsFound) {
   const std::string merged = "0123abc6789";
   const std::string half = "0123a";
   char text[MARK_TEXT_MAX];
-  std::string mark(text, FormatMark(names,
-                                    {FingerprintOf(Bytes(original), 10),
-                                     FingerprintOf(Bytes(merged), 11)},
-                                    text, sizeof text));
+  RewriteMark written{FingerprintOf(Bytes(original), 10), FingerprintOf(Bytes(merged), 11),
+                      4, "", 3};
+  std::string mark(text, FormatMark(names, written, text, sizeof text));
+  written.version = 2;
+  std::string of11(text, FormatMark(names, written, text, sizeof text));
+  // A merge that shrinks the level, and a restore of its backup stopped midway.
+  const std::string shrunk = "01";
+  RewriteMark shrinking{FingerprintOf(Bytes(original), 10), FingerprintOf(Bytes(shrunk), 2),
+                        1, "", 3};
+  std::string shrinkingMark(text, FormatMark(names, shrinking, text, sizeof text));
+  const std::string restoredHalf = "012345";
+  const std::string putBack = "0123456789 and more of the player's";
+  const std::string otherStart = "9123a";
   std::string of10 = MarkOf10("l.lvl");
   auto loaded = [](const std::string& bytes) {
     return FoundFile{FileState::LOADED, 0, Bytes(bytes),
@@ -175,6 +218,17 @@ TEST(DecideOnMark, EachFileAsFound) {
        MarkPlan::CLEAR_MARK,
        {},
        0},
+      // A level the player put in place since is kept.
+      {"level longer than any the run leaves", loaded(mark), loaded(putBack),
+       loaded(original), MarkPlan::KEEP_LEVEL, {}, 0},
+      {"level longer, backup missing", loaded(mark), loaded(putBack), missing,
+       MarkPlan::KEEP_LEVEL, {}, 0},
+      {"level other before the first change", loaded(mark), loaded(otherStart),
+       loaded(original), MarkPlan::KEEP_LEVEL, {}, 0},
+      {"mark of 1.1.0, level other but short", loaded(of11), loaded(otherStart),
+       loaded(original), MarkPlan::RESTORE, {}, 0},
+      {"restore stopped midway, longer than the merged level", loaded(shrinkingMark),
+       loaded(restoredHalf), loaded(original), MarkPlan::RESTORE, {}, 0},
       {"backup missing", loaded(mark), loaded(half), missing, MarkPlan::REFUSE,
        MarkMessage::BACKUP_UNREADABLE, 2},
       {"backup unreadable", loaded(mark), loaded(half), unreadable, MarkPlan::REFUSE,

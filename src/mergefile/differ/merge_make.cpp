@@ -17,6 +17,8 @@ std::string LevelNameFault(const std::string& name) {
     return "it has more than " + std::to_string(NAME_CHARS_MAX) + " characters";
   if (HasControlByte(name.c_str()))
     return "it holds a control character, which a terminal would act on";
+  if (EndsInDotOrSpace(name.c_str()))
+    return "it ends in a dot or a space, which Windows drops from a file name";
   if (!IsSafeLevelName(name.c_str(), true) || !IsSafeLevelName(name.c_str(), false))
     return "it leads out of the current folder or names a device (absolute path, drive, "
            "':', '..' or a Windows device name)";
@@ -26,7 +28,8 @@ std::string LevelNameFault(const std::string& name) {
 std::string LevelNameRules() {
   return "A level name has 1 to " + std::to_string(NAME_CHARS_MAX) +
          " characters, none of them a control character, is not an absolute path, has "
-         "no '..' component and names no Windows device (CON, NUL, COM1, ...). A name of "
+         "no '..' component, names no Windows device (CON, NUL, COM1, ...) and ends in "
+         "no dot or space. A name of "
          "up to " +
          std::to_string(RECORD_NAME_CHARS_MAX) +
          " characters leaves room for the record of both levels, by which Vorandel "

@@ -75,8 +75,16 @@ bool HasControlByte(const char* name) {
   return false;
 }
 
+bool EndsInDotOrSpace(const char* name) {
+  size_t length = strlen(name);
+  return length != 0 && (name[length - 1] == '.' || name[length - 1] == ' ');
+}
+
 bool IsSafeLevelName(const char* name, bool windowsPaths) {
   if (HasControlByte(name) || IsSeparator(name[0], windowsPaths)) return false;
+  // Windows drops a file name's trailing dots and spaces, and would open the
+  // level under another name than its backup, mark and lock.
+  if (EndsInDotOrSpace(name)) return false;
   // A drive letter, or a stream of a file ("keep.lvl:x") on NTFS.
   if (windowsPaths && strchr(name, ':') != nullptr) return false;
   const char* begin = name;

@@ -20,9 +20,14 @@ uint32_t FirstActionAt(const MergeImage& merge);
 // paths '\' too.
 bool IsSeparator(char c, bool windowsPaths);
 
+// True for a name whose last character is a dot or a space.
+bool EndsInDotOrSpace(const char* name);
+
 // False for a name that leads out of the current folder, an absolute path or
-// a ".." component, or that holds a control character, which a terminal
-// would act on when the name is printed. With Windows paths, '\' separates
+// a ".." component, that holds a control character, which a terminal would
+// act on when the name is printed, or that ends in a dot or a space, which
+// Windows drops: the level would not be the file its backup and journal
+// are named after. With Windows paths, '\' separates
 // too, drive letters and UNC paths count as absolute, a ':' opens a stream of
 // another file, and device names (CON, NUL, COM1, ...) are refused in any
 // component.

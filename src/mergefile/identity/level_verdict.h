@@ -10,6 +10,10 @@
 #include "identity/fingerprint.h"
 #include "identity/level_record.h"
 
+// The largest level the tools load: sizes are 32-bit, and 0xFFFFFFFF stands
+// for no size at all.
+constexpr uint64_t LEVEL_MAX = 0xFFFFFFFEu;
+
 enum class LevelVerdict {
   APPLIES,         // merge it
   ALREADY_MERGED,  // the level is what the merge file makes: nothing to do
@@ -48,6 +52,9 @@ struct Judgement {
   // action passes); then whether the actions make what the record, if any,
   // says they make, and the fingerprint of what they make.
   ActionFault fault;
+  // Then whether the level they make would be larger than LEVEL_MAX, which no
+  // tool could read back: nothing more is worked out.
+  bool tooLarge;
   bool recordHolds;
   Fingerprint level;
   Fingerprint merged;

@@ -14,9 +14,14 @@ constexpr char MARK_HEAD[] =
     "If this file is still here once no run is going on, a run was stopped before it "
     "finished: the next run on this level finds %s finished, or first puts it back from "
     "%s. Leave this file where it is.\n";
+constexpr char MARK_HEAD_START[] = "Vorandel is rewriting the level ";
 constexpr char MARK_TAIL[] =
     "backup size: %" PRIu64 "\nbackup xxh3-128: %s\nmerged size: %" PRIu64
     "\nmerged xxh3-128: %s\n";
+// Vorandel 1.2.0 adds where the rewrite first writes bytes other than the
+// backup's, and the journal of the pack the run is part of, if any.
+constexpr char MARK_FIRST_CHANGE[] = "first change at: %" PRIu64 "\n";
+constexpr char MARK_PACK[] = "pack journal: %s\n";
 // Vorandel 1.0.0's mark.
 constexpr char MARK_1_0[] =
     "Vorandel is rewriting the level %s.\n"
@@ -65,6 +70,40 @@ bool TakeHex(Lines* lines, const char* label, size_t count, char* hex) {
   return Take(lines, "\n");
 }
 
+// The rest of a line after `label`, of fewer than `size` bytes, into `value`;
+// empty where the line is not there.
+void TakeLine(Lines* lines, const char* label, char* value, size_t size) {
+  value[0] = '\0';
+  Lines at = *lines;
+  if (!Take(&at, label)) return;
+  const char* end = static_cast<const char*>(memchr(at.at, '\n', static_cast<size_t>(at.end - at.at)));
+  if (end == nullptr || static_cast<size_t>(end - at.at) >= size) return;
+  memcpy(value, at.at, static_cast<size_t>(end - at.at));
+  value[end - at.at] = '\0';
+  lines->at = end + 1;
+}
+
+// The names of the level that a mark's first line names, where that is this
+// run's level under any spelling.
+bool NamesInHead(const RunNames& names, const char* text, size_t size,
+                 RunNames* written) {
+  const size_t start = sizeof MARK_HEAD_START - 1;
+  const char* end = static_cast<const char*>(memchr(text, '\n', size));
+  if (end == nullptr || static_cast<size_t>(end - text) < start + 2 ||
+      memcmp(text, MARK_HEAD_START, start) != 0 || end[-1] != '.')
+    return false;
+  size_t length = static_cast<size_t>(end - text) - start - 1;
+  char level[NAME_FIELD_MAX];
+  if (length > NAME_CHARS_MAX) return false;
+  memcpy(level, text + start, length);
+  level[length] = '\0';
+  if (memchr(level, '\0', length) != nullptr ||
+      !SameLevelName(level, names.level, names.windowsPaths))
+    return false;
+  NameRun(level, names.windowsPaths, written);
+  return true;
+}
+
 // Where the last lines start: at the last "backup size: " that begins a line.
 const char* TailOf(const char* text, size_t size) {
   static const char label[] = "\nbackup size: ";
@@ -88,12 +127,24 @@ size_t FormatMark(const RunNames& names, const RewriteMark& mark, char* text,
   char mergedHex[FINGERPRINT_HEX_SIZE];
   HexOfHash(mark.backup, backupHex);
   HexOfHash(mark.merged, mergedHex);
-  int head = snprintf(text, size, MARK_HEAD, names.level, names.level, names.backup);
-  if (head < 0 || static_cast<size_t>(head) >= size) return 0;
-  int tail = snprintf(text + head, size - static_cast<size_t>(head), MARK_TAIL,
-                      mark.backup.size, backupHex, mark.merged.size, mergedHex);
-  if (tail < 0 || static_cast<size_t>(tail) >= size - static_cast<size_t>(head)) return 0;
-  return static_cast<size_t>(head) + static_cast<size_t>(tail);
+  size_t used = 0;
+  // Each piece is written only where all of it fits: a mark cut short would
+  // be no mark at all.
+  auto put = [&](int length) {
+    if (length < 0 || static_cast<size_t>(length) >= size - used) return false;
+    used += static_cast<size_t>(length);
+    return true;
+  };
+  bool whole =
+      put(snprintf(text, size, MARK_HEAD, names.level, names.level, names.backup)) &&
+      put(snprintf(text + used, size - used, MARK_TAIL, mark.backup.size, backupHex,
+                   mark.merged.size, mergedHex));
+  if (whole && mark.version != 2)
+    whole = put(snprintf(text + used, size - used, MARK_FIRST_CHANGE,
+                         uint64_t{mark.firstChange}));
+  if (whole && mark.version != 2 && mark.pack[0] != '\0')
+    whole = put(snprintf(text + used, size - used, MARK_PACK, mark.pack));
+  return whole ? used : 0;
 }
 
 MarkRead ReadMark(const RunNames& names, const uint8_t* bytes, size_t size,
@@ -101,7 +152,11 @@ MarkRead ReadMark(const RunNames& names, const uint8_t* bytes, size_t size,
   if (size > MARK_TEXT_MAX) return MarkRead::DAMAGED;
   const auto* text = reinterpret_cast<const char*>(bytes);
   const char* tail = TailOf(text, size);
-  if (tail == nullptr) return MarkRead::DAMAGED;
+  // The level as the stopped run's merge file spelled it: any spelling of
+  // this run's level will do, and the text must be the one that run wrote.
+  RunNames written;
+  if (tail == nullptr || !NamesInHead(names, text, size, &written))
+    return MarkRead::DAMAGED;
   *mark = {};
   char expected[MARK_TEXT_MAX + 1];
 
@@ -113,7 +168,14 @@ MarkRead ReadMark(const RunNames& names, const uint8_t* bytes, size_t size,
       TakeDecimal(&lines, "merged size: ", &mark->merged.size) &&
       TakeHex(&lines, "merged xxh3-128: ", 2 * FINGERPRINT_HASH_BYTES, mergedHex) &&
       HashFromHex(backupHex, &mark->backup) && HashFromHex(mergedHex, &mark->merged)) {
-    size_t length = FormatMark(names, *mark, expected, sizeof expected);
+    uint64_t firstChange = 0;
+    mark->version = 2;
+    if (TakeDecimal(&lines, "first change at: ", &firstChange) && firstChange <= UINT32_MAX) {
+      mark->version = 3;
+      mark->firstChange = static_cast<uint32_t>(firstChange);
+      TakeLine(&lines, "pack journal: ", mark->pack, sizeof mark->pack);
+    }
+    size_t length = FormatMark(written, *mark, expected, sizeof expected);
     return Matches(expected, static_cast<int>(length), bytes, size) ? MarkRead::WHOLE
                                                                     : MarkRead::DAMAGED;
   }
@@ -131,18 +193,35 @@ MarkRead ReadMark(const RunNames& names, const uint8_t* bytes, size_t size,
     for (const char* c = hex; *c != '\0'; ++c)
       if (!((*c >= '0' && *c <= '9') || (*c >= 'a' && *c <= 'f')))
         return MarkRead::DAMAGED;
-  int length = snprintf(expected, sizeof expected, MARK_1_0, names.level, names.level,
-                        names.backup, backupSize, firstHex, secondHex);
+  int length = snprintf(expected, sizeof expected, MARK_1_0, written.level,
+                        written.level, written.backup, backupSize, firstHex, secondHex);
   if (!Matches(expected, length, bytes, size)) return MarkRead::DAMAGED;
   mark->backup.size = backupSize;
   return MarkRead::OF_VERSION_1_0;
 }
+
+namespace {
+
+// Whether the level can be what the stopped run, or a restore after it, left:
+// a beginning of what the run wrote (the backup's bytes up to the first
+// change, then the new ones), or of the backup itself, or either whole. No
+// level the run left is longer than both the backup and what it wrote.
+bool LeftByRun(const FoundFile& level, const FoundFile& backup, const RewriteMark& mark) {
+  uint64_t longest = mark.merged.size > backup.size ? mark.merged.size : backup.size;
+  if (level.size > longest) return false;
+  uint32_t same = level.size < backup.size ? level.size : backup.size;
+  if (mark.firstChange < same) same = mark.firstChange;
+  return same == 0 || memcmp(level.bytes, backup.bytes, same) == 0;
+}
+
+}  // namespace
 
 MarkDecision DecideOnMark(const RunNames& names, const FoundFile& mark,
                           const FoundFile& level, const FoundFile& backup) {
   auto refuse = [](MarkMessage message, unsigned long error = 0) {
     return MarkDecision{MarkPlan::REFUSE, message, error};
   };
+  const MarkDecision keepLevel{MarkPlan::KEEP_LEVEL, MarkMessage::LEVEL_KEPT, 0};
   switch (mark.state) {
     case FileState::MISSING: return {MarkPlan::NOTHING, MarkMessage::RESTORED, 0};
     case FileState::UNREADABLE: return refuse(MarkMessage::MARK_UNREADABLE, mark.error);
@@ -157,6 +236,12 @@ MarkDecision DecideOnMark(const RunNames& names, const FoundFile& mark,
   if (kind == MarkRead::WHOLE && level.state == FileState::LOADED &&
       SameFingerprint(FingerprintOf(level.bytes, level.size), read.merged))
     return {MarkPlan::CLEAR_MARK, MarkMessage::RESTORED, 0};
+  // A level longer than any the run could leave was put there since: a
+  // reinstall, the game's check of its files, a copy of the player's own.
+  bool longer = level.state == FileState::TOO_LARGE ||
+                (level.state == FileState::LOADED && level.size > read.merged.size &&
+                 level.size > read.backup.size);
+  if (kind == MarkRead::WHOLE && longer) return keepLevel;
   switch (backup.state) {
     case FileState::MISSING:
       return refuse(MarkMessage::BACKUP_UNREADABLE, backup.error != 0 ? backup.error : 2);
@@ -170,5 +255,6 @@ MarkDecision DecideOnMark(const RunNames& names, const FoundFile& mark,
                                                   : MarkMessage::BACKUP_CHANGED);
   if (!SameFingerprint(FingerprintOf(backup.bytes, backup.size), read.backup))
     return refuse(MarkMessage::BACKUP_CHANGED);
+  if (level.state == FileState::LOADED && !LeftByRun(level, backup, read)) return keepLevel;
   return {MarkPlan::RESTORE, MarkMessage::RESTORED, 0};
 }

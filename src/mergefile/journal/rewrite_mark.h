@@ -4,15 +4,19 @@
 // cut off by a power failure, loses nothing: the next run finds the mark and
 // either finds the level finished or puts it back from the backup first.
 //
-// The mark is a short text, for a player who finds it, ending in four lines
-// that a run reads back:
+// The mark is a short text, for a player who finds it, that names the level
+// and ends in the lines that a run reads back:
 //   backup size: DECIMAL
 //   backup xxh3-128: 32 LOWER-CASE HEX DIGITS
 //   merged size: DECIMAL
 //   merged xxh3-128: 32 LOWER-CASE HEX DIGITS
+//   first change at: DECIMAL
+//   pack journal: NAME         (only for a run that is part of a pack)
 // A mark is whole or damaged: anything but the exact text a run writes is
-// damaged. Vorandel 1.0.0 wrote another text, with SHA-256 digests of the
-// backup's halves; it is still recognised, and the run says what to do.
+// damaged, but that the level may be named under any of its spellings. Vorandel
+// 1.1.0 wrote the first four lines only; Vorandel 1.0.0 wrote another text,
+// with SHA-256 digests of the backup's halves, which is still recognised, and
+// the run says what to do.
 #pragma once
 
 #include <cstddef>
@@ -25,6 +29,11 @@
 struct RewriteMark {
   Fingerprint backup;  // what LEVEL.bak holds, and the level held before the run
   Fingerprint merged;  // what the run writes into the level
+  // Below this position the run writes the backup's bytes: a level the run
+  // left in pieces agrees with the backup up to here. 0 in a mark of 1.1.0.
+  uint32_t firstChange;
+  char pack[JOURNAL_NAME_MAX];  // the pack's journal, empty for a run alone
+  int version;                  // 3; 2 for a mark of 1.1.0, which FormatMark writes too
 };
 
 // A mark's text is never longer.
@@ -62,6 +71,7 @@ enum class MarkMessage {
   MARK_OF_1_0,       // a mark of Vorandel 1.0.0, whose backup has the size it names
   STOPPED_RESTORED,  // interrupted during the restore, which was finished first
   MERGED_MARK_KEPT,  // merged, but the mark could not be removed: error
+  LEVEL_KEPT,        // the level was put in place since: kept, and the mark goes
 };
 
 // What a run does about the mark, before anything else.
@@ -70,6 +80,10 @@ enum class MarkPlan {
   CLEAR_MARK,  // the level is what the stopped run made: the mark goes, the run goes on
   RESTORE,     // put the level back from the backup, clear the mark, say RESTORED
   REFUSE,      // touch nothing, say `message`, end with -1
+  // The level is none that the stopped run, or a restore after it, can have
+  // left: it was put in place since. It is kept, the mark goes, the run says
+  // `message` and goes on as one without a mark.
+  KEEP_LEVEL,
 };
 
 struct MarkDecision {

@@ -54,6 +54,7 @@ void NameRun(const char* levelName, bool windowsPaths, RunNames* names) {
   Join(names->history, sizeof names->history, levelName, HISTORY_SUFFIX);
   Join(names->historyDraft, sizeof names->historyDraft, levelName, HISTORY_DRAFT_SUFFIX);
   LevelFolder(levelName, windowsPaths, names->folder);
+  names->windowsPaths = windowsPaths;
 }
 
 void SetAsideName(const RunNames& names, unsigned number, char out[JOURNAL_NAME_MAX]) {

@@ -36,6 +36,7 @@ struct RunNames {
   char history[JOURNAL_NAME_MAX];
   char historyDraft[JOURNAL_NAME_MAX];
   char folder[NAME_FIELD_MAX];  // the level's folder, "." for the current one
+  bool windowsPaths;            // the rules the names are read by
 };
 
 // The folder that holds the level `levelName`, by the separators of the

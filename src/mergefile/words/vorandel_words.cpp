@@ -86,6 +86,18 @@ void FormatVorandel(VorandelSays message, const SaidOf& of, char* text, size_t s
       snprintf(text, size, "Can't enter the folder %s of the merge file (error %lu).\n",
                name, error);
       break;
+    case VorandelSays::LOCK_FAILED:
+      snprintf(text, size,
+               "Can't take the lock %s (error %lu): nothing changed. If no other run is "
+               "working on %s, delete %s, then run this merge file again.\n",
+               name, error, other, name);
+      break;
+    case VorandelSays::RESULT_TOO_LARGE:
+      snprintf(text, size,
+               "%s would be 4 GiB or larger once merged, more than Vorandel can read back: "
+               "nothing changed.\n",
+               name);
+      break;
     case VorandelSays::LEVEL_CHANGED:
       snprintf(text, size,
                "%s changed while it was copied to %s; the level is unchanged: run the "
@@ -164,6 +176,8 @@ std::string JudgementLine(const Judgement& judgement, const char* levelName) {
     FormatVorandel(VorandelSays::ALREADY_MERGED, {levelName}, text, sizeof text);
   else if (judgement.verdict == LevelVerdict::NOT_ITS_LEVEL)
     FormatVorandel(VorandelSays::NOT_ITS_LEVEL, {levelName}, text, sizeof text);
+  else if (judgement.fault.kind == FaultKind::NONE && judgement.tooLarge)
+    FormatVorandel(VorandelSays::RESULT_TOO_LARGE, {levelName}, text, sizeof text);
   else if (judgement.fault.kind == FaultKind::NONE && !judgement.recordHolds)
     FormatVorandel(VorandelSays::RECORD_DISAGREES, {levelName}, text, sizeof text);
   return text;
@@ -229,6 +243,12 @@ void FormatMarkMessage(MarkMessage message, const RunNames& names, unsigned long
       snprintf(text, size,
                "Stopped: %s was put back from %s first, and nothing was merged.\n", level,
                backup);
+      break;
+    case MarkMessage::LEVEL_KEPT:
+      snprintf(text, size,
+               "%s was put in place after a run was stopped while it rewrote the level: "
+               "it is kept as it is, and the stopped run's mark %s is deleted.\n",
+               level, mark);
       break;
     case MarkMessage::MERGED_MARK_KEPT:
       snprintf(text, size,

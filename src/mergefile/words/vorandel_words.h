@@ -23,13 +23,15 @@ enum class VorandelSays {
   DONE,
   WRITE_FAILED,       // name: the level, error; the level is unchanged
   NOR_RESTORED,       // name: the level, other: the backup, error, error2: the restore's
-  MARK_WRITE_FAILED,  // name: the mark, error
+  MARK_WRITE_FAILED,  // name: the mark, or another file of the run's own, error
   ALREADY_MERGED,     // name: the level
   NOT_ITS_LEVEL,      // name: the level
   RECORD_DISAGREES,   // name: the level
   LEVEL_CHANGED,      // name: the level, other: the backup
   RUN_LOCKED,         // name: the level
   FOLDER_FAILED,      // name: the merge file's folder, error
+  LOCK_FAILED,        // name: the lock, other: the level, error
+  RESULT_TOO_LARGE,   // name: the level
 };
 
 struct SaidOf {

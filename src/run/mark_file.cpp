@@ -1,4 +1,4 @@
-#include "rewrite_mark_file.h"
+#include "mark_file.h"
 
 #include "durable_write.h"
 #include "report.h"
@@ -45,8 +45,7 @@ DWORD LeaveMark(const RunNames& names, const RewriteMark& mark) {
   if (content.size == 0) return ERROR_GEN_FAILURE;
   // Written under another name first, so that the mark under its own name is
   // always whole: a run killed while writing it leaves only the draft.
-  bool emptied = false;
-  DWORD error = WriteDurably(names.markDraft, WriteBytes, &content, &emptied);
+  DWORD error = WriteOwnFile(names.markDraft, WriteBytes, &content);
   if (error == NO_ERROR) error = RenameReplacing(names.markDraft, names.mark);
   if (error == NO_ERROR) error = FlushFolder(names.folder);
   if (error != NO_ERROR) {
@@ -60,6 +59,22 @@ DWORD ClearMark(const RunNames& names) {
   DWORD error = RemoveFile(names.mark);
   return error != NO_ERROR ? error : FlushFolder(names.folder);
 }
+
+DWORD CommitHistoryDraft(const RunNames& names) {
+  DWORD error = RenameReplacing(names.historyDraft, names.history);
+  return error == ERROR_FILE_NOT_FOUND ? NO_ERROR : error;
+}
+
+namespace {
+
+// The level stays as it was before the stopped run, or as it was put since:
+// the history the run was to write goes with it.
+DWORD DropHistoryDraft(const RunNames& names) {
+  DWORD error = RemoveFile(names.historyDraft);
+  return error == ERROR_FILE_NOT_FOUND ? NO_ERROR : error;
+}
+
+}  // namespace
 
 MarkOutcome ActOnMark(const RunNames& names, WholeFile* level, LoadFailure* loaded) {
   Loaded mark(names.mark);
@@ -77,10 +92,20 @@ MarkOutcome ActOnMark(const RunNames& names, WholeFile* level, LoadFailure* load
       Say(decision.message, names, decision.error);
       return MarkOutcome::FAILED;
     case MarkPlan::CLEAR_MARK:
-      error = ClearMark(names);
+      error = CommitHistoryDraft(names);
+      if (error == NO_ERROR) error = ClearMark(names);
       if (error == NO_ERROR) return MarkOutcome::GO_ON;
       Say(MarkMessage::MERGED_MARK_KEPT, names, error);
       return MarkOutcome::FAILED;
+    case MarkPlan::KEEP_LEVEL:
+      error = DropHistoryDraft(names);
+      if (error == NO_ERROR) error = ClearMark(names);
+      if (error != NO_ERROR) {
+        Say(MarkMessage::MARK_KEPT, names, error);
+        return MarkOutcome::FAILED;
+      }
+      Say(MarkMessage::LEVEL_KEPT, names, NO_ERROR);
+      return MarkOutcome::GO_ON;
     case MarkPlan::RESTORE: break;
   }
 
@@ -109,7 +134,8 @@ MarkOutcome ActOnMark(const RunNames& names, WholeFile* level, LoadFailure* load
   ReleaseWhole(level);
   *loaded = backup.failure;
   *level = backup.Take();
-  error = ClearMark(names);
+  error = DropHistoryDraft(names);
+  if (error == NO_ERROR) error = ClearMark(names);
   Say(MarkMessage::RESTORED, names, NO_ERROR);
   if (error != NO_ERROR) {
     Say(MarkMessage::MARK_KEPT, names, error);
