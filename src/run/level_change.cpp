@@ -81,7 +81,7 @@ int CommitChange(const LevelChange& change, RewriteOutcome written) {
   }
   // The change counts once the mark is gone from the disk, and the history
   // that describes it is in place before.
-  DWORD error = CommitHistoryDraft(names);
+  DWORD error = change.history != nullptr ? CommitHistoryDraft(names) : NO_ERROR;
   if (error == NO_ERROR) error = ClearMark(names);
   if (error != NO_ERROR) {
     Say(MarkMessage::MERGED_MARK_KEPT, names, error);

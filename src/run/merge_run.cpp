@@ -39,7 +39,7 @@ int BackUpAndReport(const RunNames& names, const LoadFailure& loaded,
   if (ReportLoad(names.level, loaded)) {
     char text[FAULT_TEXT_MAX];
     FormatActionFault(fault, text, sizeof text);
-    Report("%s", text);
+    Report(text);
   }
   return STATUS_FAILED;
 }
@@ -63,6 +63,14 @@ Judgement Judge(const RunNames& names, const MergeImage& merge, const LevelImage
 }
 
 int MergeLevel(const RunNames& names, const MergeImage& merge) {
+  // A merge no tool could read back is refused by the sizes alone, before a
+  // level of up to 4 GiB is read for nothing.
+  uint32_t levelSize = 0;
+  if (SizeOfFile(names.level, 0, &levelSize).step == LoadStep::LOADED &&
+      TooLargeBySize(merge, levelSize)) {
+    Say(VorandelSays::RESULT_TOO_LARGE, {names.level});
+    return STATUS_FAILED;
+  }
   // The level is read first, and quietly: all that decides whether to merge
   // at all comes before the backup is touched.
   WholeFile levelFile;
@@ -82,7 +90,7 @@ int MergeLevel(const RunNames& names, const MergeImage& merge) {
   Judgement judgement = Judge(names, merge, level);
   std::string stop = JudgementLine(judgement, names.level);
   if (!stop.empty()) {
-    Report("%s", stop.c_str());
+    Report(stop.c_str());
     return judgement.verdict == LevelVerdict::ALREADY_MERGED ? STATUS_OK : STATUS_FAILED;
   }
   if (judgement.fault.kind != FaultKind::NONE)
@@ -111,7 +119,7 @@ int RunMergeFile(const char* mergePath) {
   char verdict[MERGE_TEXT_MAX];
   if (CheckLevelName(merge, RulesOf(kWindowsPaths), verdict, sizeof verdict) !=
       MergeVerdict::OK) {
-    Report("%s", verdict);
+    Report(verdict);
     return STATUS_FAILED;
   }
   // The name has at most NAME_CHARS_MAX characters: every name made of it fits.

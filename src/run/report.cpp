@@ -1,10 +1,16 @@
 #include "report.h"
 
 #include <cstdarg>
+#include <cstring>
 
 #include "system.h"
 
-void Report(const char* format, ...) {
+namespace {
+
+// Whether the last message printed left its line open.
+bool lineOpen = false;
+
+void Print(const char* format, ...) {
   va_list arguments;
   va_start(arguments, format);
   PrintText(Stream::STANDARD_OUTPUT, format, arguments);
@@ -14,14 +20,27 @@ void Report(const char* format, ...) {
   (void)FlushText(Stream::STANDARD_OUTPUT);
 }
 
+}  // namespace
+
+void Report(const char* text) {
+  size_t length = strlen(text);
+  if (length == 0) return;
+  Print("%s", text);
+  lineOpen = text[length - 1] != '\n';
+}
+
+void EndOpenLine() {
+  if (lineOpen) Report("\n");
+}
+
 void Say(VorandelSays message, const SaidOf& of) {
   char text[SAYS_TEXT_MAX];
   FormatVorandel(message, of, text, sizeof text);
-  Report("%s", text);
+  Report(text);
 }
 
 void Say(MarkMessage message, const RunNames& names, unsigned long error) {
   char text[MARK_MESSAGE_MAX];
   FormatMarkMessage(message, names, error, text, sizeof text);
-  Report("%s", text);
+  Report(text);
 }

@@ -1,15 +1,13 @@
 // Every message of the tool goes to standard output through here.
 #pragma once
 
-#if defined(__GNUC__)
-#define REPORT_FORMAT __attribute__((format(printf, 1, 2)))
-#else
-#define REPORT_FORMAT
-#endif
-
 // Prints a message and flushes it at once, so that what a run said stays
 // on record whatever happens to the process next.
-void Report(const char* format, ...) REPORT_FORMAT;
+void Report(const char* text);
+
+// Ends the line a message left open (the copy's message has no line end), so
+// that what follows begins a line of its own.
+void EndOpenLine();
 
 #include "journal/rewrite_mark.h"
 #include "words/vorandel_words.h"

@@ -34,7 +34,8 @@ int main(int argc, char** argv) {
   ConsoleStart start = StartOf(ConsoleProcessCount(), argc < 2 ? nullptr : argv[1]);
   int status = Run(start);
   if (start.keepOpen) {
-    Report("%s", PRESS_ENTER);
+    EndOpenLine();
+    Report(PRESS_ENTER);
     WaitForEnter();
   }
   return status;

@@ -107,13 +107,15 @@ constexpr Named CHECK_OUTCOMES[] = {
 constexpr Named FILE_STATES[] = {NAMED(FileState, MISSING), NAMED(FileState, UNREADABLE),
                                  NAMED(FileState, TOO_LARGE), NAMED(FileState, LOADED)};
 constexpr Named MARK_PLANS[] = {NAMED(MarkPlan, NOTHING), NAMED(MarkPlan, CLEAR_MARK),
-                                NAMED(MarkPlan, RESTORE), NAMED(MarkPlan, REFUSE)};
+                                NAMED(MarkPlan, RESTORE), NAMED(MarkPlan, REFUSE),
+                                NAMED(MarkPlan, KEEP_LEVEL)};
 constexpr Named MARK_MESSAGES[] = {
     NAMED(MarkMessage, RESTORED),          NAMED(MarkMessage, RESTORE_FAILED),
     NAMED(MarkMessage, BACKUP_UNREADABLE), NAMED(MarkMessage, BACKUP_CHANGED),
     NAMED(MarkMessage, MARK_UNREADABLE),   NAMED(MarkMessage, MARK_DAMAGED),
     NAMED(MarkMessage, MARK_KEPT),         NAMED(MarkMessage, MARK_OF_1_0),
-    NAMED(MarkMessage, STOPPED_RESTORED),  NAMED(MarkMessage, MERGED_MARK_KEPT)};
+    NAMED(MarkMessage, STOPPED_RESTORED),  NAMED(MarkMessage, MERGED_MARK_KEPT),
+    NAMED(MarkMessage, LEVEL_KEPT)};
 constexpr Named VORANDEL_SAYS[] = {NAMED(VorandelSays, USAGE),
                                    NAMED(VorandelSays, FILE_NOT_FOUND),
                                    NAMED(VorandelSays, SIZE_FAILED),
@@ -130,7 +132,10 @@ constexpr Named VORANDEL_SAYS[] = {NAMED(VorandelSays, USAGE),
                                    NAMED(VorandelSays, NOT_ITS_LEVEL),
                                    NAMED(VorandelSays, RECORD_DISAGREES),
                                    NAMED(VorandelSays, LEVEL_CHANGED),
-                                   NAMED(VorandelSays, RUN_LOCKED)};
+                                   NAMED(VorandelSays, RUN_LOCKED),
+                                   NAMED(VorandelSays, FOLDER_FAILED),
+                                   NAMED(VorandelSays, LOCK_FAILED),
+                                   NAMED(VorandelSays, RESULT_TOO_LARGE)};
 constexpr Named MRGTOOL_SAYS[] = {NAMED(MrgtoolSays, NAME_REFUSED),
                                   NAMED(MrgtoolSays, NAME_REFUSED_GIVE),
                                   NAMED(MrgtoolSays, NAME_REFUSED_FIELD),

@@ -364,6 +364,12 @@ async function actOnMark(job, merge, names, folder, files) {
         throw failed(lib.markSays(merge, 'MERGED_MARK_KEPT', windowsError(error)));
       });
       return { level, backup: backup.state === lib.is('FileState', 'LOADED') ? backup : null };
+    case lib.is('MarkPlan', 'KEEP_LEVEL'):
+      await markGone().catch((error) => {
+        throw failed(lib.markSays(merge, 'MARK_KEPT', windowsError(error)));
+      });
+      say(lib.markSays(merge, 'LEVEL_KEPT'));
+      return {};
     case lib.is('MarkPlan', 'RESTORE'): break;
     default: throw new Error(`web_decide_on_mark gave ${plan}`);
   }

@@ -350,6 +350,9 @@ class Restores(ToolCase):
                   "while it rewrote l.lvl: copy l.lvl.bak over the level if it holds the "
                   "level as it was, then delete the mark.\n")
     HALF = b"0123a"
+    KEPT = ("l.lvl was put in place after a run was stopped while it rewrote the level: it is "
+            "kept as it is, and the stopped run's mark l.lvl.merging is deleted.\n")
+    PUT_BACK = b"0123456789, the player's own"
     OF_1_0 = ("Vorandel is rewriting the level l.lvl.\nIf this file is still here once no run "
               "is going on, a run was stopped before it finished: the next run on this level "
               "first puts l.lvl back from l.lvl.bak. Leave this file where it is.\nbackup "
@@ -369,6 +372,22 @@ class Restores(ToolCase):
         ("merged level, mark left", {"l.lvl": MERGED, "l.lvl.bak": LEVEL,
                                      "l.lvl.merging": MARK}, ALREADY,
          {"l.lvl": MERGED, "l.lvl.bak": LEVEL}),
+        # Under another spelling of its level, the mark is the same.
+        ("mark of ./l.lvl", {"l.lvl": HALF, "l.lvl.bak": LEVEL,
+                             "l.lvl.merging": rewrite_mark("./l.lvl", LEVEL, MERGED, 4)},
+         RESTORED + said() + "Done !\n", {"l.lvl": MERGED, "l.lvl.bak": LEVEL}),
+        # A level no run can have left was put in place since: it stays, and
+        # the run goes on with it.
+        ("level put in place since", {"l.lvl": PUT_BACK, "l.lvl.bak": LEVEL,
+                                      "l.lvl.merging": MARK}, KEPT + said() + "Done !\n",
+         {"l.lvl": PUT_BACK[:4] + b"abc" + PUT_BACK[6:], "l.lvl.bak": PUT_BACK}),
+        ("level put in place, backup gone", {"l.lvl": PUT_BACK, "l.lvl.merging": MARK},
+         KEPT + said() + "Done !\n",
+         {"l.lvl": PUT_BACK[:4] + b"abc" + PUT_BACK[6:], "l.lvl.bak": PUT_BACK}),
+        ("level other before the first change",
+         {"l.lvl": b"9123456789", "l.lvl.bak": LEVEL,
+          "l.lvl.merging": rewrite_mark("l.lvl", LEVEL, MERGED, 4)},
+         KEPT + said() + "Done !\n", {"l.lvl": b"9123abc6789", "l.lvl.bak": b"9123456789"}),
         ("draft of a mark only", {"l.lvl": LEVEL, "l.lvl.merging.new": MARK[:20]},
          said() + "Done !\n", {"l.lvl": MERGED, "l.lvl.bak": LEVEL}),
         ("backup changed", {"l.lvl": HALF, "l.lvl.bak": LEVEL[:-1] + b"!",
@@ -658,6 +677,18 @@ class FileSystem(ToolCase):
                     f.seek(at)
                     self.assertEqual(f.read(len(mark)), mark)
 
+    @posix_only("4 GiB of memory under Wine")
+    def test_merge_whose_result_would_be_4_gib_touches_nothing(self):
+        size = (1 << 32) - 256
+        with open(self.path("l.lvl"), "wb") as f:
+            f.truncate(size)
+        self.put("m.mrg", merge_file("l.lvl", [(size, 0, b"+" * 512)]))
+        self.assertEqual(self.run_tool("m.mrg"),
+                         ("l.lvl would be 4 GiB or larger once merged, more than Vorandel can "
+                          "read back: nothing changed.\n", 255))
+        self.assertEqual(sorted(os.listdir(self.folder)), ["l.lvl", "m.mrg"])
+        self.assertEqual(os.path.getsize(self.path("l.lvl")), size)
+
     def test_backup_that_is_a_folder(self):
         os.mkdir(self.path("l.lvl.bak"))
         out, code = self.run_tool("m.mrg")
@@ -674,6 +705,20 @@ class FileSystem(ToolCase):
                                                "Can't copy the file l.lvl to l.lvl.bak (error 32)",
                                                255))
                 self.assertEqual(self.content("l.lvl"), LEVEL)
+                os.remove(self.path("l.lvl.bak"))
+
+    @posix_only("symbolic links made by the test")
+    def test_files_of_the_run_are_never_written_through_a_link(self):
+        for name in ["l.lvl.merging.new", "l.lvl.lock"]:
+            with self.subTest(name):
+                self.put("l.lvl", LEVEL)
+                self.put("victim", b"not the run's")
+                os.symlink("victim", self.path(name))
+                self.check(["m.mrg"], said() + "Done !\n", 0, level=b"0123abc6789",
+                           backup=SAME)
+                self.assertEqual(self.content("victim"), b"not the run's")
+                self.assertFalse(os.path.lexists(self.path(name)))
+                os.remove(self.path("victim"))
                 os.remove(self.path("l.lvl.bak"))
 
     def test_links_to_the_level_see_the_merged_level(self):
@@ -807,8 +852,10 @@ class Console(ToolCase):
             self.skipTest("no script (util-linux) to give the tool a terminal")
         os.mkdir(self.path("mod"))
         os.mkdir(self.path("elsewhere"))
+        os.mkdir(self.path("bare"))
         self.put("mod/l.lvl", LEVEL)
         self.put("mod/m.mrg", merge_file("l.lvl", [(0, 1, b"X")]))
+        self.put("bare/m.mrg", merge_file("l.lvl", [(0, 1, b"X")]))
 
     def on_console(self, program, args, cwd, by_command_prompt=False):
         """What the console shows, as the terminal gets it (UTF-8), the
@@ -866,6 +913,10 @@ class Console(ToolCase):
             ("mod in another folder, by a Command Prompt", True, [mod], missing, 255, LEVEL),
             ("dropped mod", False, [mod], per_system(missing, said() + "Done !\n" + PRESS_ENTER),
              per_system(255, 0), per_system(LEVEL, b"X123456789")),
+            # The copy's message has no line end: the prompt still begins a line.
+            ("dropped mod without its level", False, [windows_path(self.path("bare/m.mrg"))],
+             per_system(missing, missing + "\n" + PRESS_ENTER), 255,
+             per_system(LEVEL, b"X123456789")),
         ]
         for title, by_command_prompt, args, shown, status, level in cases:
             with self.subTest(title):

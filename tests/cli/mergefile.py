@@ -19,16 +19,19 @@ def fingerprint(content):
     return len(content), xxh().xxh3_128(content).digest()
 
 
-def rewrite_mark(name, backup, merged):
+def rewrite_mark(name, backup, merged, first_change=None):
     """The mark a run leaves beside the level `name` while it rewrites it,
-    for a backup holding `backup`, from which it makes `merged`."""
+    for a backup holding `backup`, from which it makes `merged`, first
+    changing it at `first_change` (None: a mark of 1.1.0, which doesn't say)."""
     return ("Vorandel is rewriting the level %s.\n"
             "If this file is still here once no run is going on, a run was stopped before "
             "it finished: the next run on this level finds %s finished, or first puts it "
             "back from %s.bak. Leave this file where it is.\n"
             "backup size: %d\nbackup xxh3-128: %s\nmerged size: %d\nmerged xxh3-128: %s\n"
             % (name, name, name, len(backup), xxh().xxh3_128_hexdigest(backup),
-               len(merged), xxh().xxh3_128_hexdigest(merged))).encode()
+               len(merged), xxh().xxh3_128_hexdigest(merged))
+            + ("" if first_change is None else "first change at: %d\n" % first_change)
+            ).encode()
 
 
 def level_record(source, result):

@@ -70,6 +70,17 @@ LevelVerdict JudgeLevel(const MergeImage& merge, const LevelImage& level,
   return LevelVerdict::APPLIES;
 }
 
+bool TooLargeBySize(const MergeImage& merge, uint32_t levelSize) {
+  LevelRecord record;
+  uint32_t first = FirstActionAt(merge);
+  if (FindLevelRecord(merge, &record) == RecordFound::RECORD &&
+      record.result.size == levelSize)
+    return false;
+  if (CheckActions(merge, first, levelSize).kind != FaultKind::NONE) return false;
+  MergeTotals totals = SumActions(merge, first);
+  return uint64_t{levelSize} - totals.removed + totals.inserted > LEVEL_MAX;
+}
+
 Judgement JudgeMerge(const MergeImage& merge, const LevelImage& level,
                      const LevelImage* backup) {
   Judgement judgement{};

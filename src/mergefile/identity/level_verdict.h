@@ -45,6 +45,12 @@ bool Reproduces(const MergeImage& merge, const uint8_t* from, uint32_t fromSize,
 LevelVerdict JudgeLevel(const MergeImage& merge, const LevelImage& level,
                         const Fingerprint& levelPrint, const LevelImage* backup);
 
+// Whether the level the actions make of a level of `levelSize` bytes would be
+// larger than LEVEL_MAX, by the sizes alone, where no record could find the
+// level merged already: a front end need not read a level so large to refuse
+// it. The name must have passed CheckLevelName.
+bool TooLargeBySize(const MergeImage& merge, uint32_t levelSize);
+
 // All that is known of a merge file and a level before anything is touched.
 struct Judgement {
   LevelVerdict verdict;

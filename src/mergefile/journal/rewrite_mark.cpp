@@ -218,30 +218,34 @@ bool LeftByRun(const FoundFile& level, const FoundFile& backup, const RewriteMar
 
 MarkDecision DecideOnMark(const RunNames& names, const FoundFile& mark,
                           const FoundFile& level, const FoundFile& backup) {
-  auto refuse = [](MarkMessage message, unsigned long error = 0) {
-    return MarkDecision{MarkPlan::REFUSE, message, error};
+  RewriteMark read{};
+  auto refuse = [&read](MarkMessage message, unsigned long error = 0) {
+    return MarkDecision{MarkPlan::REFUSE, message, error, read};
   };
-  const MarkDecision keepLevel{MarkPlan::KEEP_LEVEL, MarkMessage::LEVEL_KEPT, 0};
+  auto act = [&read](MarkPlan plan) {
+    return MarkDecision{plan, plan == MarkPlan::KEEP_LEVEL ? MarkMessage::LEVEL_KEPT
+                                                          : MarkMessage::RESTORED,
+                        0, read};
+  };
   switch (mark.state) {
-    case FileState::MISSING: return {MarkPlan::NOTHING, MarkMessage::RESTORED, 0};
+    case FileState::MISSING: return act(MarkPlan::NOTHING);
     case FileState::UNREADABLE: return refuse(MarkMessage::MARK_UNREADABLE, mark.error);
     case FileState::TOO_LARGE: return refuse(MarkMessage::MARK_DAMAGED);
     case FileState::LOADED: break;
   }
-  RewriteMark read;
   MarkRead kind = ReadMark(names, mark.bytes, mark.size, &read);
   if (kind == MarkRead::DAMAGED) return refuse(MarkMessage::MARK_DAMAGED);
   // The run that left the mark finished the level and was stopped before it
   // could remove the mark.
   if (kind == MarkRead::WHOLE && level.state == FileState::LOADED &&
       SameFingerprint(FingerprintOf(level.bytes, level.size), read.merged))
-    return {MarkPlan::CLEAR_MARK, MarkMessage::RESTORED, 0};
+    return act(MarkPlan::CLEAR_MARK);
   // A level longer than any the run could leave was put there since: a
   // reinstall, the game's check of its files, a copy of the player's own.
   bool longer = level.state == FileState::TOO_LARGE ||
                 (level.state == FileState::LOADED && level.size > read.merged.size &&
                  level.size > read.backup.size);
-  if (kind == MarkRead::WHOLE && longer) return keepLevel;
+  if (kind == MarkRead::WHOLE && longer) return act(MarkPlan::KEEP_LEVEL);
   switch (backup.state) {
     case FileState::MISSING:
       return refuse(MarkMessage::BACKUP_UNREADABLE, backup.error != 0 ? backup.error : 2);
@@ -255,6 +259,7 @@ MarkDecision DecideOnMark(const RunNames& names, const FoundFile& mark,
                                                   : MarkMessage::BACKUP_CHANGED);
   if (!SameFingerprint(FingerprintOf(backup.bytes, backup.size), read.backup))
     return refuse(MarkMessage::BACKUP_CHANGED);
-  if (level.state == FileState::LOADED && !LeftByRun(level, backup, read)) return keepLevel;
-  return {MarkPlan::RESTORE, MarkMessage::RESTORED, 0};
+  if (level.state == FileState::LOADED && !LeftByRun(level, backup, read))
+    return act(MarkPlan::KEEP_LEVEL);
+  return act(MarkPlan::RESTORE);
 }

@@ -90,6 +90,9 @@ struct MarkDecision {
   MarkPlan plan;
   MarkMessage message;  // for REFUSE
   unsigned long error;  // for the message
+  // The mark as read, where it was whole: a mark of 1.1.0 (version 2) had no
+  // history beside it, and one of a pack names the pack's journal.
+  RewriteMark mark;
 };
 
 // The decision on the files a front end found: every front end, Vorandel
