@@ -154,9 +154,12 @@ def lay_out(folder, files):
 
 
 def folder_files(folder):
-    """The files in `folder`: name -> content."""
+    """The files in `folder`: name -> content (None for a folder)."""
     left = {}
     for entry in os.scandir(folder):
+        if entry.is_dir(follow_symlinks=False):
+            left[entry.name] = None
+            continue
         with open(entry.path, "rb") as f:
             left[entry.name] = f.read()
     return left

@@ -15,6 +15,10 @@ of the same level; then A goes on. Both end, and:
   - each run that printed "Done !" must have its merge in the level: an
     order that explains the folder has that run print "Done !" too;
   - a run that printed "Done !" ends with 0, and no mark is left.
+The lock's file may stand in the way before either run starts: a lock file
+left by a run of another user, which both runs take over in turn, or one they
+may not open, or a folder in its place, where both must refuse. Those runs
+are an unprivileged user's, as a player's are.
 The failures by kind: a lost merge ("Done !" without its merge in the
 level), a lost original (a folder no order explains, the original in
 neither the level nor the backup), a false "Done !" (then -1), a mark left,
@@ -29,6 +33,7 @@ import collections
 import concurrent.futures
 import os
 import re
+import shutil
 import subprocess
 import sys
 import unittest
@@ -41,6 +46,9 @@ from tool_run import run_captured
 
 MRGTOOL = None
 OTHER = "n.mrg"
+SPELLED = "s.mrg"  # the other mod, naming the level ./l.lvl
+LOCK = LEVEL + ".lock"
+NOBODY = 65534
 MARKS = (LEVEL + ".merging", LEVEL + ".merging.new")
 # A waits in a stop, not on the processor: a few at once keep the test short.
 WORKERS = 4
@@ -54,6 +62,30 @@ def watched(folder, out, names):
     reads /proc more or less often, for one)."""
     paths = [out, folder, "."] + [p for n in sorted(names) for p in (n, os.path.join(folder, n))]
     return [option for p in paths for option in ("-P", p)]
+
+
+def lay_out_as(folder, start, lock):
+    """The folder `start`, with what stands in the lock's place. Where there is
+    anything, the runs are an unprivileged user's, who owns the rest."""
+    lay_out(folder, start)
+    if lock is None:
+        return
+    os.chmod(os.path.dirname(folder), 0o755)
+    os.chmod(folder, 0o777)
+    for name in start:
+        os.chown(os.path.join(folder, name), NOBODY, NOBODY)
+    if lock == "folder":
+        os.mkdir(os.path.join(folder, LOCK))
+    else:  # root's, as a killed run under sudo leaves it
+        with open(os.path.join(folder, LOCK), "wb"):
+            pass
+        os.chmod(os.path.join(folder, LOCK), 0o644 if lock == "left" else 0o600)
+
+
+def as_user(lock):
+    """What runs the tool as the user of a run with `lock` in the lock's place."""
+    return [] if lock is None else ["setpriv", "--reuid=%d" % NOBODY, "--regid=%d" % NOBODY,
+                                    "--clear-groups"]
 
 
 def on_folder(explorer, args, path):
@@ -78,15 +110,23 @@ class TwoRuns(TracedCase):
     LEVEL_BYTES = bytes(range(32, 132))
     # Each mod applies to the other's result too, so both orders merge.
     MODS = {MERGE: [(10, 2, b"+" * 30)], OTHER: [(60, 5, b"-")]}
-    # title, who makes the merge files, B's merge file
-    CASES = [("same mod", "mergefile.py", MERGE), ("another mod", "mergefile.py", OTHER),
-             ("same mod", "mrgtool make", MERGE), ("another mod", "mrgtool make", OTHER)]
+    # title, who makes the merge files, B's merge file, what stands in the
+    # lock's place (None: nothing)
+    CASES = [("same mod", "mergefile.py", MERGE, None),
+             ("another mod", "mergefile.py", OTHER, None),
+             ("another mod, the level spelled ./l.lvl", "mergefile.py", SPELLED, None),
+             ("same mod", "mrgtool make", MERGE, None),
+             ("another mod", "mrgtool make", OTHER, None),
+             ("another mod, a lock left by another user", "mergefile.py", OTHER, "left"),
+             ("another mod, a lock that may not be opened", "mergefile.py", OTHER, "closed"),
+             ("another mod, a folder in the lock's place", "mergefile.py", OTHER, "folder")]
     KINDS = ["lost merge", "lost original", 'false "Done !"', "mark left",
              "unexplained state", "a run crashed", "B waited for A"]
 
     def merge_files(self, maker):
         if maker == "mergefile.py":
-            return {name: merge_file(LEVEL, actions) for name, actions in self.MODS.items()}
+            made = {name: merge_file(LEVEL, actions) for name, actions in self.MODS.items()}
+            return dict(made, **{SPELLED: merge_file("./" + LEVEL, self.MODS[OTHER])})
         made, folder = {}, os.path.join(self.folder, "make")
         for name, actions in self.MODS.items():
             lay_out(folder, {LEVEL: self.LEVEL_BYTES, "mod.lvl": merged(self.LEVEL_BYTES, actions)})
@@ -95,18 +135,20 @@ class TwoRuns(TracedCase):
             made[name] = folder_files(folder)[name]
         return made
 
-    def pause_points(self, start):
+    def pause_points(self, start, lock):
         """The names A uses, and (call, its number among its kind, label) for
         each of its calls on them, after which A is stopped."""
         explorer = Explorer(self.folder)
         trace, out = os.path.join(self.folder, "trace"), os.path.join(self.folder, "out")
+        user = [] if lock is None else ["-u", "nobody"]
 
         def record(options):
-            lay_out(explorer.folder, start)
+            lay_out_as(explorer.folder, start, lock)
             with open(out, "wb") as stdout:
                 subprocess.run([STRACE, "-f", "-qq", "-y", "-s", "0", "-o", trace] + options
-                               + [cli_test.TOOL, MERGE], cwd=explorer.folder, stdout=stdout,
-                               stderr=subprocess.DEVNULL, timeout=120, check=True,
+                               + user + [cli_test.TOOL, MERGE], cwd=explorer.folder, stdout=stdout,
+                               stderr=subprocess.DEVNULL, timeout=120,
+                               check=lock in (None, "left"),
                                env=traced_env())
             with open(trace, encoding="latin-1") as f:
                 return [(call, on_folder(explorer, args, path))
@@ -119,39 +161,42 @@ class TwoRuns(TracedCase):
         for call, on in record(watched(explorer.folder, out, names)):
             count[call] += 1
             points.append((call, count[call], "%s %s #%d" % (call, on, count[call])))
-        self.assertGreater(len(points), 10, "strace recorded only %d calls of the run on its "
-                           "folder: %s" % (len(points), points))
+        # A run refused at the lock makes few calls.
+        self.assertGreater(len(points), 10 if lock in (None, "left") else 2,
+                           "strace recorded only %d calls of the run on its folder: %s"
+                           % (len(points), points))
         return names, points
 
-    def orders(self, start, other):
+    def orders(self, start, other, lock):
         """What each order of the two runs leaves, one after the other."""
         found, folder = [], os.path.join(self.folder, "orders")
         for runs in [("A",), ("B",), ("A", "B"), ("B", "A")]:
-            lay_out(folder, start)
+            lay_out_as(folder, start, lock)
             done = {r for r in runs if "Done !" in run_captured(
-                [cli_test.TOOL, MERGE if r == "A" else other], folder)[0]}
+                as_user(lock) + [cli_test.TOOL, MERGE if r == "A" else other], folder)[0]}
             found.append(Order(runs, folder_files(folder), done))
         return found
 
-    def paused(self, folder, start, names, point, other):
+    def paused(self, folder, start, names, point, other, lock):
         """A stopped after the call `point`, B run meanwhile: (files left,
         {run: (stdout, status)}, whether B ended during the stop)."""
-        lay_out(folder, start)
+        lay_out_as(folder, start, lock)
         call, when, _ = point
         trace, out = folder + ".trace", folder + ".out"
         runs, in_time = {}, [True]
 
         def run_b():
             try:
-                runs["B"] = run_captured([cli_test.TOOL, other], folder, timeout=10)
+                runs["B"] = run_captured(as_user(lock) + [cli_test.TOOL, other], folder, timeout=10)
             except subprocess.TimeoutExpired:
                 in_time[0], runs["B"] = False, ("(still running after 10 s)", None)
 
+        user = [] if lock is None else ["-u", "nobody"]
         with open(out, "wb") as stdout:
             status, _ = stopped_once(
                 [STRACE, "-f", "-qq", "-o", trace] + watched(folder, out, names)
-                + ["-e", "trace=" + call, "-e", "inject=%s:signal=SIGSTOP:when=%d" % (call, when),
-                   cli_test.TOOL, MERGE], folder, trace, stdout, run_b)
+                + ["-e", "trace=" + call, "-e", "inject=%s:signal=SIGSTOP:when=%d" % (call, when)]
+                + user + [cli_test.TOOL, MERGE], folder, trace, stdout, run_b)
         with open(out, "rb") as f:
             runs["A"] = (f.read().decode("latin-1"), status)
         self.assertIn("B", runs, "A was never stopped after " + point[2])
@@ -160,14 +205,19 @@ class TwoRuns(TracedCase):
     def test_a_run_paused_anywhere_and_a_second_run(self):
         figures, lines, total = [], [], collections.Counter()
         with concurrent.futures.ThreadPoolExecutor(WORKERS) as pool:
-            for maker in dict.fromkeys(case[1] for case in self.CASES):
+            for maker, lock in dict.fromkeys((case[1], case[3]) for case in self.CASES):
+                if lock is not None and (os.geteuid() != 0 or shutil.which("setpriv") is None):
+                    continue  # another user's runs need root and setpriv
                 start = {**self.merge_files(maker), LEVEL: self.LEVEL_BYTES}
-                names, points = self.pause_points(start)
+                names, points = self.pause_points(start, lock)
                 folders = [os.path.join(self.folder, "p%d" % i) for i in range(len(points))]
-                for title, _, other in (case for case in self.CASES if case[1] == maker):
-                    orders, states, tally = self.orders(start, other), set(), collections.Counter()
-                    outcomes = pool.map(self.paused, folders, [start] * len(points),
-                                        [names] * len(points), points, [other] * len(points))
+                for title, _, other, _ in (case for case in self.CASES
+                                           if case[1:4:2] == (maker, lock)):
+                    orders = self.orders(start, other, lock)
+                    states, tally = set(), collections.Counter()
+                    n = len(points)
+                    outcomes = pool.map(self.paused, folders, [start] * n, [names] * n, points,
+                                        [other] * n, [lock] * n)
                     for point, (files, runs, in_time) in zip(points, outcomes):
                         states.add(tuple(sorted(files.items())))
                         faults = self.judge(start, orders, files, runs, in_time)
