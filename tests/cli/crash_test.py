@@ -435,8 +435,13 @@ class CrashStates(TracedCase):
             return after
 
         labels, crashed = set(), set()
+        player = b"the player's own level, put back after the kill " * 4
+        known[player] = "the player's level"
         for model, label, done, state, unsettled in explorer.crash_states(start, plain):
             labels.add(label)
+            if model == "kill" and not done:
+                self.judge_replaced(explorer, title, label, dict(state, **{LEVEL: player}),
+                                    player, tally, lost, show)
             after = judge(model, label, done, state, plain.files)
             # A re-run that lost nothing is crashed in turn where it wrote more
             # than a plain one, and after each kill that left a name changed or
@@ -452,6 +457,25 @@ class CrashStates(TracedCase):
                     judge(model2 + ", second crash", label2, done2, state2, after.files,
                           " of the re-run after (%s, %s, held: %s)" % (model, label, show(state)))
         return len(labels), tally
+
+    def judge_replaced(self, explorer, title, label, state, player, tally, lost, show):
+        """A level put in place after a kill, as a reinstall or the game's
+        check of its files does: the re-run keeps it, merged or as it is."""
+        keys, model = tally["kill, level replaced"], "kill, level replaced"
+        seen = tuple(sorted(state.items()))
+        if seen in keys[0]:
+            return
+        keys[0].add(seen)
+        after = explorer.run(state)
+        fault = ("the re-run crashed" if after.status not in (0, 255) else
+                 "the re-run left %s" % LOCK if LOCK in after.files else
+                 "the player's level is gone" if player not in (
+                     after.files.get(LEVEL), after.files.get(BACKUP)) else None)
+        if fault:
+            keys[1] += 1
+            lost.append("[%s] %s, %s: %s\n    held: %s\n    re-run said %r (status %d), left: %s"
+                        % (title, model, label, fault, show(state), after.out, after.status,
+                           show(after.files)))
 
     def verdict(self, explorer, state, done, finished, level, want):
         """(what was lost or None, the re-run or None)."""
