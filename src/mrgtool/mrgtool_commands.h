@@ -17,3 +17,6 @@ int RunCheck(const CommandLine& line);
 int RunInvert(const CommandLine& line);
 int RunCombine(const CommandLine& line);
 int RunStamp(const CommandLine& line);
+int RunMods(const CommandLine& line);
+int RunRemove(const CommandLine& line);
+int RunOriginal(const CommandLine& line);

@@ -19,7 +19,7 @@ const char TOOL_HELP[] =
     "Usage: mrgtool COMMAND ARGUMENTS...\n"
     "\n"
     "Makes, inspects, checks, inverts, combines and stamps the merge files that\n"
-    "Vorandel applies to a level.\n"
+    "Vorandel applies to a level, and lists and takes out the mods in a level.\n"
     "\n"
     "Commands:\n"
     "  make ORIGINAL MODIFIED -o OUT.mrg [--name LEVEL]\n"
@@ -35,11 +35,18 @@ const char TOOL_HELP[] =
     "  stamp FILE.mrg LEVEL -o OUT.mrg\n"
     "                       add the record of its level to an older merge file\n"
     "\n"
+    "For players, on a level and the history Vorandel keeps beside it:\n"
+    "  mods LEVEL [--json]  list the mods in the level, oldest first\n"
+    "  remove MOD [LEVEL]   take one mod out, wherever it stands\n"
+    "  original LEVEL       take every mod out: the level as before the first\n"
+    "                       mod went in\n"
+    "\n"
     "  mrgtool COMMAND --help   describes a command\n"
     "  mrgtool --version        prints the version\n"
     "\n"
     "Exit status: 0 on success, 1 on failure, 2 on a wrong command line; check\n"
-    "gives 3 for a level already merged and 4 for a level it is not for.\n";
+    "gives 3 for a level already merged and 4 for a level it is not for; remove\n"
+    "gives 6 where later mods must come out first.\n";
 
 // Text wrapped into lines of at most 80 columns, for the terminal.
 std::string WrapText(const std::string& text) {
@@ -128,6 +135,23 @@ const Command COMMANDS[] = {
      "they are.\n"
      "\n"
      "  -o, --output OUT.mrg   the merge file to write (replaced if it exists)\n"},
+    {"mods", 1, 1, false, false, true, "mrgtool mods LEVEL [--json]",
+     "Lists the mods in LEVEL, oldest first, from the history Vorandel keeps beside it\n"
+     "(LEVEL.history): each merge file's name, when it went in, how many bytes it took\n"
+     "out and put in, and which later mods changed bytes it wrote, which must come out\n"
+     "before it can. Says so where the level changed since the history was written.\n"
+     "\n"
+     "  --json   print the same as one JSON object\n"},
+    {"remove", 1, 2, false, false, false, "mrgtool remove MOD [LEVEL]",
+     "Takes one mod out of LEVEL, wherever it stands: MOD is its merge file, or its\n"
+     "name as mrgtool mods lists it. LEVEL is by default the level MOD's merge file\n"
+     "names. The mods put in after it stay in. A part of a pack takes the whole pack\n"
+     "out. The run backs the level up, proves the result before it writes it, and\n"
+     "can be stopped anywhere, as Vorandel's. Where later mods changed bytes MOD\n"
+     "wrote, nothing changes: it names them, to take out first, and exits with 6.\n"},
+    {"original", 1, 1, false, false, false, "mrgtool original LEVEL",
+     "Takes every mod out of LEVEL: the level as it was before the first mod its\n"
+     "history records, proven by its fingerprint, as remove does.\n"},
 };
 
 // A command's help, with the level name rules as make states them.
@@ -209,6 +233,9 @@ int RunCommand(const Command& command, int argc, char** argv) {
   if (strcmp(command.name, "check") == 0) return RunCheck(line);
   if (strcmp(command.name, "invert") == 0) return RunInvert(line);
   if (strcmp(command.name, "stamp") == 0) return RunStamp(line);
+  if (strcmp(command.name, "mods") == 0) return RunMods(line);
+  if (strcmp(command.name, "remove") == 0) return RunRemove(line);
+  if (strcmp(command.name, "original") == 0) return RunOriginal(line);
   return RunCombine(line);
 }
 

@@ -1,13 +1,30 @@
 #include "mrgtool_merge_input.h"
 
+namespace {
+
+void ReadHeader(MergeInput* input) {
+  input->merge = {input->file.bytes, input->file.size};
+  if (!HasValidLevelName(input->merge)) return;
+  input->firstActionAt = FirstActionAt(input->merge);
+  input->levelName = reinterpret_cast<const char*>(input->merge.buffer + LEVEL_NAME_AT);
+}
+
+}  // namespace
+
 bool LoadMergeInput(const char* path, MergeInput* input) {
   input->levelName = nullptr;
   input->firstActionAt = 0;
   if (!ReadWholeFile(path, &input->file)) return false;
-  input->merge = {input->file.bytes, input->file.size};
-  if (!HasValidLevelName(input->merge)) return true;
-  input->firstActionAt = FirstActionAt(input->merge);
-  input->levelName = reinterpret_cast<const char*>(input->merge.buffer + LEVEL_NAME_AT);
+  ReadHeader(input);
+  return true;
+}
+
+bool LoadMergeInputQuietly(const char* path, MergeInput* input) {
+  input->levelName = nullptr;
+  input->firstActionAt = 0;
+  if (LoadWhole(path, FILE_SHARE_READ, LoadWay::MAP, &input->file).step != LoadStep::LOADED)
+    return false;
+  ReadHeader(input);
   return true;
 }
 

@@ -19,6 +19,9 @@ struct MergeInput {
 // Loads `path`; false after printing why when the file can't be read.
 bool LoadMergeInput(const char* path, MergeInput* input);
 
+// Loads `path` where it can, without a word where it can't: false then.
+bool LoadMergeInputQuietly(const char* path, MergeInput* input);
+
 // Vorandel's verdict and message for the level name and the first faulty
 // action against a level of `levelSize` bytes (CheckMergeFile).
 MergeVerdict CheckMergeInput(const MergeInput& input, uint32_t levelSize, char* text,

@@ -7,3 +7,5 @@ constexpr int MRGTOOL_USAGE = 2;   // the command line was wrong
 // check's verdicts besides "it applies" (MRGTOOL_OK), as Vorandel gives them.
 constexpr int MRGTOOL_ALREADY_MERGED = 3;
 constexpr int MRGTOOL_NOT_ITS_LEVEL = 4;
+// remove's: later mods changed bytes the mod wrote, and must come out first.
+constexpr int MRGTOOL_BLOCKED = 6;

@@ -38,10 +38,12 @@ int PrepareChange(const LevelChange& change) {
   }
   if (change.setAside[0] != '\0') {
     error = RenameReplacing(names.history, change.setAside);
+    if (error == NO_ERROR) error = FlushFolder(names.folder);
     if (error != NO_ERROR) {
-      Say(VorandelSays::MARK_WRITE_FAILED, {names.history, {}, error});
+      Say(VorandelSays::MARK_WRITE_FAILED, {change.setAside, {}, error});
       return STATUS_FAILED;
     }
+    SayHistorySetAside(names, *change.oldHistory, change.setAside);
   }
   if (change.history != nullptr) {
     Bytes draft = {change.history->data(), change.history->size()};

@@ -11,6 +11,7 @@
 
 #include "journal/rewrite_mark.h"
 #include "journal/run_names.h"
+#include "level_history.h"
 #include "rewrite_level.h"
 #include "write_whole.h"
 
@@ -25,8 +26,9 @@ struct LevelChange {
   // The history once the change is in, whole; null where the run keeps none.
   const std::vector<uint8_t>* history;
   // The history to keep under another name first, as a new one starts: empty
-  // for none.
+  // for none; and the history as the run found it, which says why.
   char setAside[JOURNAL_NAME_MAX];
+  const LevelHistory* oldHistory;
 };
 
 // Copies the level over its backup, as every run that gets that far does,

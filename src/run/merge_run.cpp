@@ -1,5 +1,6 @@
 #include "merge_run.h"
 
+#include <ctime>
 #include <memory>
 #include <new>
 #include <string>
@@ -9,7 +10,9 @@
 #include "format/merge_format.h"
 #include "format/merge_records.h"
 #include "identity/level_verdict.h"
+#include "journal/history_verdict.h"
 #include "level_change.h"
+#include "level_history.h"
 #include "load_whole_file.h"
 #include "mark_file.h"
 #include "platform.h"
@@ -62,7 +65,21 @@ Judgement Judge(const RunNames& names, const MergeImage& merge, const LevelImage
   return judgement;
 }
 
-int MergeLevel(const RunNames& names, const MergeImage& merge) {
+// The line that stops the run before the backup, by the verdict and what the
+// history adds to it, with the status it ends with; empty where it goes on.
+std::string StopLine(const RunNames& names, const Judgement& judgement,
+                     const LevelHistory& history, const HistoryJudgement& byHistory,
+                     int* status) {
+  *status = STATUS_FAILED;
+  if (byHistory.verdict == HistoryVerdict::ALREADY_IN) *status = STATUS_OK;
+  if (byHistory.verdict == HistoryVerdict::ALREADY_IN ||
+      byHistory.verdict == HistoryVerdict::MADE_BEFORE)
+    return HistoryLine(byHistory, history.history, names.level, false);
+  if (judgement.verdict == LevelVerdict::ALREADY_MERGED) *status = STATUS_OK;
+  return JudgementLine(judgement, names.level);
+}
+
+int MergeLevel(const RunNames& names, const MergeImage& merge, const char* mergePath) {
   // A merge no tool could read back is refused by the sizes alone, before a
   // level of up to 4 GiB is read for nothing.
   uint32_t levelSize = 0;
@@ -88,13 +105,28 @@ int MergeLevel(const RunNames& names, const MergeImage& merge) {
   // Every record is checked before the level is recreated, so a faulty
   // merge file leaves the level as it was.
   Judgement judgement = Judge(names, merge, level);
-  std::string stop = JudgementLine(judgement, names.level);
+  LevelHistory history;
+  ReadLevelHistory(names, judgement.level, &history);
+  if (history.found == HistoryFound::UNREADABLE) {
+    Say(VorandelSays::HISTORY_UNREADABLE, {names.history, {}, history.error});
+    return STATUS_FAILED;
+  }
+  Fingerprint mergePrint = FingerprintOf(merge.buffer, merge.size);
+  HistoryJudgement byHistory{HistoryVerdict::NOTHING, {}, false};
+  if (history.GoesOn())
+    byHistory = JudgeByHistory(history.history, mergePrint, merge, judgement);
+  int status = STATUS_FAILED;
+  std::string stop = StopLine(names, judgement, history, byHistory, &status);
   if (!stop.empty()) {
     Report(stop.c_str());
-    return judgement.verdict == LevelVerdict::ALREADY_MERGED ? STATUS_OK : STATUS_FAILED;
+    return status;
   }
   if (judgement.fault.kind != FaultKind::NONE)
     return BackUpAndReport(names, loaded, judgement.fault);
+  // A merge file without a record may change what a mod wrote: it goes in,
+  // and the player knows which mod it rewrites.
+  if (byHistory.verdict == HistoryVerdict::OVER_MODS)
+    Report(HistoryLine(byHistory, history.history, names.level, false).c_str());
 
   std::unique_ptr<uint8_t[]> staging(new (std::nothrow) uint8_t[MERGED_STAGING_SIZE]);
   if (!staging) {
@@ -103,8 +135,17 @@ int MergeLevel(const RunNames& names, const MergeImage& merge) {
   }
   uint32_t first = FirstActionAt(merge);
   MergedLevel merged = {&level, &merge, first, staging.get()};
-  LevelChange change{&names, level, {}, WriteMergedLevel, &merged, nullptr, ""};
+  LevelChange change{&names, level, {}, WriteMergedLevel, &merged, nullptr, "", &history};
   change.mark = {judgement.level, judgement.merged, FirstChangeOf(merge, level), "", 3};
+  ModHead head{judgement.level, judgement.merged, mergePrint, std::time(nullptr), 0,
+               mergePath, ""};
+  std::vector<uint8_t> newHistory;
+  if (!HistoryWithMod(names, history, head, merge, first, level, &newHistory,
+                      change.setAside)) {
+    Say(VorandelSays::MARK_WRITE_FAILED, {names.historyDraft, {}, ERROR_FILE_TOO_LARGE});
+    return STATUS_FAILED;
+  }
+  change.history = &newHistory;
   if (MakeChange(change) != STATUS_OK) return STATUS_FAILED;
   Say(VorandelSays::DONE, {});
   return STATUS_OK;
@@ -130,7 +171,7 @@ int RunMergeFile(const char* mergePath) {
   RunLock lock;
   LockTaken taken = TakeLevelLock(names, &lock);
   if (taken == LockTaken::REFUSED) return STATUS_FAILED;
-  int status = MergeLevel(names, merge);
+  int status = MergeLevel(names, merge, mergePath);
   ReleaseLevelLock(taken, &lock);
   return status;
 }

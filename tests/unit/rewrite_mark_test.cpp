@@ -98,7 +98,7 @@ TEST(ReadMark, TakesOnlyAWholeMark) {
       {"the level spelled with '/'", spelled("maps/l.lvl", true), MarkRead::WHOLE},
       {"the level spelled with './'", spelled(".\\maps\\L.LVL", true), MarkRead::WHOLE},
       {"another level", spelled("maps\\k.lvl", true), MarkRead::DAMAGED},
-      {"another folder", spelled("l.lvl", true), MarkRead::DAMAGED},
+      {"named from the level's folder", spelled("l.lvl", true), MarkRead::WHOLE},
       {"cut short", whole.substr(0, whole.size() - 1), MarkRead::DAMAGED},
       {"a byte more", whole + "\n", MarkRead::DAMAGED},
       {"only the last lines", whole.substr(tail), MarkRead::DAMAGED},

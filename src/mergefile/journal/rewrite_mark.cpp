@@ -83,8 +83,8 @@ void TakeLine(Lines* lines, const char* label, char* value, size_t size) {
   lines->at = end + 1;
 }
 
-// The names of the level that a mark's first line names, where that is this
-// run's level under any spelling.
+// The names of the level that a mark's first line names, where that may be
+// this run's level under another spelling, or as named from another folder.
 bool NamesInHead(const RunNames& names, const char* text, size_t size,
                  RunNames* written) {
   const size_t start = sizeof MARK_HEAD_START - 1;
@@ -98,7 +98,7 @@ bool NamesInHead(const RunNames& names, const char* text, size_t size,
   memcpy(level, text + start, length);
   level[length] = '\0';
   if (memchr(level, '\0', length) != nullptr ||
-      !SameLevelName(level, names.level, names.windowsPaths))
+      !SameFileName(level, names.level, names.windowsPaths))
     return false;
   NameRun(level, names.windowsPaths, written);
   return true;

@@ -77,3 +77,13 @@ bool SameLevelName(const char* a, const char* b, bool windowsPaths) {
       if (windowsPaths ? Lower(*x) != Lower(*y) : *x != *y) return false;
   }
 }
+
+bool SameFileName(const char* a, const char* b, bool windowsPaths) {
+  auto last = [windowsPaths](const char* name) {
+    const char* part = name;
+    for (const char* c = name; *c != '\0'; ++c)
+      if (IsSeparator(*c, windowsPaths)) part = c + 1;
+    return part;
+  };
+  return SameLevelName(last(a), last(b), windowsPaths);
+}

@@ -55,3 +55,7 @@ void SetAsideName(const RunNames& names, unsigned number, char out[JOURNAL_NAME_
 // same parts once "." parts and repeated separators are dropped; with Windows
 // paths '\' and '/' alike, and letters in either case.
 bool SameLevelName(const char* a, const char* b, bool windowsPaths);
+
+// Whether two names of a level, each spelled from the folder a run worked in,
+// may name one file: the same file name, the last part, by the same rules.
+bool SameFileName(const char* a, const char* b, bool windowsPaths);

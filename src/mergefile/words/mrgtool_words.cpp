@@ -1,6 +1,7 @@
 #include "words/mrgtool_words.h"
 
 #include <cinttypes>
+#include <ctime>
 #include <cstdarg>
 #include <cstdio>
 #include <utility>
@@ -189,7 +190,8 @@ std::string FormatMrgtool(MrgtoolSays message, const SaidOf& of) {
       message == MrgtoolSays::NAME_REFUSED_FIELD ||
       message == MrgtoolSays::NAME_NOT_ASCII ||
       message == MrgtoolSays::NO_ROOM_FOR_RECORD ||
-      message == MrgtoolSays::NO_ROOM_FOR_RECORD_TO_STAMP) {
+      message == MrgtoolSays::NO_ROOM_FOR_RECORD_TO_STAMP ||
+      message == MrgtoolSays::LEVEL_NAME_REFUSED || message == MrgtoolSays::LEVEL_MISSING) {
     EscapeName(name, escaped, sizeof escaped);
     name = escaped;
   }
@@ -289,6 +291,16 @@ std::string FormatMrgtool(MrgtoolSays message, const SaidOf& of) {
           "level it was made for",
           name, other);
       break;
+    case MrgtoolSays::LEVEL_NAME_REFUSED:
+      snprintf(text, sizeof text,
+               "can't use the level %s: its file name must have 1 to %lu characters, hold "
+               "no control character, end in no dot or space and name no device",
+               name, static_cast<unsigned long>(NAME_CHARS_MAX));
+      break;
+    case MrgtoolSays::LEVEL_MISSING:
+      snprintf(text, sizeof text,
+               "%s is no merge file here, so it names no level: give the level too", name);
+      break;
     case MrgtoolSays::RECORD_DISAGREES:
       snprintf(
           text, sizeof text,
@@ -298,4 +310,162 @@ std::string FormatMrgtool(MrgtoolSays message, const SaidOf& of) {
       break;
   }
   return text;
+}
+
+std::string FormatRemoval(RemovalSays message, const RemovalOf& of) {
+  const std::string level = Shown(of.level);
+  const std::string history = Shown(of.history);
+  const std::string& mods = of.mods;
+  const char* them = of.count == 1 ? "it" : "them";
+  switch (message) {
+    case RemovalSays::REMOVED: return "Took " + mods + " out of " + level + ".\n";
+    case RemovalSays::EVERY_REMOVED:
+      return level + " is the level from before its mods again: took " + mods + " out.\n";
+    case RemovalSays::NO_HISTORY:
+      return level + " has no history beside it (" + history +
+             "): no mod in it can be told, nothing changed.\n";
+    case RemovalSays::NOTHING_IN: return level + " has no mod in it: nothing to do.\n";
+    case RemovalSays::NOT_FOUND:
+      return mods + " is not in " + level + ": mrgtool mods lists the mods in it; nothing changed.\n";
+    case RemovalSays::AMBIGUOUS:
+      return "Several mods in " + level + " are named " + mods +
+             ": give the merge file instead; nothing changed.\n";
+    case RemovalSays::BLOCKED:
+      return mods + " can't come out of " + level + " yet: " + of.blockers +
+             " changed bytes it wrote. Take " + them + " out first; nothing changed.\n";
+    case RemovalSays::LEVEL_CHANGED:
+      return level + " changed since " + history +
+             " was written, by a game update, an editor or another tool: its mods can't be "
+             "taken out by it; nothing changed.\n";
+    case RemovalSays::BACK_AT_ORIGINAL:
+      return level + " is the level from before the mods that " + history +
+             " lists, with none of them in: nothing to do.\n";
+    case RemovalSays::HISTORY_UNUSABLE:
+      return history + " is damaged, or of a later version: no mod can be taken out of " +
+             level + " by it; nothing changed.\n";
+    case RemovalSays::PROOF_FAILED:
+      return level + " without " + mods + " would not be the level " + history +
+             " says it is: nothing changed.\n";
+    case RemovalSays::TOO_LARGE:
+      return level + " without " + mods + " would be 4 GiB or larger: nothing changed.\n";
+  }
+  return "";
+}
+
+namespace {
+
+// When a mod went in, in UTC, as "2026-12-08 10:31:05 UTC".
+std::string WhenOf(int64_t time) {
+  std::time_t at = static_cast<std::time_t>(time);
+  const std::tm* utc = std::gmtime(&at);
+  char text[40];
+  if (utc == nullptr || std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", utc) == 0)
+    return "at an unknown time";
+  return text;
+}
+
+struct ModCounts {
+  uint64_t out;  // bytes the mod took out of the level
+  uint64_t in;   // bytes it put in
+};
+
+ModCounts CountsOf(const HistoryEntry& entry) {
+  // The undo puts back what the mod took out, and takes out what it put in.
+  MergeTotals undo = SumActions(entry.undo, entry.undoAt);
+  return {undo.inserted, undo.removed};
+}
+
+std::string JsonText(const std::string& text) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out = "\"";
+  for (char c : text) {
+    auto byte = static_cast<uint8_t>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (byte < 0x20 || byte >= 0x7F) {
+      // Bytes, not characters: each as the code point of its value.
+      out += "\\u00";
+      out += digits[byte >> 4];
+      out += digits[byte & 0xF];
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+}  // namespace
+
+std::string ModsText(const char* level, const char* historyName, ModsState state,
+                     const History* history,
+                     const std::vector<std::vector<size_t>>& changedBy) {
+  const std::string shown = Shown(level);
+  const std::string file = Shown(historyName);
+  std::string out;
+  switch (state) {
+    case ModsState::NO_HISTORY:
+      return shown + " has no history beside it (" + file +
+             "): no mod went in by a run that keeps one.\n";
+    case ModsState::DAMAGED:
+      return file + " is damaged, or of a later version: the mods in " + shown +
+             " can't be told by it. The next run keeps it under another name and starts "
+             "a new one.\n";
+    default: break;
+  }
+  if (history->entries.empty()) {
+    out = shown + " has no mod in it (" + file + ").\n";
+  } else {
+    Append(&out, "Mods in %s, oldest first (%s):\n", shown.c_str(), file.c_str());
+    for (size_t i = 0; i < history->entries.size(); ++i) {
+      const HistoryEntry& entry = history->entries[i];
+      ModCounts counts = CountsOf(entry);
+      Append(&out, "%3zu. %s, %s: %" PRIu64 " bytes out, %" PRIu64 " in", i + 1,
+             ModList(*history, {i}).c_str(), WhenOf(entry.head.time).c_str(), counts.out,
+             counts.in);
+      if (i < changedBy.size() && !changedBy[i].empty())
+        out += "; " + ModList(*history, changedBy[i]) + " changed bytes it wrote";
+      out += "\n";
+    }
+  }
+  if (state == ModsState::LEVEL_CHANGED)
+    out += shown + " changed since " + file +
+           " was written, by a game update, an editor or another tool: these mods may not "
+           "be in it any more. The next run keeps this history under another name and "
+           "starts a new one.\n";
+  if (state == ModsState::BACK_AT_ORIGINAL && !history->entries.empty())
+    out += shown + " is again the level from before these mods: none of them is in.\n";
+  return out;
+}
+
+std::string ModsJson(const char* level, const char* historyName, ModsState state,
+                     const History* history,
+                     const std::vector<std::vector<size_t>>& changedBy) {
+  static const char* const kStates[] = {"no history", "damaged", "mods in",
+                                        "level changed", "original"};
+  std::string out = "{\"level\": " + JsonText(level) + ", \"history\": " +
+                    JsonText(historyName) + ", \"state\": " +
+                    JsonText(kStates[static_cast<int>(state)]) + ", \"mods\": [";
+  size_t count = history != nullptr && state != ModsState::NO_HISTORY &&
+                         state != ModsState::DAMAGED
+                     ? history->entries.size()
+                     : 0;
+  for (size_t i = 0; i < count; ++i) {
+    const HistoryEntry& entry = history->entries[i];
+    ModCounts counts = CountsOf(entry);
+    out += i == 0 ? "" : ", ";
+    out += "{\"name\": " + JsonText(entry.head.name);
+    out += ", \"pack\": " + (entry.head.pack == 0 ? std::string("null")
+                                                  : JsonText(entry.head.packName));
+    out += ", \"time\": " + std::to_string(entry.head.time);
+    out += ", \"bytesOut\": " + std::to_string(counts.out);
+    out += ", \"bytesIn\": " + std::to_string(counts.in);
+    out += ", \"changedLaterBy\": [";
+    const std::vector<size_t> none;
+    const std::vector<size_t>& later = i < changedBy.size() ? changedBy[i] : none;
+    for (size_t j = 0; j < later.size(); ++j)
+      out += (j == 0 ? "" : ", ") + JsonText(history->entries[later[j]].head.name);
+    out += "]}";
+  }
+  return out + "]}\n";
 }

@@ -10,6 +10,7 @@
 #include "format/merge_build.h"
 #include "format/merge_checks.h"
 #include "format/merge_format.h"
+#include "journal/history.h"
 #include "identity/level_verdict.h"
 #include "words/vorandel_words.h"
 
@@ -75,9 +76,61 @@ enum class MrgtoolSays {
   NO_ROOM_FOR_RECORD_TO_STAMP,  // name: the level name, other: the merge file
   COMBINED_WITHOUT_RECORD,      // a warning, name: the merge file written
   NO_RECORD_TO_CHECK,           // a warning, name: the merge file, other: the level file
+  LEVEL_NAME_REFUSED,           // name: the level as given
+  LEVEL_MISSING,                // name: the mod as given
 };
 
 std::string FormatMrgtool(MrgtoolSays message, const SaidOf& of);
 
 // mrgtool's prefix of every error line.
 constexpr char MRGTOOL_PREFIX[] = "mrgtool: ";
+
+// What mrgtool's runs that take mods out of a level say, each a line of its
+// own on standard output.
+enum class RemovalSays {
+  REMOVED,           // level, mods
+  EVERY_REMOVED,     // level, mods
+  NO_HISTORY,        // level, history
+  NOTHING_IN,        // level
+  NOT_FOUND,         // level, mods: the name asked for
+  AMBIGUOUS,         // level, mods: the name asked for
+  BLOCKED,           // level, mods, blockers, count of blockers
+  LEVEL_CHANGED,     // level, history
+  BACK_AT_ORIGINAL,  // level, history
+  HISTORY_UNUSABLE,  // level, history
+  PROOF_FAILED,      // level, history, mods
+  TOO_LARGE,         // level, mods
+};
+
+struct RemovalOf {
+  const char* level;
+  const char* history;
+  std::string mods;
+  std::string blockers;
+  size_t count = 0;
+};
+
+std::string FormatRemoval(RemovalSays message, const RemovalOf& of);
+
+// How a level's history stands, for mrgtool mods and the page's list.
+enum class ModsState {
+  NO_HISTORY,
+  DAMAGED,          // damaged, or of a later version
+  GOES_ON,          // the history ends at the level
+  LEVEL_CHANGED,    // the level changed behind it
+  BACK_AT_ORIGINAL, // the level is its original again
+};
+
+// The mods in a level, oldest first, one line each: the merge file's name
+// (and its pack's), when it went in, how many bytes it took out and put in,
+// and which later mods changed bytes it wrote (`changedBy`, per entry); then
+// what the state says of them. `history` may be null but for GOES_ON,
+// LEVEL_CHANGED and BACK_AT_ORIGINAL.
+std::string ModsText(const char* level, const char* historyName, ModsState state,
+                     const History* history,
+                     const std::vector<std::vector<size_t>>& changedBy);
+
+// The same as one JSON object.
+std::string ModsJson(const char* level, const char* historyName, ModsState state,
+                     const History* history,
+                     const std::vector<std::vector<size_t>>& changedBy);

@@ -92,6 +92,50 @@ void FormatVorandel(VorandelSays message, const SaidOf& of, char* text, size_t s
                "working on %s, delete %s, then run this merge file again.\n",
                name, error, other, name);
       break;
+    case VorandelSays::HISTORY_DAMAGED:
+      snprintf(text, size,
+               "%s is damaged: it is kept as %s, and a new history of %s starts with this "
+               "run.\n",
+               name, other, of.third);
+      break;
+    case VorandelSays::HISTORY_OF_LATER_VERSION:
+      snprintf(text, size,
+               "%s was written by a later version of Vorandel: it is kept as %s, and a new "
+               "history of %s starts with this run.\n",
+               name, other, of.third);
+      break;
+    case VorandelSays::HISTORY_AT_ORIGINAL:
+      snprintf(text, size,
+               "%s is again the level from before the mods that %s lists, with none of them "
+               "in: that history is kept as %s, and a new one starts with this run.\n",
+               of.third, name, other);
+      break;
+    case VorandelSays::HISTORY_OUTRUN:
+      snprintf(text, size,
+               "%s changed since %s was written, by a game update, an editor or another "
+               "tool: that history is kept as %s, and a new one starts with this run.\n",
+               of.third, name, other);
+      break;
+    case VorandelSays::HISTORY_UNREADABLE:
+      snprintf(text, size, "Can't read %s (error %lu): nothing changed.\n", name, error);
+      break;
+    case VorandelSays::ALREADY_IN:
+      snprintf(text, size,
+               "%s already holds what this merge file makes, with %s put in since: nothing "
+               "to do, nothing changed.\n",
+               name, other);
+      break;
+    case VorandelSays::MADE_BEFORE:
+      snprintf(text, size,
+               "%s is not the level this merge file was made for, nor the one it makes: "
+               "nothing changed. It was made for the level before %s went in: take %s out "
+               "first with mrgtool remove.\n",
+               name, other, error == 1 ? "it" : "them");
+      break;
+    case VorandelSays::OVER_MODS:
+      snprintf(text, size, "This merge file changes bytes that %s wrote in %s: it goes in over %s.\n",
+               other, name, error == 1 ? "it" : "them");
+      break;
     case VorandelSays::RESULT_TOO_LARGE:
       snprintf(text, size,
                "%s would be 4 GiB or larger once merged, more than Vorandel can read back: "
@@ -257,4 +301,60 @@ void FormatMarkMessage(MarkMessage message, const RunNames& names, unsigned long
                level, mark, error, backup);
       break;
   }
+}
+
+std::string Shown(const std::string& name) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string shown;
+  for (char c : name) {
+    auto byte = static_cast<uint8_t>(c);
+    if (!IsControlByte(byte)) {
+      shown += c;
+      continue;
+    }
+    shown += "\\x";
+    shown += digits[byte >> 4];
+    shown += digits[byte & 0xF];
+  }
+  return shown;
+}
+
+std::string ModList(const History& history, const std::vector<size_t>& entries) {
+  std::string list;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const ModHead& head = history.entries[entries[i]].head;
+    if (i != 0) list += i + 1 == entries.size() ? " and " : ", ";
+    list += Shown(head.name);
+    if (head.pack != 0) list += " (pack " + Shown(head.packName) + ")";
+  }
+  return list;
+}
+
+std::string HistoryLine(const HistoryJudgement& judgement, const History& history,
+                        const char* levelName, bool applies) {
+  std::string mods = ModList(history, judgement.mods);
+  // Room for the message with as long a list as there is.
+  std::vector<char> room(SAYS_TEXT_MAX + mods.size(), '\0');
+  char* text = room.data();
+  size_t size = room.size();
+  SaidOf of{levelName, mods.c_str(), judgement.mods.size()};
+  switch (judgement.verdict) {
+    case HistoryVerdict::NOTHING: break;
+    case HistoryVerdict::ALREADY_IN:
+      FormatVorandel(judgement.mods.empty() ? VorandelSays::ALREADY_MERGED
+                                            : VorandelSays::ALREADY_IN,
+                     of, text, size);
+      break;
+    case HistoryVerdict::MADE_BEFORE: {
+      FormatVorandel(VorandelSays::MADE_BEFORE, of, text, size);
+      std::string line = text;
+      if (applies && judgement.appliesOnceOut)
+        line += "It changes none of the bytes they wrote: once they are out, it applies.\n";
+      return line;
+    }
+    case HistoryVerdict::OVER_MODS:
+      FormatVorandel(VorandelSays::OVER_MODS, of, text, size);
+      break;
+  }
+  return text;
 }

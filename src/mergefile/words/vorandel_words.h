@@ -5,9 +5,12 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "format/merge_checks.h"
 #include "identity/level_verdict.h"
+#include "journal/history.h"
+#include "journal/history_verdict.h"
 #include "journal/rewrite_mark.h"
 
 // Vorandel's messages. Each ends in a line end, but COPY_FAILED, which has none.
@@ -32,6 +35,16 @@ enum class VorandelSays {
   FOLDER_FAILED,      // name: the merge file's folder, error
   LOCK_FAILED,        // name: the lock, other: the level, error
   RESULT_TOO_LARGE,   // name: the level
+  // name: the history, other: the name it is kept under, third: the level
+  HISTORY_DAMAGED,
+  HISTORY_OF_LATER_VERSION,
+  HISTORY_AT_ORIGINAL,
+  HISTORY_OUTRUN,
+  HISTORY_UNREADABLE,  // name: the history, error
+  // name: the level, other: the mods, error: how many
+  ALREADY_IN,
+  MADE_BEFORE,
+  OVER_MODS,
 };
 
 struct SaidOf {
@@ -39,6 +52,7 @@ struct SaidOf {
   const char* other = nullptr;
   unsigned long error = 0;
   unsigned long error2 = 0;
+  const char* third = nullptr;
 };
 
 // Room for any of Vorandel's messages but USAGE, with names of up to
@@ -73,6 +87,21 @@ MergeVerdict CheckMergeFile(const MergeImage& merge, uint32_t levelSize, NameRul
 // a level already merged, not its level, or a record the actions don't
 // make. Empty for one it goes on with.
 std::string JudgementLine(const Judgement& judgement, const char* levelName);
+
+// A name as a message shows it: control characters as \xHH, so that none
+// reaches a terminal, at any length.
+std::string Shown(const std::string& name);
+
+// The mods `entries` of a history by their merge files' names, as a phrase:
+// "a.mrg", "a.mrg and b.mrg", "a.mrg, b.mrg and c.mrg"; a pack's part with
+// its pack's name.
+std::string ModList(const History& history, const std::vector<size_t>& entries);
+
+// The line Vorandel says for what the history adds to a verdict (empty for
+// NOTHING); with `applies`, check's word that the merge file would apply
+// once the mods that stand between are out.
+std::string HistoryLine(const HistoryJudgement& judgement, const History& history,
+                        const char* levelName, bool applies);
 
 // What a run says about a mark it found (journal/rewrite_mark.h).
 // Room for any of them.

@@ -1,0 +1,115 @@
+// mrgtool's commands for players: the mods in a level, and taking them out.
+#include <string>
+#include <vector>
+
+#include "identity/fingerprint.h"
+#include "journal/mod_stack.h"
+#include "journal/run_names.h"
+#include "level_history.h"
+#include "mrgtool_commands.h"
+#include "mrgtool_io.h"
+#include "mrgtool_merge_input.h"
+#include "mrgtool_status.h"
+#include "removal_run.h"
+#include "words/mrgtool_words.h"
+
+namespace {
+
+// The level given on the command line, as a run names it: its file name, in
+// its folder, which becomes the current one. False after saying why not.
+bool EnterLevelFolder(const char* path, std::string* name) {
+  std::string folder;
+  std::string file = path;
+  size_t cut = file.find_last_of(kWindowsPaths ? "\\/" : "/");
+  if (cut != std::string::npos) {
+    folder = file.substr(0, cut == 0 ? 1 : cut);
+    file = file.substr(cut + 1);
+  }
+  if (file.empty() || file.size() > NAME_CHARS_MAX ||
+      !IsSafeLevelName(file.c_str(), kWindowsPaths)) {
+    Say(MrgtoolSays::LEVEL_NAME_REFUSED, {path});
+    return false;
+  }
+  if (!folder.empty()) {
+    DWORD error = EnterFolder(folder.c_str());
+    if (error != NO_ERROR) {
+      Say(MrgtoolSays::CANT_OPEN, {folder.c_str(), {}, error});
+      return false;
+    }
+  }
+  *name = file;
+  return true;
+}
+
+int StatusOf(RemovalEnd end) {
+  switch (end) {
+    case RemovalEnd::REMOVED:
+    case RemovalEnd::NOTHING_IN: return MRGTOOL_OK;
+    case RemovalEnd::BLOCKED: return MRGTOOL_BLOCKED;
+    case RemovalEnd::FAILED: break;
+  }
+  return MRGTOOL_FAILED;
+}
+
+}  // namespace
+
+int RunMods(const CommandLine& line) {
+  std::string level;
+  if (!EnterLevelFolder(line.operands[0], &level)) return MRGTOOL_FAILED;
+  RunNames names;
+  NameRun(level.c_str(), kWindowsPaths, &names);
+  FileBytes levelFile;
+  if (!ReadWholeFile(names.level, &levelFile)) return MRGTOOL_FAILED;
+  LevelHistory history;
+  ReadLevelHistory(names, FingerprintOf(levelFile.bytes, levelFile.size), &history);
+  ModsState state = ModsState::NO_HISTORY;
+  switch (history.found) {
+    case HistoryFound::NONE: break;
+    case HistoryFound::UNREADABLE:
+      Say(MrgtoolSays::CANT_READ, {names.history, {}, history.error});
+      return MRGTOOL_FAILED;
+    case HistoryFound::DAMAGED:
+    case HistoryFound::LATER_VERSION: state = ModsState::DAMAGED; break;
+    case HistoryFound::WHOLE:
+      state = history.fit == HistoryFit::ENDS_AT_LEVEL      ? ModsState::GOES_ON
+              : history.fit == HistoryFit::LEVEL_CHANGED ? ModsState::LEVEL_CHANGED
+                                                         : ModsState::BACK_AT_ORIGINAL;
+      break;
+  }
+  std::vector<std::vector<size_t>> changedBy;
+  if (state == ModsState::GOES_ON)
+    for (size_t i = 0; i < history.history.entries.size(); ++i)
+      changedBy.push_back(BlockersOf(history.history, i));
+  const History* shown = history.found == HistoryFound::WHOLE ? &history.history : nullptr;
+  std::string text = line.json ? ModsJson(names.level, names.history, state, shown, changedBy)
+                               : ModsText(names.level, names.history, state, shown, changedBy);
+  Print(Stream::STANDARD_OUTPUT, "%s", text.c_str());
+  return MRGTOOL_OK;
+}
+
+int RunRemove(const CommandLine& line) {
+  const char* mod = line.operands[0];
+  ModChoice choice{false, false, {}, mod};
+  // A merge file that is there is known by its fingerprint; else the name is
+  // the one mrgtool mods lists.
+  MergeInput input;
+  std::string level;
+  if (LoadMergeInputQuietly(mod, &input)) {
+    choice.byMerge = true;
+    choice.merge = FingerprintOf(input.merge.buffer, input.merge.size);
+    if (line.operands.size() < 2 && input.levelName != nullptr) level = input.levelName;
+  }
+  if (line.operands.size() > 1 && !EnterLevelFolder(line.operands[1], &level))
+    return MRGTOOL_FAILED;
+  if (level.empty()) {
+    Say(MrgtoolSays::LEVEL_MISSING, {mod});
+    return MRGTOOL_USAGE;
+  }
+  return StatusOf(RunRemoval(level.c_str(), choice));
+}
+
+int RunOriginal(const CommandLine& line) {
+  std::string level;
+  if (!EnterLevelFolder(line.operands[0], &level)) return MRGTOOL_FAILED;
+  return StatusOf(RunRemoval(level.c_str(), ModChoice{true, false, {}, ""}));
+}

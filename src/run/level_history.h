@@ -1,0 +1,57 @@
+// The history beside a level (journal/history.h) as a run finds it, and the
+// history it leaves: every run that changes the level writes the whole new
+// history beside it, and the commit puts it in place (level_change.h).
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "journal/history.h"
+#include "journal/run_names.h"
+#include "platform.h"
+#include "whole_file.h"
+
+enum class HistoryFound {
+  NONE,           // no history yet
+  WHOLE,          // read, every check holding; see `fit`
+  DAMAGED,        // not what a run writes: never trusted, kept under another name
+  LATER_VERSION,  // of a later version: kept under another name
+  UNREADABLE,     // there, but can't be read: `error`
+};
+
+struct LevelHistory {
+  HistoryFound found = HistoryFound::NONE;
+  DWORD error = NO_ERROR;
+  WholeFile file;  // the bytes the entries point into
+  History history;
+  HistoryFit fit = HistoryFit::ENDS_AT_LEVEL;  // for WHOLE, against the level
+
+  LevelHistory() = default;
+  LevelHistory(const LevelHistory&) = delete;
+  LevelHistory& operator=(const LevelHistory&) = delete;
+  ~LevelHistory() { ReleaseWhole(&file); }
+
+  // Whether mods go on from this history: it is whole and ends at the level.
+  bool GoesOn() const {
+    return found == HistoryFound::WHOLE && fit == HistoryFit::ENDS_AT_LEVEL;
+  }
+};
+
+// Reads LEVEL.history, and how it stands to the level of fingerprint `level`.
+void ReadLevelHistory(const RunNames& names, const Fingerprint& level,
+                      LevelHistory* history);
+
+// The history the level will have once the mod `head` is in: this one with
+// the mod's entry added, where it goes on; else a new one that starts at the
+// level before the mod, and then `setAside` is the first free name
+// LEVEL.history.N to keep the old one under (empty where there is none).
+// False where the history would be too large.
+bool HistoryWithMod(const RunNames& names, const LevelHistory& history,
+                    const ModHead& head, const MergeImage& merge, uint32_t firstActionAt,
+                    const LevelImage& before, std::vector<uint8_t>* out,
+                    char setAside[JOURNAL_NAME_MAX]);
+
+// Says why a history can't go on, where it can't, as it is set aside under
+// `setAside`.
+void SayHistorySetAside(const RunNames& names, const LevelHistory& history,
+                        const char* setAside);
