@@ -2,14 +2,10 @@
 
 #include <cstring>
 
-namespace {
-
 void PutU16(uint16_t value, std::vector<uint8_t>* out) {
   out->push_back(static_cast<uint8_t>(value));
   out->push_back(static_cast<uint8_t>(value >> 8));
 }
-
-}  // namespace
 
 void PutU32(uint32_t value, std::vector<uint8_t>* out) {
   for (int shift = 0; shift < 32; shift += 8)

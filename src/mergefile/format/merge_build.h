@@ -27,7 +27,8 @@ void StartMergeFile(const char* levelName, std::vector<uint8_t>* out,
                     const LevelRecord* record = nullptr);
 void AppendAction(const MergeAction& action, std::vector<uint8_t>* out);
 
-// A 32-bit field, little-endian, at the end of `out`.
+// A 16- or 32-bit field, little-endian, at the end of `out`.
+void PutU16(uint16_t value, std::vector<uint8_t>* out);
 void PutU32(uint32_t value, std::vector<uint8_t>* out);
 
 struct MergeTotals {

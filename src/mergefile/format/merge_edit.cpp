@@ -17,23 +17,24 @@ EditOutcome MergeFromEdits(const char* levelName, const std::vector<Edit>& edits
   return EditOutcome::OK;
 }
 
-EditOutcome InvertMerge(const MergeImage& merge, const LevelImage& original,
-                        std::vector<uint8_t>* out, const LevelRecord* levelRecord) {
-  const uint32_t first = FirstActionAt(merge);
-  const auto* name = reinterpret_cast<const char*>(merge.buffer + LEVEL_NAME_AT);
-  MergeTotals totals = SumActions(merge, first);
-  uint64_t mergedSize = uint64_t{original.size} - totals.removed + totals.inserted;
-  if (mergedSize > MERGE_FILE_MAX) return EditOutcome::LEVEL_TOO_LARGE;
-  uint64_t size = MergeHeaderSize(name, levelRecord) + totals.actions * RECORD_HEAD_SIZE +
-                  totals.removed;
-  if (size > MERGE_FILE_MAX) return EditOutcome::FILE_TOO_LARGE;
+uint64_t UndoActionsSize(const MergeImage& merge, uint32_t firstActionAt) {
+  uint64_t size = 0;
+  RecordCursor cursor = RecordsFrom(merge, firstActionAt);
+  ActionRecord record;
+  while (NextRecord(&cursor, &record) == RecordRead::RECORD) {
+    const MergeAction& action = record.action;
+    if (action.removeLength != 0 || action.insertLength != 0)
+      size += RECORD_HEAD_SIZE + uint64_t{action.removeLength};
+  }
+  return size;
+}
 
-  out->reserve(static_cast<size_t>(size));
-  StartMergeFile(name, out, levelRecord);
+void AppendUndoActions(const MergeImage& merge, uint32_t firstActionAt,
+                       const LevelImage& original, std::vector<uint8_t>* out) {
   // Each action's data sits in the merged level where its offset was, moved
   // by what the actions before it added or took away.
   int64_t shift = 0;
-  RecordCursor cursor = RecordsFrom(merge, first);
+  RecordCursor cursor = RecordsFrom(merge, firstActionAt);
   ActionRecord record;
   while (NextRecord(&cursor, &record) == RecordRead::RECORD) {
     const MergeAction& action = record.action;
@@ -43,6 +44,21 @@ EditOutcome InvertMerge(const MergeImage& merge, const LevelImage& original,
     AppendAction(undo, out);
     shift += int64_t{action.insertLength} - int64_t{action.removeLength};
   }
+}
+
+EditOutcome InvertMerge(const MergeImage& merge, const LevelImage& original,
+                        std::vector<uint8_t>* out, const LevelRecord* levelRecord) {
+  const uint32_t first = FirstActionAt(merge);
+  const auto* name = reinterpret_cast<const char*>(merge.buffer + LEVEL_NAME_AT);
+  MergeTotals totals = SumActions(merge, first);
+  uint64_t mergedSize = uint64_t{original.size} - totals.removed + totals.inserted;
+  if (mergedSize > MERGE_FILE_MAX) return EditOutcome::LEVEL_TOO_LARGE;
+  uint64_t size = MergeHeaderSize(name, levelRecord) + UndoActionsSize(merge, first);
+  if (size > MERGE_FILE_MAX) return EditOutcome::FILE_TOO_LARGE;
+
+  out->reserve(static_cast<size_t>(size));
+  StartMergeFile(name, out, levelRecord);
+  AppendUndoActions(merge, first, original, out);
   return EditOutcome::OK;
 }
 

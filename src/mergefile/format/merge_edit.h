@@ -19,6 +19,16 @@ EditOutcome MergeFromEdits(const char* levelName, const std::vector<Edit>& edits
                            const uint8_t* modified, std::vector<uint8_t>* out,
                            const LevelRecord* record = nullptr);
 
+// The size of the action records AppendUndoActions writes for `merge`.
+uint64_t UndoActionsSize(const MergeImage& merge, uint32_t firstActionAt);
+
+// Appends the action records that turn the level `merge` makes of `original`
+// back into `original`: one for each action that removes or inserts, putting
+// back the bytes it removed, at its offset in the merged level. The actions
+// must have passed CheckActions against `original`.
+void AppendUndoActions(const MergeImage& merge, uint32_t firstActionAt,
+                       const LevelImage& original, std::vector<uint8_t>* out);
+
 // The merge file that turns the level `merge` makes of `original` back into
 // `original`, under the same level name, with `record` where one is given.
 // The actions must have passed CheckActions against `original`.

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "format/apply_actions.h"
+#include "format/merge_build.h"
 
 #define XXH_INLINE_ALL
 #include <xxhash.h>
@@ -53,6 +54,26 @@ Fingerprint FingerprintOfMerged(const LevelImage& level, const MergeImage& merge
   (void)XXH3_128bits_reset(&hashing.state);
   ApplyActions(level, merge, firstActionAt, HashSlice, &hashing);
   return FromHash(hashing.size, XXH3_128bits_digest(&hashing.state));
+}
+
+Fingerprint FingerprintOfChanged(const LevelImage& level,
+                                 const std::vector<MergeAction>& actions) {
+  Hashing hashing;
+  hashing.size = 0;
+  (void)XXH3_128bits_reset(&hashing.state);
+  ApplyActionList(level, actions, HashSlice, &hashing);
+  return FromHash(hashing.size, XXH3_128bits_digest(&hashing.state));
+}
+
+Fingerprint ReadStoredPrint(const uint8_t* at) {
+  Fingerprint print{ReadU32(at), {}};
+  memcpy(print.hash, at + 4, FINGERPRINT_HASH_BYTES);
+  return print;
+}
+
+void AppendStoredPrint(const Fingerprint& print, std::vector<uint8_t>* out) {
+  PutU32(static_cast<uint32_t>(print.size), out);
+  out->insert(out->end(), print.hash, print.hash + FINGERPRINT_HASH_BYTES);
 }
 
 uint32_t ShortCheck(const uint8_t* bytes, size_t size) {

@@ -5,8 +5,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "format/merge_format.h"
+#include "format/merge_records.h"
 
 constexpr size_t FINGERPRINT_HASH_BYTES = 16;
 
@@ -24,6 +26,16 @@ Fingerprint FingerprintOf(const uint8_t* bytes, uint32_t size);
 // must have passed CheckActions.
 Fingerprint FingerprintOfMerged(const LevelImage& level, const MergeImage& merge,
                                 uint32_t firstActionAt);
+
+// The same for actions held as a list (ApplyActionList).
+Fingerprint FingerprintOfChanged(const LevelImage& level,
+                                 const std::vector<MergeAction>& actions);
+
+// A fingerprint as the files beside a level store it: the size in 4 bytes,
+// little-endian, then the hash. Sizes stored so are below 4 GiB.
+constexpr size_t STORED_PRINT_SIZE = 4 + FINGERPRINT_HASH_BYTES;
+Fingerprint ReadStoredPrint(const uint8_t* at);
+void AppendStoredPrint(const Fingerprint& print, std::vector<uint8_t>* out);
 
 // The low 32 bits of XXH3-64: a short check of a few bytes that must not
 // have changed.

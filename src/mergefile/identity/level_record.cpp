@@ -4,21 +4,6 @@
 
 #include "format/merge_build.h"
 
-namespace {
-
-Fingerprint ReadPrint(const uint8_t* record, uint32_t sizeAt, uint32_t hashAt) {
-  Fingerprint print{ReadU32(record + sizeAt), {}};
-  memcpy(print.hash, record + hashAt, FINGERPRINT_HASH_BYTES);
-  return print;
-}
-
-void AppendPrint(const Fingerprint& print, std::vector<uint8_t>* out) {
-  PutU32(static_cast<uint32_t>(print.size), out);
-  out->insert(out->end(), print.hash, print.hash + FINGERPRINT_HASH_BYTES);
-}
-
-}  // namespace
-
 RecordFound FindLevelRecord(const MergeImage& merge, LevelRecord* record) {
   // Any bytes are safe here, not only a name that passed: the page asks too.
   if (merge.size < LEVEL_NAME_AT) return RecordFound::NONE;
@@ -39,8 +24,11 @@ RecordFound FindLevelRecord(const MergeImage& merge, LevelRecord* record) {
   if (ReadU32(at + checkAt) != ShortCheck(at, checkAt)) return RecordFound::DAMAGED;
   if (at[RECORD_VERSION_AT] != RECORD_VERSION) return RecordFound::NONE;
   if (length != RECORD_SIZE) return RecordFound::DAMAGED;
-  *record = {ReadPrint(at, RECORD_SOURCE_SIZE_AT, RECORD_SOURCE_HASH_AT),
-             ReadPrint(at, RECORD_RESULT_SIZE_AT, RECORD_RESULT_HASH_AT)};
+  static_assert(RECORD_SOURCE_HASH_AT == RECORD_SOURCE_SIZE_AT + 4 &&
+                    RECORD_RESULT_HASH_AT == RECORD_RESULT_SIZE_AT + 4,
+                "each hash follows its size");
+  *record = {ReadStoredPrint(at + RECORD_SOURCE_SIZE_AT),
+             ReadStoredPrint(at + RECORD_RESULT_SIZE_AT)};
   return RecordFound::RECORD;
 }
 
@@ -49,7 +37,7 @@ void AppendLevelRecord(const LevelRecord& record, std::vector<uint8_t>* out) {
   out->insert(out->end(), RECORD_MARKER, RECORD_MARKER + sizeof RECORD_MARKER);
   out->push_back(RECORD_VERSION);
   out->push_back(static_cast<uint8_t>(RECORD_SIZE));
-  AppendPrint(record.source, out);
-  AppendPrint(record.result, out);
+  AppendStoredPrint(record.source, out);
+  AppendStoredPrint(record.result, out);
   PutU32(ShortCheck(out->data() + start, RECORD_CHECK_AT), out);
 }

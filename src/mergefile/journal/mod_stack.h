@@ -13,6 +13,12 @@
 // point where it only removed bytes, or removes bytes on both sides of such
 // a point. A later insertion right before or right after bytes it wrote
 // stays before or after them, and blocks nothing.
+//
+// A later mod that blocks must come out first, and so must the mods that
+// block it in turn. Where it changed bytes a mod wrote, what the two wrote
+// there can no longer be told apart: a still later change blocks where it
+// touches any of it, and an insertion right beside it blocks where a point
+// of the first mod may lie on that edge.
 #pragma once
 
 #include <cstddef>
@@ -43,8 +49,8 @@ enum class RemovalOutcome {
 
 struct Removal {
   RemovalOutcome outcome;
-  // For BLOCKED: the entries left in that changed bytes a removed one wrote,
-  // oldest first.
+  // For BLOCKED: the entries left in that must come out first, by the rule
+  // above, oldest first.
   std::vector<size_t> blockers;
   std::vector<uint8_t> level;    // REMOVED: the new level
   Fingerprint levelPrint;        // and its fingerprint
@@ -52,9 +58,10 @@ struct Removal {
 };
 
 // Takes the entries `removing` (indexes into history.entries, any order, no
-// repeats) out of `level`, the level the history ends at, read from
-// `historyBytes`. The entries left in keep their order, names, merge files,
-// times and packs; those after a removed one get new fingerprints and undos.
+// repeats: else DAMAGED) out of `level`, the level the history ends at, read
+// from `historyBytes`. The entries left in keep their order, names, merge
+// files, times and packs; those after a removed one get new fingerprints and
+// undos.
 // Before anything is given, the result is proven: the new level, unwound
 // through every entry left in after the oldest removed one, gives back that
 // one's level before, fingerprint by fingerprint. With every entry removed,
@@ -65,8 +72,10 @@ Removal RemoveMods(const History& history, const uint8_t* historyBytes,
 
 // The entries whose written bytes a merge file's actions change, against the
 // level the history ends at, by the rule above (the merge file's actions as
-// a later change): oldest first. The actions must have passed CheckActions
-// against that level.
+// a later change): oldest first; and with them those that already need a
+// later mod out whose bytes the actions change. These are the entries whose
+// way out RemoveMods would find blocked by the merge file once it went in.
+// The actions must have passed CheckActions against that level.
 std::vector<size_t> ModsChangedBy(const History& history, const MergeImage& merge,
                                   uint32_t firstActionAt);
 
@@ -79,5 +88,7 @@ size_t EntryBefore(const History& history, const Fingerprint& level);
 // Whether a merge file made for the level before entry `first` touches none
 // of the bytes the entries from `first` on changed: taken as a change that
 // came before them, none of them would block its way out by the rule above.
+// An insertion where one of theirs was made at the same point is refused
+// too: which of the two came first is not known.
 bool AppliesUnderMods(const History& history, size_t first, const MergeImage& merge,
                       uint32_t firstActionAt);

@@ -1,0 +1,220 @@
+#include "journal/history.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "format/merge_build.h"
+#include "format/merge_checks.h"
+#include "format/merge_edit.h"
+
+#define XXH_INLINE_ALL
+#include <xxhash.h>
+
+namespace {
+
+// The fields before the names, the two name lengths and the check: an entry
+// with empty names and no undo action.
+constexpr uint32_t ENTRY_MIN = ENTRY_NAME_AT + 2 + ENTRY_CHECK_SIZE;
+static_assert(ENTRY_BEFORE_HASH_AT == ENTRY_BEFORE_SIZE_AT + 4 &&
+                  ENTRY_AFTER_HASH_AT == ENTRY_AFTER_SIZE_AT + 4 &&
+                  ENTRY_MERGE_HASH_AT == ENTRY_MERGE_SIZE_AT + 4 &&
+                  HISTORY_ORIGINAL_HASH_AT == HISTORY_ORIGINAL_SIZE_AT + 4,
+              "each hash follows its size");
+
+uint64_t ReadU64(const uint8_t* at) {
+  return uint64_t{ReadU32(at)} | uint64_t{ReadU32(at + 4)} << 32;
+}
+
+void PutU64(uint64_t value, std::vector<uint8_t>* out) {
+  PutU32(static_cast<uint32_t>(value), out);
+  PutU32(static_cast<uint32_t>(value >> 32), out);
+}
+
+bool LoadableSize(const Fingerprint& print) { return print.size <= MERGE_FILE_MAX; }
+
+// The undo's actions pass the checks against the level after, leave out no
+// action that does nothing, and give a level of the size before.
+bool UndoFits(const MergeImage& undo, uint32_t undoAt, const ModHead& head) {
+  if (CheckActions(undo, undoAt, static_cast<uint32_t>(head.after.size)).kind !=
+      FaultKind::NONE)
+    return false;
+  uint64_t size = head.after.size;
+  RecordCursor cursor = RecordsFrom(undo, undoAt);
+  ActionRecord record;
+  while (NextRecord(&cursor, &record) == RecordRead::RECORD) {
+    const MergeAction& action = record.action;
+    if (action.removeLength == 0 && action.insertLength == 0) return false;
+    // The checks keep the removed ranges apart inside the level: no wrap.
+    size = size - action.removeLength + action.insertLength;
+  }
+  return size == head.before.size;
+}
+
+// Reads the entry at `at`, whose level before must be `chain`. False for
+// anything a run would not have written.
+bool ReadEntry(const uint8_t* bytes, uint64_t size, uint64_t at, const Fingerprint& chain,
+               HistoryEntry* read) {
+  const uint64_t left = size - at;
+  if (left < ENTRY_MIN) return false;
+  const uint8_t* entry = bytes + at;
+  const uint32_t length = ReadU32(entry + ENTRY_LENGTH_AT);
+  if (length < ENTRY_MIN || length > left) return false;
+  const uint32_t checkAt = length - ENTRY_CHECK_SIZE;
+  if (ReadU32(entry + checkAt) != ShortCheck(entry, checkAt)) return false;
+
+  // Each name length is followed by room for the names' lengths still to come.
+  const uint32_t nameLength = ReadU16(entry + ENTRY_NAME_LENGTH_AT);
+  if (nameLength > ENTRY_NAME_MAX || nameLength > checkAt - ENTRY_NAME_AT - 2)
+    return false;
+  const uint32_t packNameAt = ENTRY_NAME_AT + nameLength + 2;
+  const uint32_t packNameLength = ReadU16(entry + packNameAt - 2);
+  if (packNameLength > ENTRY_NAME_MAX || packNameLength > checkAt - packNameAt)
+    return false;
+  const uint32_t undoAt = ReadU32(entry + ENTRY_UNDO_AT);
+  if (undoAt != packNameAt + packNameLength) return false;
+
+  ModHead& head = read->head;
+  head.before = ReadStoredPrint(entry + ENTRY_BEFORE_SIZE_AT);
+  head.after = ReadStoredPrint(entry + ENTRY_AFTER_SIZE_AT);
+  head.merge = ReadStoredPrint(entry + ENTRY_MERGE_SIZE_AT);
+  head.time = static_cast<int64_t>(ReadU64(entry + ENTRY_TIME_AT));
+  head.pack = ReadU64(entry + ENTRY_PACK_AT);
+  if (!LoadableSize(head.before) || !LoadableSize(head.after) ||
+      !LoadableSize(head.merge) || !SameFingerprint(head.before, chain))
+    return false;
+  if (head.pack == 0 && packNameLength != 0) return false;
+  head.name.assign(reinterpret_cast<const char*>(entry + ENTRY_NAME_AT), nameLength);
+  head.packName.assign(reinterpret_cast<const char*>(entry + packNameAt), packNameLength);
+  read->at = static_cast<uint32_t>(at);
+  read->undo = {entry, checkAt};
+  read->undoAt = undoAt;
+  return UndoFits(read->undo, undoAt, head);
+}
+
+// Where the entry's bytes end in the history.
+uint32_t EndOf(const HistoryEntry& entry) {
+  return entry.at + entry.undo.size + ENTRY_CHECK_SIZE;
+}
+
+// Appends the entry's fields up to its undo, once its size is known to fit;
+// returns where the entry starts, or false for an entry that doesn't fit.
+bool StartEntry(const ModHead& head, uint64_t undoSize, std::vector<uint8_t>* out,
+                size_t* start) {
+  const size_t nameLength = std::min(head.name.size(), ENTRY_NAME_MAX);
+  const size_t packNameLength = std::min(head.packName.size(), ENTRY_NAME_MAX);
+  const uint64_t undoAt = uint64_t{ENTRY_NAME_AT} + nameLength + 2 + packNameLength;
+  const uint64_t length = undoAt + undoSize + ENTRY_CHECK_SIZE;
+  if (length > MERGE_FILE_MAX - out->size()) return false;
+  *start = out->size();
+  out->reserve(out->size() + static_cast<size_t>(length));
+  PutU32(static_cast<uint32_t>(length), out);
+  PutU32(static_cast<uint32_t>(undoAt), out);
+  AppendStoredPrint(head.before, out);
+  AppendStoredPrint(head.after, out);
+  AppendStoredPrint(head.merge, out);
+  PutU64(static_cast<uint64_t>(head.time), out);
+  PutU64(head.pack, out);
+  PutU16(static_cast<uint16_t>(nameLength), out);
+  out->insert(out->end(), head.name.begin(),
+              head.name.begin() + static_cast<std::ptrdiff_t>(nameLength));
+  PutU16(static_cast<uint16_t>(packNameLength), out);
+  out->insert(out->end(), head.packName.begin(),
+              head.packName.begin() + static_cast<std::ptrdiff_t>(packNameLength));
+  return true;
+}
+
+void FinishEntry(size_t start, std::vector<uint8_t>* out) {
+  PutU32(ShortCheck(out->data() + start, out->size() - start), out);
+}
+
+}  // namespace
+
+HistoryRead ReadHistory(const uint8_t* bytes, size_t size, History* history) {
+  *history = History{};
+  if (size > MERGE_FILE_MAX || size <= HISTORY_HEADER_LENGTH_AT ||
+      memcmp(bytes, HISTORY_MARKER, sizeof HISTORY_MARKER) != 0)
+    return HistoryRead::DAMAGED;
+  // The header's length and check are read before its version, so that a
+  // later version's header, whatever its length, is told from a damaged one.
+  const uint32_t headerLength = bytes[HISTORY_HEADER_LENGTH_AT];
+  if (headerLength < HISTORY_HEADER_LENGTH_AT + 1 + ENTRY_CHECK_SIZE ||
+      headerLength > size)
+    return HistoryRead::DAMAGED;
+  const uint32_t checkAt = headerLength - ENTRY_CHECK_SIZE;
+  if (ReadU32(bytes + checkAt) != ShortCheck(bytes, checkAt)) return HistoryRead::DAMAGED;
+  if (bytes[HISTORY_VERSION_AT] > HISTORY_VERSION) return HistoryRead::LATER_VERSION;
+  if (bytes[HISTORY_VERSION_AT] != HISTORY_VERSION || headerLength != HISTORY_HEADER_SIZE)
+    return HistoryRead::DAMAGED;
+  history->original = ReadStoredPrint(bytes + HISTORY_ORIGINAL_SIZE_AT);
+  if (!LoadableSize(history->original)) return HistoryRead::DAMAGED;
+
+  uint64_t at = HISTORY_HEADER_SIZE;
+  while (at < size) {
+    HistoryEntry entry;
+    if (!ReadEntry(bytes, size, at, LevelAtEnd(*history), &entry)) {
+      history->entries.clear();
+      return HistoryRead::DAMAGED;
+    }
+    at = EndOf(entry);
+    history->entries.push_back(std::move(entry));
+  }
+  return HistoryRead::WHOLE;
+}
+
+const Fingerprint& LevelAtEnd(const History& history) {
+  return history.entries.empty() ? history.original : history.entries.back().head.after;
+}
+
+HistoryFit FitOfHistory(const History& history, const Fingerprint& level) {
+  if (SameFingerprint(LevelAtEnd(history), level)) return HistoryFit::ENDS_AT_LEVEL;
+  if (SameFingerprint(history.original, level)) return HistoryFit::BACK_AT_ORIGINAL;
+  return HistoryFit::LEVEL_CHANGED;
+}
+
+void StartHistory(const Fingerprint& original, std::vector<uint8_t>* out) {
+  out->assign(HISTORY_MARKER, HISTORY_MARKER + sizeof HISTORY_MARKER);
+  out->push_back(HISTORY_VERSION);
+  out->push_back(static_cast<uint8_t>(HISTORY_HEADER_SIZE));
+  AppendStoredPrint(original, out);
+  PutU32(ShortCheck(out->data(), HISTORY_HEADER_CHECK_AT), out);
+}
+
+bool AppendModEntry(const ModHead& head, const MergeImage& merge, uint32_t firstActionAt,
+                    const LevelImage& before, std::vector<uint8_t>* out) {
+  size_t start = 0;
+  if (!StartEntry(head, UndoActionsSize(merge, firstActionAt), out, &start)) return false;
+  AppendUndoActions(merge, firstActionAt, before, out);
+  FinishEntry(start, out);
+  return true;
+}
+
+bool AppendEntry(const ModHead& head, const std::vector<MergeAction>& undo,
+                 std::vector<uint8_t>* out) {
+  uint64_t undoSize = 0;
+  for (const MergeAction& action : undo)
+    undoSize += RECORD_HEAD_SIZE + uint64_t{action.insertLength};
+  size_t start = 0;
+  if (!StartEntry(head, undoSize, out, &start)) return false;
+  for (const MergeAction& action : undo) AppendAction(action, out);
+  FinishEntry(start, out);
+  return true;
+}
+
+void KeepEntriesBefore(const History& history, const uint8_t* bytes, size_t first,
+                       std::vector<uint8_t>* out) {
+  uint32_t end = HISTORY_HEADER_SIZE;
+  if (first < history.entries.size())
+    end = history.entries[first].at;
+  else if (!history.entries.empty())
+    end = EndOf(history.entries.back());
+  out->assign(bytes, bytes + end);
+}
+
+uint64_t PackId(int64_t time, const std::vector<Fingerprint>& merges) {
+  std::vector<uint8_t> fields;
+  PutU64(static_cast<uint64_t>(time), &fields);
+  for (const Fingerprint& merge : merges) AppendStoredPrint(merge, &fields);
+  uint64_t id = XXH3_64bits(fields.data(), fields.size());
+  // 0 is the pack of a mod put in alone.
+  return id != 0 ? id : 1;
+}

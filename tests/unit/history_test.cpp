@@ -1,0 +1,619 @@
+#include "journal/history.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "format/merge_build.h"
+#include "format/merge_checks.h"
+#include "journal/mod_stack.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// One action of a mod, in the positions of the level before it.
+struct Act {
+  uint32_t at;
+  uint32_t removed;
+  std::string data;
+};
+using Mod = std::vector<Act>;
+
+Bytes Of(const std::string& text) { return Bytes(text.begin(), text.end()); }
+std::string Text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+Fingerprint Print(const Bytes& b) {
+  return FingerprintOf(b.data(), static_cast<uint32_t>(b.size()));
+}
+LevelImage Image(const Bytes& b) { return {b.data(), static_cast<uint32_t>(b.size())}; }
+
+Bytes Applied(const Bytes& level, const Mod& mod) {
+  Bytes out;
+  uint32_t kept = 0;
+  for (const Act& act : mod) {
+    out.insert(out.end(), level.data() + kept, level.data() + act.at);
+    out.insert(out.end(), act.data.begin(), act.data.end());
+    kept = act.at + act.removed;
+  }
+  out.insert(out.end(), level.data() + kept, level.data() + level.size());
+  return out;
+}
+
+Bytes MergeOf(const Mod& mod) {
+  Bytes out;
+  StartMergeFile("l.lvl", &out);
+  for (const Act& act : mod)
+    AppendAction({act.at, act.removed, static_cast<uint32_t>(act.data.size()),
+                  reinterpret_cast<const uint8_t*>(act.data.data())},
+                 &out);
+  return out;
+}
+
+// The history of `mods` put in on `original` in order, named by their
+// numbers; odd ones went in as a pack. *level: the level they make.
+Bytes HistoryOf(const Bytes& original, const std::vector<Mod>& mods, Bytes* level,
+                const std::vector<size_t>& names = {}) {
+  Bytes history;
+  StartHistory(Print(original), &history);
+  *level = original;
+  for (size_t i = 0; i < mods.size(); ++i) {
+    Bytes merge = MergeOf(mods[i]);
+    MergeImage image{merge.data(), static_cast<uint32_t>(merge.size())};
+    Bytes after = Applied(*level, mods[i]);
+    ModHead head{Print(*level),
+                 Print(after),
+                 Print(merge),
+                 -5 + static_cast<int64_t>(i),
+                 i % 2,
+                 std::to_string(names.empty() ? i : names[i]),
+                 i % 2 ? "set" : ""};
+    EXPECT_TRUE(
+        AppendModEntry(head, image, FirstActionAt(image), Image(*level), &history));
+    *level = after;
+  }
+  return history;
+}
+
+History Read(const Bytes& bytes, HistoryRead want = HistoryRead::WHOLE) {
+  History history;
+  EXPECT_EQ(ReadHistory(bytes.data(), bytes.size(), &history), want);
+  return history;
+}
+
+Removal Remove(const Bytes& history, const Bytes& level,
+               const std::vector<size_t>& which) {
+  return RemoveMods(Read(history), history.data(), Image(level), which);
+}
+
+void Put32(Bytes* bytes, size_t at, uint32_t value) {
+  for (size_t i = 0; i < 4; ++i)
+    (*bytes)[at + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+uint32_t Get32(const Bytes& bytes, size_t at) { return ReadU32(bytes.data() + at); }
+
+// The header's and each entry's check made to hold again after a change, the
+// entries found by their lengths alone.
+void Reseal(Bytes* h) {
+  size_t at = (*h)[HISTORY_HEADER_LENGTH_AT];
+  if (at < 10 || at > h->size()) return;
+  Put32(h, at - 4, ShortCheck(h->data(), at - 4));
+  while (h->size() - at >= 8) {
+    uint32_t length = Get32(*h, at);
+    if (length < 8 || length > h->size() - at) return;
+    Put32(h, at + length - 4, ShortCheck(h->data() + at, length - 4));
+    at += length;
+  }
+}
+
+// Two entries: one replaces "23" with "XYZ"; the other, a pack's, puts "<" in
+// front and removes "9ab".
+const Bytes ORIGINAL = Of("0123456789abcdef");
+const std::vector<Mod> TWO_MODS = {{{2, 2, "XYZ"}}, {{0, 0, "<"}, {10, 3, ""}}};
+
+TEST(ReadHistory, RefusesEachKindOfDamage) {
+  Bytes level;
+  const Bytes whole = HistoryOf(ORIGINAL, TWO_MODS, &level);
+  const size_t e0 = HISTORY_HEADER_SIZE;
+  const size_t e1 = e0 + Get32(whole, e0);
+  const size_t undo0 = e0 + Get32(whole, e0 + ENTRY_UNDO_AT);
+  const size_t undo1 = e1 + Get32(whole, e1 + ENTRY_UNDO_AT);
+  // Grows entry 1 by `bytes` put in at `at`.
+  auto grow = [&](Bytes& h, size_t at, const Bytes& bytes) {
+    h.insert(h.begin() + static_cast<std::ptrdiff_t>(at), bytes.begin(), bytes.end());
+    Put32(&h, e1, Get32(h, e1) + static_cast<uint32_t>(bytes.size()));
+  };
+  const struct {
+    const char* what;
+    std::function<void(Bytes&)> change;
+    HistoryRead read;
+  } cases[] = {
+      {"as written", [](Bytes&) {}, HistoryRead::WHOLE},
+      {"no marker", [](Bytes& h) { h[1] = 'v'; }, HistoryRead::DAMAGED},
+      {"later version", [](Bytes& h) { h[HISTORY_VERSION_AT] = 2; },
+       HistoryRead::LATER_VERSION},
+      {"later version, longer header",
+       [](Bytes& h) {
+         h[HISTORY_VERSION_AT] = 9;
+         h[HISTORY_HEADER_LENGTH_AT] = 40;
+         h.insert(h.begin() + 26, 10, 0);
+       },
+       HistoryRead::LATER_VERSION},
+      {"version 0", [](Bytes& h) { h[HISTORY_VERSION_AT] = 0; }, HistoryRead::DAMAGED},
+      {"header length 29", [](Bytes& h) { h[HISTORY_HEADER_LENGTH_AT] = 29; },
+       HistoryRead::DAMAGED},
+      {"header length 31",
+       [](Bytes& h) {
+         h[HISTORY_HEADER_LENGTH_AT] = 31;
+         h.insert(h.begin() + 26, 1, 0);
+       },
+       HistoryRead::DAMAGED},
+      {"original of 4 GiB - 1",
+       [](Bytes& h) {
+         h.resize(HISTORY_HEADER_SIZE);
+         Put32(&h, HISTORY_ORIGINAL_SIZE_AT, 0xFFFFFFFF);
+       },
+       HistoryRead::DAMAGED},
+      {"entry length short of its names",
+       [&](Bytes& h) { Put32(&h, e1, ENTRY_NAME_AT + 3); }, HistoryRead::DAMAGED},
+      {"name past the entry", [&](Bytes& h) { h[e1 + ENTRY_NAME_LENGTH_AT] = 0xF0; },
+       HistoryRead::DAMAGED},
+      {"pack name past the entry", [&](Bytes& h) { h[e1 + ENTRY_NAME_AT + 1] = 0xF0; },
+       HistoryRead::DAMAGED},
+      {"name longer than 1024",
+       [&](Bytes& h) {
+         grow(h, e1 + ENTRY_NAME_AT, Bytes(1025, 'n'));
+         h[e1 + ENTRY_NAME_LENGTH_AT] = 1026 & 0xFF;
+         h[e1 + ENTRY_NAME_LENGTH_AT + 1] = 1026 >> 8;
+         Put32(&h, e1 + ENTRY_UNDO_AT, Get32(h, e1 + ENTRY_UNDO_AT) + 1025);
+       },
+       HistoryRead::DAMAGED},
+      {"undo a byte late", [&](Bytes& h) { ++h[e1 + ENTRY_UNDO_AT]; },
+       HistoryRead::DAMAGED},
+      {"a byte between the names and the undo",
+       [&](Bytes& h) {
+         grow(h, undo1, {0});
+         ++h[e1 + ENTRY_UNDO_AT];
+       },
+       HistoryRead::DAMAGED},
+      {"pack name without a pack",
+       [&](Bytes& h) { std::fill_n(h.data() + e1 + ENTRY_PACK_AT, 8, 0); },
+       HistoryRead::DAMAGED},
+      {"merge file of 4 GiB - 1",
+       [&](Bytes& h) { Put32(&h, e0 + ENTRY_MERGE_SIZE_AT, 0xFFFFFFFF); },
+       HistoryRead::DAMAGED},
+      {"first entry not from the original",
+       [&](Bytes& h) { h[HISTORY_ORIGINAL_HASH_AT] ^= 1; }, HistoryRead::DAMAGED},
+      {"chain broken", [&](Bytes& h) { h[e1 + ENTRY_BEFORE_HASH_AT + 15] ^= 1; },
+       HistoryRead::DAMAGED},
+      {"undo past the level after",
+       [&](Bytes& h) { Put32(&h, undo1 + RECORD_HEAD_SIZE + OFFSET_AT, 16); },
+       HistoryRead::DAMAGED},
+      {"undo actions out of order",
+       [&](Bytes& h) { Put32(&h, undo1 + RECORD_HEAD_SIZE + OFFSET_AT, 0); },
+       HistoryRead::DAMAGED},
+      {"undo action of unknown code", [&](Bytes& h) { h[undo0 + CODE_AT] = 3; },
+       HistoryRead::DAMAGED},
+      {"undo action cut short", [&](Bytes& h) { Put32(&h, undo0 + INSERT_LENGTH_AT, 3); },
+       HistoryRead::DAMAGED},
+      // Still in the level after, but it gives a level a byte short.
+      {"undo not giving the size before",
+       [&](Bytes& h) { Put32(&h, undo0 + REMOVE_LENGTH_AT, 2); }, HistoryRead::DAMAGED},
+      {"undo action that does nothing",
+       [&](Bytes& h) {
+         Bytes nothing;
+         AppendAction({13, 0, 0, nullptr}, &nothing);
+         grow(h, h.size() - 4, nothing);
+       },
+       HistoryRead::DAMAGED},
+      {"bytes after the last entry", [](Bytes& h) { h.push_back(0); },
+       HistoryRead::DAMAGED},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Bytes h = whole;
+    c.change(h);
+    Reseal(&h);
+    History history;
+    EXPECT_EQ(ReadHistory(h.data(), h.size(), &history), c.read);
+    if (c.read != HistoryRead::WHOLE) {
+      EXPECT_TRUE(history.entries.empty());
+    }
+  }
+  // The checks themselves: any byte changed, or the history cut anywhere but
+  // between entries, is damage.
+  for (size_t at = 0; at < whole.size(); ++at) {
+    Bytes h = whole;
+    h[at] ^= 0x20;
+    History history;
+    EXPECT_EQ(ReadHistory(h.data(), h.size(), &history), HistoryRead::DAMAGED) << at;
+    const bool between = at == e0 || at == e1;
+    EXPECT_EQ(ReadHistory(whole.data(), at, &history),
+              between ? HistoryRead::WHOLE : HistoryRead::DAMAGED)
+        << at;
+  }
+}
+
+TEST(ReadHistory, ReadsBackWhatWasWritten) {
+  Bytes level;
+  Bytes bytes = HistoryOf(ORIGINAL, TWO_MODS, &level);
+  History history = Read(bytes);
+  ASSERT_EQ(history.entries.size(), 2u);
+  const ModHead& head = history.entries[1].head;
+  EXPECT_EQ(head.name, "1");
+  EXPECT_EQ(head.packName, "set");
+  EXPECT_EQ(head.pack, 1u);
+  EXPECT_EQ(head.time, -4);
+  EXPECT_TRUE(SameFingerprint(head.after, Print(level)));
+  EXPECT_TRUE(SameFingerprint(history.original, Print(ORIGINAL)));
+  EXPECT_EQ(FitOfHistory(history, Print(level)), HistoryFit::ENDS_AT_LEVEL);
+  EXPECT_EQ(FitOfHistory(history, Print(ORIGINAL)), HistoryFit::BACK_AT_ORIGINAL);
+  EXPECT_EQ(FitOfHistory(history, head.before), HistoryFit::LEVEL_CHANGED);
+  EXPECT_EQ(EntryBefore(history, head.before), 1u);
+  EXPECT_EQ(EntryBefore(history, Print(level)), NOT_IN_CHAIN);
+  // The undo read back as the mod's hunks, and written again by AppendEntry.
+  std::vector<Hunk> hunks = HunksOf(history.entries[1]);
+  ASSERT_EQ(hunks.size(), 2u);
+  EXPECT_EQ(hunks[1].at, 10u);
+  EXPECT_EQ(hunks[1].removed, 3u);
+  EXPECT_EQ(hunks[1].inserted, 0u);
+  std::vector<MergeAction> undo;
+  RecordCursor cursor = RecordsFrom(history.entries[1].undo, history.entries[1].undoAt);
+  ActionRecord record;
+  while (NextRecord(&cursor, &record) == RecordRead::RECORD)
+    undo.push_back(record.action);
+  Bytes again;
+  KeepEntriesBefore(history, bytes.data(), 1, &again);
+  ASSERT_TRUE(AppendEntry(head, undo, &again));
+  EXPECT_EQ(again, bytes);
+  // A name is cut to the longest an entry holds.
+  ModHead longName = head;
+  longName.before = head.after;
+  longName.name.assign(ENTRY_NAME_MAX + 9, 'n');
+  ASSERT_TRUE(AppendEntry(longName, {}, &again));
+  EXPECT_EQ(Read(again).entries[2].head.name, std::string(ENTRY_NAME_MAX, 'n'));
+  EXPECT_NE(PackId(0, {}), PackId(1, {}));
+}
+
+// The rule of which later changes block an earlier mod's way out, each case
+// a mod on "0123456789" and later ones; removing the first gives `left`, or
+// is blocked by exactly `blockers`: those that change what it wrote, and
+// those that change what they wrote.
+TEST(RemoveMods, BlockedExactlyByTheRule) {
+  const struct {
+    const char* what;
+    std::vector<Mod> mods;
+    const char* left;
+    std::vector<size_t> blockers;
+  } cases[] = {
+      {"insertion right before written bytes",
+       {{{4, 2, "XY"}}, {{4, 0, "i"}}},
+       "0123i456789",
+       {}},
+      {"insertion right after written bytes",
+       {{{4, 2, "XY"}}, {{6, 0, "i"}}},
+       "012345i6789",
+       {}},
+      {"insertion inside written bytes", {{{4, 2, "XY"}}, {{5, 0, "i"}}}, nullptr, {1}},
+      {"removal of a written byte", {{{4, 2, "XY"}}, {{5, 2, ""}}}, nullptr, {1}},
+      {"replacement just before", {{{4, 2, "XY"}}, {{2, 2, "r"}}}, "01r456789", {}},
+      {"removal just after", {{{4, 2, "XY"}}, {{6, 2, ""}}}, "01234589", {}},
+      {"insertion at an insertion's end",
+       {{{4, 0, "XY"}}, {{6, 0, "i"}}},
+       "0123i456789",
+       {}},
+      {"insertion at a deletion's point", {{{4, 2, ""}}, {{4, 0, "i"}}}, nullptr, {1}},
+      {"removal across a deletion's point", {{{4, 2, ""}}, {{3, 2, ""}}}, nullptr, {1}},
+      {"removal up to a deletion's point",
+       {{{4, 2, ""}}, {{2, 2, "r"}}},
+       "01r456789",
+       {}},
+      {"replacement from a deletion's point",
+       {{{4, 2, ""}}, {{4, 1, "r"}}},
+       "012345r789",
+       {}},
+      {"insertion beside a deletion's point",
+       {{{4, 2, ""}}, {{3, 0, "i"}}},
+       "012i3456789",
+       {}},
+      // Once the blocker is out, these stand at the deletion's point.
+      {"insertion before a blocker's at a deletion's point",
+       {{{4, 2, ""}}, {{4, 0, "i"}}, {{4, 0, "j"}}},
+       nullptr,
+       {1, 2}},
+      {"insertion after a blocker's at a deletion's point",
+       {{{4, 2, ""}}, {{4, 0, "i"}}, {{5, 0, "j"}}},
+       nullptr,
+       {1, 2}},
+      {"insertion beside a blocker",
+       {{{4, 2, ""}}, {{4, 0, "i"}}, {{3, 0, "j"}}},
+       nullptr,
+       {1}},
+      // "0123WzzZ6789": "j" goes in between what were "Y" and "Z".
+      {"insertion inside written bytes a blocker changed twice",
+       {{{4, 2, "WXYZ"}}, {{5, 1, ""}, {6, 1, "zz"}}, {{7, 0, "j"}}},
+       nullptr,
+       {1, 2}},
+      {"removal of a blocker's other bytes",
+       {{{4, 2, "XY"}}, {{0, 1, "a"}, {5, 0, "i"}}, {{0, 1, ""}}},
+       nullptr,
+       {1, 2}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Bytes original = Of("0123456789");
+    Bytes level;
+    Bytes bytes = HistoryOf(original, c.mods, &level);
+    Removal removal = Remove(bytes, level, {0});
+    // The same rule, with the last mod as a merge file yet to go in.
+    Bytes before;
+    std::vector<Mod> earlier(c.mods.begin(), c.mods.end() - 1);
+    Bytes history = HistoryOf(original, earlier, &before);
+    Bytes merge = MergeOf(c.mods.back());
+    MergeImage image{merge.data(), static_cast<uint32_t>(merge.size())};
+    std::vector<size_t> changed =
+        ModsChangedBy(Read(history), image, FirstActionAt(image));
+    const bool lastBlocks = !c.blockers.empty() && c.blockers.back() == c.mods.size() - 1;
+    EXPECT_EQ(!changed.empty() && changed[0] == 0, lastBlocks);
+    if (c.left == nullptr) {
+      EXPECT_EQ(removal.outcome, RemovalOutcome::BLOCKED);
+      EXPECT_EQ(removal.blockers, c.blockers);
+      EXPECT_TRUE(removal.level.empty() && removal.history.empty());
+    } else {
+      ASSERT_EQ(removal.outcome, RemovalOutcome::REMOVED);
+      EXPECT_EQ(Text(removal.level), c.left);
+    }
+  }
+}
+
+// A merge file made for the level before the mods goes under them only where
+// none of them would block it.
+TEST(AppliesUnderMods, OnlyWhereNoModWouldBlockIt) {
+  const struct {
+    const char* what;
+    Mod merge;  // made for the original
+    bool applies;
+  } cases[] = {
+      {"apart", {{9, 1, "A"}}, true},
+      {"beside what the mods changed", {{3, 1, "A"}, {6, 0, "B"}}, true},
+      {"a byte a mod wrote", {{5, 1, "A"}}, false},
+      {"a byte a later mod removed", {{6, 1, "A"}}, false},
+      {"an insertion where a mod inserts", {{1, 0, "A"}}, false},
+      {"a deletion where a mod inserts", {{0, 1, ""}}, false},
+  };
+  Bytes level;
+  // "I" put in at 1 and "45" replaced, then "6" removed.
+  History history = Read(
+      HistoryOf(Of("0123456789"), {{{1, 0, "I"}, {4, 2, "XY"}}, {{7, 1, ""}}}, &level));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Bytes file = MergeOf(c.merge);
+    MergeImage image{file.data(), static_cast<uint32_t>(file.size())};
+    EXPECT_EQ(AppliesUnderMods(history, 0, image, FirstActionAt(image)), c.applies);
+  }
+}
+
+// A random stack of mods, each changing bytes no other one is near: the level
+// with any of them is the original with those, at their places in it.
+struct Stack {
+  Bytes original;
+  std::vector<Mod> mods;  // in the original's positions
+};
+
+// The original with the mods `in` (by number), in the original's positions.
+Bytes LevelWith(const Stack& stack, const std::vector<size_t>& in) {
+  Mod all;
+  for (size_t m : in) all.insert(all.end(), stack.mods[m].begin(), stack.mods[m].end());
+  std::sort(all.begin(), all.end(),
+            [](const Act& a, const Act& b) { return a.at < b.at; });
+  return Applied(stack.original, all);
+}
+
+// Mod m in the positions of the level with the mods `before` in.
+Mod Placed(const Stack& stack, size_t m, const std::vector<size_t>& before) {
+  Mod placed = stack.mods[m];
+  for (Act& act : placed) {
+    const uint32_t at = act.at;
+    for (size_t other : before)
+      for (const Act& o : stack.mods[other])
+        if (o.at < at) act.at = act.at + uint32_t(o.data.size()) - o.removed;
+  }
+  return placed;
+}
+
+// The mods numbered 0 to count - 1.
+std::vector<size_t> FirstOf(size_t count) {
+  std::vector<size_t> numbers(count);
+  for (size_t k = 0; k < count; ++k) numbers[k] = k;
+  return numbers;
+}
+
+Stack RandomStack(std::mt19937* random) {
+  auto pick = [&](uint32_t low, uint32_t high) {
+    return std::uniform_int_distribution<uint32_t>(low, high)(*random);
+  };
+  Stack stack;
+  stack.original.resize(pick(24, 80));
+  for (uint8_t& b : stack.original) b = static_cast<uint8_t>(pick('a', 'z'));
+  stack.mods.resize(pick(2, 6));
+  size_t count = 0;
+  // A byte at least between any two actions, none of them touching.
+  for (uint32_t at = pick(0, 3); at + 4 < stack.original.size(); at += pick(1, 6)) {
+    uint32_t kind = pick(0, 2);
+    uint32_t removed = kind == 0 ? 0 : pick(1, 3);
+    std::string data(kind == 1   ? 0
+                     : kind == 2 ? removed
+                                 : pick(1, 3),
+                     static_cast<char>('0' + count % 10));
+    Mod& mod =
+        stack.mods[count < stack.mods.size() ? count
+                                             : pick(0, uint32_t(stack.mods.size()) - 1)];
+    mod.push_back({at, removed, data});
+    ++count;
+    at += removed;
+  }
+  stack.mods.resize(std::min(stack.mods.size(), count));
+  return stack;
+}
+
+Bytes HistoryOfStack(const Stack& stack, Bytes* level) {
+  std::vector<Mod> placed;
+  std::vector<size_t> names;
+  for (size_t m = 0; m < stack.mods.size(); ++m) {
+    placed.push_back(Placed(stack, m, names));
+    names.push_back(m);
+  }
+  Bytes bytes = HistoryOf(stack.original, placed, level, names);
+  EXPECT_EQ(*level, LevelWith(stack, names));
+  return bytes;
+}
+
+// After each removal the level is the original with the mods left, and the
+// history reads back whole, each entry between the levels the model gives.
+TEST(RemoveMods, AnyModComesOutOfAStackOfApartMods) {
+  std::mt19937 random(7);
+  for (int round = 0; round < 300; ++round) {
+    SCOPED_TRACE(round);
+    Stack stack = RandomStack(&random);
+    Bytes level;
+    Bytes bytes = HistoryOfStack(stack, &level);
+    std::vector<size_t> left = FirstOf(stack.mods.size());
+    while (!left.empty()) {
+      // One or two at a time, wherever they stand.
+      std::vector<size_t> which{random() % left.size()};
+      if (left.size() > 1 && random() % 3 == 0)
+        which.push_back((which[0] + 1) % left.size());
+      Removal removal = Remove(bytes, level, which);
+      ASSERT_EQ(removal.outcome, RemovalOutcome::REMOVED);
+      std::sort(which.rbegin(), which.rend());
+      for (size_t index : which) left.erase(left.begin() + std::ptrdiff_t(index));
+      ASSERT_EQ(removal.level, LevelWith(stack, left));
+      History history = Read(removal.history);
+      ASSERT_EQ(history.entries.size(), left.size());
+      std::vector<size_t> in;
+      for (size_t k = 0; k < left.size(); ++k) {
+        const ModHead& head = history.entries[k].head;
+        EXPECT_EQ(head.name, std::to_string(left[k]));
+        EXPECT_TRUE(SameFingerprint(head.before, Print(LevelWith(stack, in))));
+        in.push_back(left[k]);
+        EXPECT_TRUE(SameFingerprint(head.after, Print(LevelWith(stack, in))));
+      }
+      level = removal.level;
+      bytes = removal.history;
+    }
+    EXPECT_EQ(level, stack.original);
+    EXPECT_TRUE(SameFingerprint(Read(bytes).original, Print(stack.original)));
+  }
+}
+
+// Later mods that change bytes earlier ones wrote block exactly those; taken
+// out with them, they leave the level without any of them. Taken out all at
+// once, the mods leave the original.
+TEST(RemoveMods, OverlapsBlockedByExactlyTheModsOverThem) {
+  std::mt19937 random(11);
+  for (int round = 0; round < 200; ++round) {
+    SCOPED_TRACE(round);
+    Stack stack = RandomStack(&random);
+    Bytes level;
+    Bytes bytes = HistoryOfStack(stack, &level);
+    // One or two mods over the stack, each changing a byte, or the point of
+    // a deletion, of some actions of it; no two over the same action.
+    const size_t apart = stack.mods.size();
+    std::vector<std::vector<size_t>> over(apart);  // the mods over each mod
+    std::vector<Mod> overMods(1 + random() % 2);
+    for (size_t m = 0; m < apart; ++m) {
+      // Where the mod's actions stand in the level now.
+      const Mod now = Placed(stack, m, FirstOf(apart));
+      for (const Act& act : now) {
+        if (random() % 3 != 0) continue;
+        size_t o = random() % overMods.size();
+        overMods[o].push_back(act.data.empty() ? Act{act.at, 0, "#"}
+                                               : Act{act.at, 1, "##"});
+        over[m].push_back(apart + o);
+      }
+    }
+    std::vector<size_t> overs;
+    for (Mod& mod : overMods) {
+      // Each a change of the level the one before it gave.
+      std::sort(mod.begin(), mod.end(),
+                [](const Act& a, const Act& b) { return a.at < b.at; });
+      overs.push_back(apart + overs.size());
+      for (Act& act : mod) {
+        const uint32_t at = act.at;
+        for (size_t k = 0; k + 1 < overs.size(); ++k)
+          for (const Act& o : overMods[k])
+            if (o.at < at) act.at += uint32_t(o.data.size()) - o.removed;
+      }
+    }
+    std::vector<Mod> placed;
+    for (size_t m = 0; m < apart; ++m) {
+      placed.push_back(Placed(stack, m, FirstOf(m)));
+    }
+    placed.insert(placed.end(), overMods.begin(), overMods.end());
+    bytes = HistoryOf(stack.original, placed, &level);
+
+    for (size_t m = 0; m < apart; ++m) {
+      SCOPED_TRACE(m);
+      std::sort(over[m].begin(), over[m].end());
+      over[m].erase(std::unique(over[m].begin(), over[m].end()), over[m].end());
+      Removal alone = Remove(bytes, level, {m});
+      if (over[m].empty()) {
+        EXPECT_EQ(alone.outcome, RemovalOutcome::REMOVED);
+        continue;
+      }
+      EXPECT_EQ(alone.outcome, RemovalOutcome::BLOCKED);
+      EXPECT_EQ(alone.blockers, over[m]);
+      EXPECT_TRUE(alone.level.empty() && alone.history.empty());
+      // With every mod over the stack.
+      std::vector<size_t> which = overs;
+      which.push_back(m);
+      Removal together = Remove(bytes, level, which);
+      ASSERT_EQ(together.outcome, RemovalOutcome::REMOVED);
+      std::vector<size_t> left = FirstOf(apart);
+      left.erase(left.begin() + std::ptrdiff_t(m));
+      EXPECT_EQ(together.level, LevelWith(stack, left));
+    }
+    std::vector<size_t> all(placed.size());
+    for (size_t k = 0; k < all.size(); ++k) all[k] = all.size() - 1 - k;
+    Removal removal = Remove(bytes, level, all);
+    ASSERT_EQ(removal.outcome, RemovalOutcome::REMOVED);
+    EXPECT_EQ(removal.level, stack.original);
+    EXPECT_TRUE(Read(removal.history).entries.empty());
+  }
+}
+
+// Nothing is given where the level, the history or the request disagree.
+TEST(RemoveMods, RefusesWhatDisagrees) {
+  Bytes level;
+  const Bytes bytes = HistoryOf(ORIGINAL, TWO_MODS, &level);
+  const size_t e1 = HISTORY_HEADER_SIZE + Get32(bytes, HISTORY_HEADER_SIZE);
+  const size_t undo1 = e1 + Get32(bytes, e1 + ENTRY_UNDO_AT);
+  const struct {
+    const char* what;
+    std::function<void(Bytes& history, Bytes& level)> change;
+    std::vector<size_t> which;
+  } cases[] = {
+      {"another level", [](Bytes&, Bytes& l) { l[3] ^= 1; }, {0}},
+      // Entry 1's undo puts back "9aB": its level before is not what it says.
+      {"an undo's data changed",
+       [&](Bytes& h, Bytes&) { h[undo1 + size_t{2} * RECORD_HEAD_SIZE + 2] = 'B'; },
+       {0}},
+      {"the same entry twice", [](Bytes&, Bytes&) {}, {1, 1}},
+      {"no such entry", [](Bytes&, Bytes&) {}, {2}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Bytes h = bytes;
+    Bytes l = level;
+    c.change(h, l);
+    Reseal(&h);
+    Removal removal = Remove(h, l, c.which);
+    EXPECT_EQ(removal.outcome, RemovalOutcome::DAMAGED);
+    EXPECT_TRUE(removal.level.empty() && removal.history.empty());
+  }
+}
+
+}  // namespace
