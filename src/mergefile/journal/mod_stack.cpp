@@ -434,6 +434,26 @@ Removal RemoveMods(const History& history, const uint8_t* historyBytes,
   return removal;
 }
 
+namespace {
+
+// The later layers whose changes touch what the layer `entry` wrote, as it
+// stands when each comes: it grows over what touches it, but nothing they
+// wrote joins it, so that only the changes of its own bytes count.
+std::vector<size_t> TouchedBy(const std::vector<Layer>& layers, size_t entry) {
+  std::vector<Piece> pieces;
+  AddPieces(layers[entry].changes, &pieces);
+  std::vector<size_t> touching;
+  for (size_t i = entry + 1; i < layers.size(); ++i)
+    if (!MovePieces(layers[i].changes, &pieces)) touching.push_back(i);
+  return touching;
+}
+
+}  // namespace
+
+std::vector<size_t> BlockersOf(const History& history, size_t entry) {
+  return TouchedBy(LayersOf(history), entry);
+}
+
 std::vector<size_t> ModsChangedBy(const History& history, const MergeImage& merge,
                                   uint32_t firstActionAt) {
   std::vector<Layer> layers = LayersOf(history);
@@ -441,10 +461,8 @@ std::vector<size_t> ModsChangedBy(const History& history, const MergeImage& merg
   layers.push_back({mergeAt, ChangesOfMerge(merge, firstActionAt), {}, {}});
   std::vector<size_t> changed;
   for (size_t entry = 0; entry < mergeAt; ++entry) {
-    std::vector<bool> out(layers.size(), false);
-    out[entry] = true;
-    std::vector<size_t> blockers = Sweep(layers, &out);
-    if (!blockers.empty() && blockers.back() == mergeAt) changed.push_back(entry);
+    std::vector<size_t> touching = TouchedBy(layers, entry);
+    if (!touching.empty() && touching.back() == mergeAt) changed.push_back(entry);
   }
   return changed;
 }

@@ -70,6 +70,11 @@ struct Removal {
 Removal RemoveMods(const History& history, const uint8_t* historyBytes,
                    const LevelImage& level, const std::vector<size_t>& removing);
 
+// The later entries that changed bytes the entry `entry` wrote, by the rule
+// above, oldest first: those that must come out before it can, and with them
+// any later ones that changed what those wrote.
+std::vector<size_t> BlockersOf(const History& history, size_t entry);
+
 // The entries whose written bytes a merge file's actions change, against the
 // level the history ends at, by the rule above (the merge file's actions as
 // a later change): oldest first; and with them those that already need a
