@@ -63,41 +63,51 @@ void ReportWritten(const char* path, const std::vector<uint8_t>& bytes) {
   Print(Stream::STANDARD_OUTPUT, "%s", WrittenReport(path, bytes).c_str());
 }
 
-// A file that may be missing, mapped without a word either way.
-bool MapIfThere(const char* path, FileBytes* file) {
-  return LoadWhole(path, FILE_SHARE_READ, LoadWay::MAP, file).step == LoadStep::LOADED;
+// The backup beside `levelPath`, mapped into `file` without a word when it
+// can be read; null when it can't. Only a merge file without a record needs
+// it, to tell a level already merged.
+const LevelImage* BackupOf(const char* levelPath, FileBytes* file, LevelImage* image) {
+  std::string path = std::string(levelPath) + BACKUP_SUFFIX;
+  if (LoadWhole(path.c_str(), FILE_SHARE_READ, LoadWay::MAP, file).step !=
+      LoadStep::LOADED)
+    return nullptr;
+  *image = {file->bytes, file->size};
+  return image;
 }
 
-// Whether `levelFile` is the level a merge file with `record` was made for;
-// says why not. A merge file without a record can't tell.
-bool MadeFor(const char* mergePath, const MergeInput& input, const char* levelPath,
-             const FileBytes& levelFile) {
+// JudgeMerge's verdict on a merge file and `levelPath`, with the level's
+// backup beside it read as check reads it: true when the actions apply and
+// make what any record says; else false after saying why not.
+bool JudgedApplies(const char* mergePath, const MergeImage& merge, const char* levelPath,
+                   const FileBytes& levelFile, Judgement* judgement) {
+  FileBytes backupFile;
+  LevelImage backup;
+  LevelImage level{levelFile.bytes, levelFile.size};
+  *judgement = JudgeMerge(merge, level, BackupOf(levelPath, &backupFile, &backup));
   LevelRecord record;
-  if (FindLevelRecord(input.merge, &record) != RecordFound::RECORD) return true;
-  Fingerprint level = FingerprintOf(levelFile.bytes, levelFile.size);
-  if (SameFingerprint(level, record.source)) return true;
-  Say(SameFingerprint(level, record.result) ? MrgtoolSays::GIVEN_ITS_RESULT
-                                            : MrgtoolSays::NOT_MADE_FOR,
-      {levelPath, mergePath});
-  return false;
-}
-
-// The checks of every action against `levelFile`, then the record that
-// fingerprints it and what the actions make of it: false after saying why.
-bool RecordOfMerged(const char* mergePath, const MergeInput& input, const char* levelPath,
-                    const FileBytes& levelFile, LevelRecord* made) {
-  char text[MERGE_TEXT_MAX];
-  if (CheckMergeInput(input, levelFile.size, text, sizeof text) != MergeVerdict::OK) {
-    text[strcspn(text, "\n")] = '\0';
-    PrintError("%s does not fit %s: %s", mergePath, levelPath, text);
+  bool recorded = FindLevelRecord(merge, &record) == RecordFound::RECORD;
+  switch (judgement->verdict) {
+    case LevelVerdict::APPLIES: break;
+    case LevelVerdict::ALREADY_MERGED:
+      // A merge file that changes nothing makes the level it was made for.
+      Say(recorded && SameFingerprint(record.source, record.result)
+              ? MrgtoolSays::CHANGES_NOTHING
+              : MrgtoolSays::GIVEN_ITS_RESULT,
+          {levelPath, mergePath});
+      return false;
+    case LevelVerdict::NOT_ITS_LEVEL:
+      Say(MrgtoolSays::NOT_MADE_FOR, {levelPath, mergePath});
+      return false;
+  }
+  if (judgement->fault.kind != FaultKind::NONE) {
+    PrintError("%s", NotFitLine(mergePath, levelPath, judgement->fault).c_str());
     return false;
   }
-  LevelImage level{levelFile.bytes, levelFile.size};
-  *made = {FingerprintOf(level.buffer, level.size),
-           FingerprintOfMerged(level, input.merge, input.firstActionAt)};
-  LevelRecord record;
-  if (FindLevelRecord(input.merge, &record) == RecordFound::RECORD &&
-      !SameFingerprint(made->result, record.result)) {
+  if (judgement->tooLarge) {
+    Say(MrgtoolSays::RESULT_TOO_LARGE, {levelPath, mergePath});
+    return false;
+  }
+  if (!judgement->recordHolds) {
     Say(MrgtoolSays::RECORD_DISAGREES, {mergePath});
     return false;
   }
@@ -159,13 +169,12 @@ int RunCheck(const CommandLine& line) {
   FileBytes levelFile;
   if (!ReadWholeFile(levelPath, &levelFile)) return MRGTOOL_FAILED;
   FileBytes backupFile;
-  bool backedUp =
-      MapIfThere((std::string(levelPath) + BACKUP_SUFFIX).c_str(), &backupFile);
+  LevelImage backup;
   LevelImage level{levelFile.bytes, levelFile.size};
-  LevelImage backup{backupFile.bytes, backupFile.size};
   std::string said;
-  CheckOutcome outcome = CheckAgainstLevel(input.merge, mergePath, level, levelPath,
-                                           backedUp ? &backup : nullptr, &said);
+  CheckOutcome outcome =
+      CheckAgainstLevel(input.merge, mergePath, level, levelPath,
+                        BackupOf(levelPath, &backupFile, &backup), &said);
   Print(Stream::STANDARD_OUTPUT, "%s", said.c_str());
   switch (outcome) {
     case CheckOutcome::APPLIES: return MRGTOOL_OK;
@@ -183,27 +192,23 @@ int RunInvert(const CommandLine& line) {
   if (!LoadCheckedMergeInput(mergePath, &input)) return MRGTOOL_FAILED;
   FileBytes originalFile;
   if (!ReadWholeFile(originalPath, &originalFile)) return MRGTOOL_FAILED;
+  Judgement judgement;
+  if (!JudgedApplies(mergePath, input.merge, originalPath, originalFile, &judgement))
+    return MRGTOOL_FAILED;
   LevelRecord record;
   if (FindLevelRecord(input.merge, &record) != RecordFound::RECORD)
     Say(MrgtoolSays::NO_RECORD_TO_CHECK, {mergePath, originalPath});
-  LevelRecord made;
-  if (!MadeFor(mergePath, input, originalPath, originalFile) ||
-      !RecordOfMerged(mergePath, input, originalPath, originalFile, &made))
-    return MRGTOOL_FAILED;
   // The undo turns what the merge file makes back into the original.
-  LevelRecord undo{made.result, made.source};
+  LevelRecord undo{judgement.merged, judgement.level};
   LevelImage original{originalFile.bytes, originalFile.size};
   std::vector<uint8_t> bytes;
   switch (InvertMerge(input.merge, original, &bytes,
                       HasRoomForRecord(input.levelName) ? &undo : nullptr)) {
     case EditOutcome::OK: break;
     case EditOutcome::LEVEL_TOO_LARGE:
-      PrintError(
-          "the merged level would be 4 GiB - 1 byte or larger; it can't be undone");
+      Say(MrgtoolSays::RESULT_TOO_LARGE, {originalPath, mergePath});
       return MRGTOOL_FAILED;
-    default:
-      PrintError("the undo merge file would be 4 GiB - 1 byte or larger");
-      return MRGTOOL_FAILED;
+    default: Say(MrgtoolSays::UNDO_TOO_LARGE, {}); return MRGTOOL_FAILED;
   }
   if (!WriteFileReplacing(line.output, bytes.data(), bytes.size())) return MRGTOOL_FAILED;
   ReportWritten(line.output, bytes);
@@ -221,12 +226,12 @@ int RunStamp(const CommandLine& line) {
   }
   FileBytes levelFile;
   if (!ReadWholeFile(levelPath, &levelFile)) return MRGTOOL_FAILED;
-  LevelRecord made;
-  if (!MadeFor(mergePath, input, levelPath, levelFile) ||
-      !RecordOfMerged(mergePath, input, levelPath, levelFile, &made))
+  Judgement judgement;
+  if (!JudgedApplies(mergePath, input.merge, levelPath, levelFile, &judgement))
     return MRGTOOL_FAILED;
   std::vector<uint8_t> bytes;
-  if (StampMerge(input.merge, made, &bytes) != EditOutcome::OK) {
+  if (StampMerge(input.merge, {judgement.level, judgement.merged}, &bytes) !=
+      EditOutcome::OK) {
     Say(MrgtoolSays::MERGE_TOO_LARGE, {});
     return MRGTOOL_FAILED;
   }

@@ -110,8 +110,11 @@ const Command COMMANDS[] = {
     {"invert", 2, 2, true, false, false, "mrgtool invert FILE.mrg ORIGINAL -o UNDO.mrg",
      "Writes UNDO.mrg, a merge file that turns the level FILE.mrg makes of ORIGINAL\n"
      "back into ORIGINAL: the uninstall of a mod. ORIGINAL is the level as it was\n"
-     "before FILE.mrg was applied, such as its backup; where FILE.mrg has a record,\n"
-     "any other level is refused. UNDO.mrg has a record of its own.\n"
+     "before FILE.mrg was applied, such as its backup. A level Vorandel would not\n"
+     "merge FILE.mrg into is refused, as check judges it: one its record names as\n"
+     "another, or the level FILE.mrg makes (for a merge file without a record, one it\n"
+     "makes of ORIGINAL.bak), or one it would make 4 GiB or larger. UNDO.mrg has a\n"
+     "record of its own.\n"
      "\n"
      "  -o, --output UNDO.mrg   the merge file to write (replaced if it exists)\n"},
     {"combine", 1, MANY, true, false, false, "mrgtool combine A.mrg B.mrg... -o OUT.mrg",
@@ -124,8 +127,10 @@ const Command COMMANDS[] = {
     {"stamp", 2, 2, true, false, false, "mrgtool stamp FILE.mrg LEVEL -o OUT.mrg",
      "Writes OUT.mrg, FILE.mrg with the record of its level added: the size and\n"
      "fingerprint of LEVEL, the level FILE.mrg was made for, and of the level it\n"
-     "makes of it. FILE.mrg must apply to LEVEL; the name and the actions stay as\n"
-     "they are.\n"
+     "makes of it. FILE.mrg must apply to LEVEL as check judges it: the level it\n"
+     "makes (by its record, or of LEVEL.bak), one its record names as another, and\n"
+     "one it would make 4 GiB or larger are refused. The name and the actions stay\n"
+     "as they are.\n"
      "\n"
      "  -o, --output OUT.mrg   the merge file to write (replaced if it exists)\n"},
 };

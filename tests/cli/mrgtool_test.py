@@ -259,6 +259,22 @@ class Check(ToolCase):
                 self.assertEqual(self.content("l.lvl"), level)
                 self.assertEqual(self.content("l.lvl.bak"), backup)
 
+    @unittest.skipUnless(os.name == "posix", "a sparse level")
+    def test_result_of_4_gib_is_refused_with_one_line(self):
+        with open(self.path("l.lvl"), "wb") as f:
+            f.truncate(4294967040)  # sparse: 256 bytes short of 4 GiB
+        self.put("m.mrg", merge_file("l.lvl", [(0, 0, b"x" * 512)]))
+        refused = ("mrgtool: l.lvl would be 4 GiB or larger once merged with m.mrg, more than "
+                   "Vorandel can read back; nothing written\n")
+        for args, said in [
+                (["check", "m.mrg"], ("l.lvl would be 4 GiB or larger once merged, more than "
+                                      "Vorandel can read back: nothing changed.\n", "", 1)),
+                (["stamp", "m.mrg", "l.lvl", "-o", "s.mrg"], ("", refused, 1)),
+                (["invert", "m.mrg", "l.lvl", "-o", "s.mrg"], ("", refused, 1))]:
+            with self.subTest(args[0]):
+                self.assertEqual(self.mrgtool(*args), said)
+                self.assertEqual(self.files(), ["l.lvl", "m.mrg"])
+
     def test_good_merge_file_gives_the_new_size(self):
         self.put("l.lvl", LEVEL)
         self.put("other.lvl", LEVEL * 2)
@@ -340,28 +356,54 @@ class Invert(ToolCase):
                 # Its own record: run twice, the undo finds its work done.
                 self.assertEqual(undo[4:4 + 6 + 50], b"l.lvl\0" + level_record(merged, LEVEL))
 
+    GIVEN_ITS_RESULT = ("mrgtool: l.lvl is the level m.mrg makes, not the one it was made "
+                        "for: give the level as it was before, such as its backup; nothing "
+                        "written\n")
+
     def test_level_the_merge_file_was_not_made_for(self):
         merged = b"0123abc6789"
         record = level_record(LEVEL, merged)
-        # title, bytes after the name's NUL, the level given, what is said
-        for title, tail, level, err in [
-                ("the level it makes", record, merged,
-                 "mrgtool: l.lvl is the level m.mrg makes, not the one it was made for: give "
-                 "the level as it was before, such as its backup; nothing written\n"),
-                ("another level", record, b"9876543210",
+        # title, bytes after the name's NUL, the level given, its backup, what is said
+        for title, tail, level, backup, err in [
+                ("the level it makes", record, merged, None, Invert.GIVEN_ITS_RESULT),
+                ("another level", record, b"9876543210", None,
                  "mrgtool: l.lvl is not the level m.mrg was made for; nothing written\n"),
                 ("a record the actions don't make", level_record(LEVEL, merged + b"?"), LEVEL,
-                 "mrgtool: m.mrg: its actions don't make the level its record describes: the "
-                 "merge file is damaged; nothing written\n"),
-                ("no record, actions past its end", b"", b"0123",
-                 Invert.NO_RECORD + "mrgtool: m.mrg does not fit l.lvl: "
-                 "Action at offset 10 reaches past the end of the level !\n")]:
+                 None, "mrgtool: m.mrg: its actions don't make the level its record describes: "
+                 "the merge file is damaged; nothing written\n"),
+                ("no record, actions past its end", b"", b"0123", None,
+                 "mrgtool: m.mrg does not fit l.lvl: "
+                 "Action at offset 10 reaches past the end of the level !\n"),
+                ("no record, the level it makes of the backup", b"", merged, LEVEL,
+                 Invert.GIVEN_ITS_RESULT),
+                ("a record of no change", level_record(LEVEL, LEVEL), LEVEL, None,
+                 "mrgtool: l.lvl already holds what m.mrg makes: m.mrg changes nothing in the "
+                 "level it was made for; nothing written\n")]:
             with self.subTest(title):
+                for name in self.files():
+                    os.remove(self.path(name))
                 self.put("l.lvl", level)
+                if backup is not None:
+                    self.put("l.lvl.bak", backup)
                 self.put("m.mrg", merge_file("l.lvl", [(4, 2, b"abc")], tail=tail))
                 self.assertEqual(self.mrgtool("invert", "m.mrg", "l.lvl", "-o", "undo.mrg"),
                                  ("", err, 1))
-                self.assertEqual(self.files(), ["l.lvl", "m.mrg"])
+                self.assertEqual(self.files(), sorted(["l.lvl", "m.mrg"] +
+                                                      ["l.lvl.bak"] * (backup is not None)))
+
+    def test_level_modded_by_a_replacement_of_one_size_is_refused(self):
+        """An author inverts the mod on the level Vorandel just merged."""
+        actions = [(4, 3, b"abc")]
+        for title, tail in [("record", level_record(LEVEL, b"0123abc789")), ("none", b"")]:
+            with self.subTest(title):
+                for name in self.files():
+                    os.remove(self.path(name))
+                self.put("l.lvl", LEVEL)
+                self.put("m.mrg", merge_file("l.lvl", actions, tail=tail))
+                self.assertEqual(self.vorandel("m.mrg")[0].splitlines()[-1], "Done !")
+                self.assertEqual(self.mrgtool("invert", "m.mrg", "l.lvl", "-o", "undo.mrg"),
+                                 ("", Invert.GIVEN_ITS_RESULT, 1))
+                self.assertEqual(self.files(), ["l.lvl", "l.lvl.bak", "m.mrg"])
 
 
 class Stamp(ToolCase):
@@ -369,12 +411,18 @@ class Stamp(ToolCase):
         merged = b"0123abc6789"
         actions = [(4, 2, b"abc")]
         long_name = "n" * 78
-        # title, merge file, level, status, what is said on stderr
+        # title, merge file, level, status, what is said on stderr; a level
+        # given as (level, backup) has its backup beside it
         for title, merge, level, status, err in [
                 ("padded name field", merge_file("l.lvl", actions, field_length=40), LEVEL, 0,
                  ""),
                 ("stamped again", merge_file("l.lvl", actions, tail=level_record(LEVEL, merged)),
                  LEVEL, 0, ""),
+                ("no record, the level it makes of the backup", merge_file("l.lvl", actions),
+                 (merged, LEVEL), 1, Invert.GIVEN_ITS_RESULT),
+                ("a record of another level",
+                 merge_file("l.lvl", actions, tail=level_record(b"9876543210", merged)), LEVEL,
+                 1, "mrgtool: l.lvl is not the level m.mrg was made for; nothing written\n"),
                 ("a level it doesn't fit", merge_file("l.lvl", actions), b"0123", 1,
                  "mrgtool: m.mrg does not fit l.lvl: "
                  "Action at offset 10 reaches past the end of the level !\n"),
@@ -389,7 +437,12 @@ class Stamp(ToolCase):
                  "level (77 characters at most); nothing written\n" % long_name)]:
             with self.subTest(title):
                 self.put("m.mrg", merge)
+                level, backup = level if isinstance(level, tuple) else (level, None)
                 self.put("l.lvl", level)
+                if backup is not None:
+                    self.put("l.lvl.bak", backup)
+                elif "l.lvl.bak" in self.files():
+                    os.remove(self.path("l.lvl.bak"))
                 out, err_out, code = self.mrgtool("stamp", "m.mrg", "l.lvl", "-o", "s.mrg")
                 self.assertEqual((err_out, code), (err, status))
                 if status != 0:
@@ -491,7 +544,11 @@ class Make(ToolCase):
                 out, err, code = self.mrgtool("make", "l.lvl", "new.bin", "-o", "m.mrg")
                 self.assertEqual((err, code), ("", 0))
                 self.assertTrue(out.startswith("Wrote m.mrg: "))
-                self.assertEqual(self.mrgtool("invert", "m.mrg", "l.lvl", "-o", "u.mrg")[2], 0)
+                # A merge file that changes nothing has nothing to undo.
+                undone = self.mrgtool("invert", "m.mrg", "l.lvl", "-o", "u.mrg")[2]
+                self.assertEqual(undone, 1 if kind == "identical" else 0)
+                if undone:
+                    continue
                 self.assertEqual(self.vorandel("m.mrg")[1], 0)
                 self.assertEqual(self.content("l.lvl"), modified)
                 self.assertEqual(self.vorandel("u.mrg")[1], 0)

@@ -282,6 +282,22 @@ std::string FormatMrgtool(MrgtoolSays message, const SaidOf& of) {
                "make together is known only from the level: add one with mrgtool stamp",
                name);
       break;
+    case MrgtoolSays::CHANGES_NOTHING:
+      snprintf(text, sizeof text,
+               "%s already holds what %s makes: %s changes nothing in the level it was "
+               "made for; nothing written",
+               name, other, other);
+      break;
+    case MrgtoolSays::RESULT_TOO_LARGE:
+      snprintf(text, sizeof text,
+               "%s would be 4 GiB or larger once merged with %s, more than Vorandel can "
+               "read back; nothing written",
+               name, other);
+      break;
+    case MrgtoolSays::UNDO_TOO_LARGE:
+      snprintf(text, sizeof text,
+               "the undo merge file would be 4 GiB - 1 byte or larger");
+      break;
     case MrgtoolSays::NO_RECORD_TO_CHECK:
       snprintf(
           text, sizeof text,
@@ -298,4 +314,15 @@ std::string FormatMrgtool(MrgtoolSays message, const SaidOf& of) {
       break;
   }
   return text;
+}
+
+std::string NotFitLine(const char* mergePath, const char* levelPath,
+                       const ActionFault& fault) {
+  char text[FAULT_TEXT_MAX];
+  FormatActionFault(fault, text, sizeof text);
+  std::string line(text);
+  while (!line.empty() && line.back() == '\n') line.pop_back();
+  std::string out;
+  Append(&out, "%s does not fit %s: %s", mergePath, levelPath, line.c_str());
+  return out;
 }

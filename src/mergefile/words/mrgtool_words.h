@@ -75,9 +75,17 @@ enum class MrgtoolSays {
   NO_ROOM_FOR_RECORD_TO_STAMP,  // name: the level name, other: the merge file
   COMBINED_WITHOUT_RECORD,      // a warning, name: the merge file written
   NO_RECORD_TO_CHECK,           // a warning, name: the merge file, other: the level file
+  CHANGES_NOTHING,              // name: the level file, other: the merge file
+  RESULT_TOO_LARGE,             // name: the level file, other: the merge file
+  UNDO_TOO_LARGE,
 };
 
 std::string FormatMrgtool(MrgtoolSays message, const SaidOf& of);
+
+// Lines with more in them than SaidOf holds, as they follow "mrgtool: ".
+// The first faulty action of a merge file against a level:
+std::string NotFitLine(const char* mergePath, const char* levelPath,
+                       const ActionFault& fault);
 
 // mrgtool's prefix of every error line.
 constexpr char MRGTOOL_PREFIX[] = "mrgtool: ";
