@@ -1,8 +1,6 @@
 #include "mrgtool_commands.h"
 
-#include <algorithm>
 #include <chrono>
-#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -51,12 +49,6 @@ void ClearProgress(const ProgressBar& bar) {
   if (bar.shown < 0) return;
   Print(Stream::STANDARD_ERROR, "\r%60s\r", "");
   (void)FlushText(Stream::STANDARD_ERROR);
-}
-
-uint64_t RangeStart(const PartAction& item) { return item.action.offset; }
-
-uint64_t RangeEnd(const PartAction& item) {
-  return uint64_t{item.action.offset} + item.action.removeLength;
 }
 
 void ReportWritten(const char* path, const std::vector<uint8_t>& bytes) {
@@ -240,6 +232,24 @@ int RunStamp(const CommandLine& line) {
   return MRGTOOL_OK;
 }
 
+// combine's record, from LEVEL, the level every part was made for, each
+// judged against it as Vorandel would: its fingerprint, and what the
+// combined actions make of it, applied. False after saying why not.
+bool RecordOfCombined(const CommandLine& line, const std::vector<MergeInput>& inputs,
+                      const std::vector<uint8_t>& combined, LevelRecord* record) {
+  FileBytes levelFile;
+  if (!ReadWholeFile(line.level, &levelFile)) return false;
+  Judgement judgement;
+  for (size_t i = 0; i < inputs.size(); ++i)
+    if (!JudgedApplies(line.operands[i], inputs[i].merge, line.level, levelFile,
+                       &judgement))
+      return false;
+  MergeImage merge{combined.data(), static_cast<uint32_t>(combined.size())};
+  if (!JudgedApplies(line.output, merge, line.level, levelFile, &judgement)) return false;
+  *record = {judgement.level, judgement.merged};
+  return true;
+}
+
 int RunCombine(const CommandLine& line) {
   size_t count = line.operands.size();
   std::vector<MergeInput> inputs(count);
@@ -263,40 +273,52 @@ int RunCombine(const CommandLine& line) {
       }
     parts.push_back({inputs[i].merge, inputs[i].firstActionAt});
   }
-  // What several merge files make together is known only from the level
-  // itself: one alone keeps its record, several give none.
-  const LevelRecord* record =
-      count == 1 && found[0] == RecordFound::RECORD ? &records[0] : nullptr;
-  if (count > 1 &&
-      std::find(found.begin(), found.end(), RecordFound::RECORD) != found.end())
-    Say(MrgtoolSays::COMBINED_WITHOUT_RECORD, {line.output});
-  std::vector<uint8_t> bytes;
+  const char* name = inputs[0].levelName;
+  std::vector<uint8_t> combined;
   CombineConflict conflict;
-  switch (CombineMerges(parts, inputs[0].levelName, &bytes, &conflict, record)) {
+  switch (CombineMerges(parts, name, &combined, &conflict)) {
     case EditOutcome::OK: break;
-    case EditOutcome::CONFLICT: {
-      const PartAction& x = conflict.first;
-      const PartAction& y = conflict.second;
-      if (conflict.sameOffset)
-        PrintError(
-            "%s and %s both insert at level offset %lu (records at %lu and %lu); "
-            "their order is unclear; nothing written",
-            line.operands[x.part], line.operands[y.part],
-            static_cast<unsigned long>(x.action.offset),
-            static_cast<unsigned long>(x.recordAt),
-            static_cast<unsigned long>(y.recordAt));
-      else
-        PrintError("%s and %s change overlapping ranges: level offsets %" PRIu64
-                   " to %" PRIu64 " (record at %lu) and %" PRIu64 " to %" PRIu64
-                   " (record at %lu); nothing written",
-                   line.operands[x.part], line.operands[y.part], RangeStart(x),
-                   RangeEnd(x), static_cast<unsigned long>(x.recordAt), RangeStart(y),
-                   RangeEnd(y), static_cast<unsigned long>(y.recordAt));
+    case EditOutcome::CONFLICT:
+      PrintError("%s", ConflictLine(conflict, line.operands[conflict.first.part],
+                                    line.operands[conflict.second.part])
+                           .c_str());
+      return MRGTOOL_FAILED;
+    default: Say(MrgtoolSays::COMBINED_TOO_LARGE, {}); return MRGTOOL_FAILED;
+  }
+
+  // What several merge files make together is known only from the level
+  // itself: a file without the record it could have is written only on
+  // request.
+  LevelRecord record{};
+  bool recorded = false;
+  if (line.level != nullptr) {
+    if (!RecordOfCombined(line, inputs, combined, &record)) return MRGTOOL_FAILED;
+    recorded = true;
+  } else if (count == 1 && found[0] == RecordFound::RECORD) {
+    record = records[0];
+    recorded = !line.noRecord;
+  } else if (!line.noRecord && HasRoomForRecord(name)) {
+    size_t bare = 0;
+    while (bare < count && found[bare] == RecordFound::RECORD) ++bare;
+    if (bare == count)
+      Say(MrgtoolSays::COMBINED_WITHOUT_RECORD, {line.output});
+    else
+      Say(MrgtoolSays::PART_WITHOUT_RECORD, {line.output, line.operands[bare]});
+    return MRGTOOL_FAILED;
+  }
+  if (!HasRoomForRecord(name)) {
+    if (!line.noRecord) Say(MrgtoolSays::NO_ROOM_FOR_RECORD, {name});
+    recorded = false;
+  }
+  std::vector<uint8_t> bytes;
+  if (recorded) {
+    MergeImage merge{combined.data(), static_cast<uint32_t>(combined.size())};
+    if (StampMerge(merge, record, &bytes) != EditOutcome::OK) {
+      Say(MrgtoolSays::COMBINED_TOO_LARGE, {});
       return MRGTOOL_FAILED;
     }
-    default:
-      PrintError("the combined merge file would be 4 GiB - 1 byte or larger");
-      return MRGTOOL_FAILED;
+  } else {
+    bytes.swap(combined);
   }
   if (!WriteFileReplacing(line.output, bytes.data(), bytes.size())) return MRGTOOL_FAILED;
   ReportWritten(line.output, bytes);

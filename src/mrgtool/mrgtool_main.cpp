@@ -30,7 +30,7 @@ const char TOOL_HELP[] =
     "                       check a merge file against its level as Vorandel does\n"
     "  invert FILE.mrg ORIGINAL -o UNDO.mrg\n"
     "                       write the merge file that undoes FILE.mrg\n"
-    "  combine A.mrg B.mrg... -o OUT.mrg\n"
+    "  combine A.mrg B.mrg... -o OUT.mrg [--level LEVEL | --no-record]\n"
     "                       join merge files for one level into one merge file\n"
     "  stamp FILE.mrg LEVEL -o OUT.mrg\n"
     "                       add the record of its level to an older merge file\n"
@@ -117,13 +117,22 @@ const Command COMMANDS[] = {
      "record of its own.\n"
      "\n"
      "  -o, --output UNDO.mrg   the merge file to write (replaced if it exists)\n"},
-    {"combine", 1, MANY, true, false, false, "mrgtool combine A.mrg B.mrg... -o OUT.mrg",
+    {"combine", 1, MANY, true, false, false,
+     "mrgtool combine A.mrg B.mrg... -o OUT.mrg [--level LEVEL | --no-record]",
      "Writes OUT.mrg, one merge file with the actions of all the given merge files,\n"
      "which must name the same level. When two of them change overlapping ranges of\n"
      "the level, or both insert at the same offset, the order of their changes is\n"
-     "unclear: combine names both files and the level offsets and writes nothing.\n"
+     "unclear: combine names both files, the level offsets and the actions' record\n"
+     "positions, and writes nothing.\n"
+     "What several merge files make together is known only from the level, so OUT.mrg\n"
+     "gets the record of its level from --level: each merge file is checked against\n"
+     "LEVEL as check does, and the record holds LEVEL's fingerprint and that of what\n"
+     "OUT.mrg makes of it. Without --level, a single merge file keeps its record,\n"
+     "and for anything else combine writes nothing unless --no-record is given.\n"
      "\n"
-     "  -o, --output OUT.mrg   the merge file to write (replaced if it exists)\n"},
+     "  -o, --output OUT.mrg   the merge file to write (replaced if it exists)\n"
+     "  --level LEVEL          the level the merge files were made for\n"
+     "  --no-record            write OUT.mrg without a record of its level\n"},
     {"stamp", 2, 2, true, false, false, "mrgtool stamp FILE.mrg LEVEL -o OUT.mrg",
      "Writes OUT.mrg, FILE.mrg with the record of its level added: the size and\n"
      "fingerprint of LEVEL, the level FILE.mrg was made for, and of the level it\n"
@@ -163,7 +172,8 @@ const char* InlineValue(const char* arg, const char* option) {
 }
 
 int RunCommand(const Command& command, int argc, char** argv) {
-  CommandLine line{{}, nullptr, nullptr, false};
+  CommandLine line{{}, nullptr, nullptr, false, nullptr, false};
+  const bool combines = strcmp(command.name, "combine") == 0;
   bool optionsEnded = false;
   for (int i = 2; i < argc; ++i) {
     const char* arg = argv[i];
@@ -196,10 +206,24 @@ int RunCommand(const Command& command, int argc, char** argv) {
         if (i + 1 == argc) return UsageError(&command, "%s needs a level name", arg);
         line.name = argv[++i];
       }
+    } else if (combines &&
+               (strcmp(arg, "--level") == 0 || InlineValue(arg, "--level") != nullptr)) {
+      if (line.level != nullptr) return UsageError(&command, "%s given twice", "--level");
+      line.level = InlineValue(arg, "--level");
+      if (line.level == nullptr) {
+        if (i + 1 == argc) return UsageError(&command, "%s needs a file name", arg);
+        line.level = argv[++i];
+      }
+    } else if (combines && strcmp(arg, "--no-record") == 0) {
+      line.noRecord = true;
     } else {
       return UsageError(&command, "unknown option '%s'", arg);
     }
   }
+  if (line.level != nullptr && line.noRecord)
+    return UsageError(&command, "%s", "--level and --no-record exclude each other");
+  if (line.level != nullptr && line.level[0] == '\0')
+    return UsageError(&command, "%s: the level file name is empty", command.name);
   if (line.operands.size() < command.operandsMin)
     return UsageError(&command, "%s: too few arguments", command.name);
   if (line.operands.size() > command.operandsMax)

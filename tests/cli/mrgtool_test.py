@@ -78,6 +78,10 @@ class Usage(ToolCase):
         (["check", "a", "b", "c"], 2, "check: too many arguments"),
         (["invert", "a.mrg", "-o", "u.mrg"], 2, "invert: too few arguments"),
         (["combine", "-o", "out.mrg"], 2, "combine: too few arguments"),
+        (["combine", "a.mrg", "-o", "x", "--level", "l", "--no-record"], 2,
+         "--level and --no-record exclude each other"),
+        (["combine", "a.mrg", "-o", "x", "--level"], 2, "--level needs a file name"),
+        (["make", "a", "b", "-o", "x", "--level", "l"], 2, "unknown option '--level'"),
         (["make", "a", "b", "-o", "x", "--name", "../up"], 2, "leads out of the current folder"),
         (["make", "a", "b", "-o", "x", "--name="], 2, "it is empty"),
         (["make", "a", "b", "-o", "x", "--name", "n" * 124], 2, "more than 123 characters"),
@@ -459,59 +463,126 @@ class Combine(ToolCase):
         ("disjoint", [[(0, 1, b"A")], [(5, 2, b"B")], [(9, 1, b"")]],
          [(0, 1, b"A"), (5, 2, b"B"), (9, 1, b"")]),
         ("adjacent", [[(2, 2, b"A")], [(4, 0, b"B")]], [(2, 2, b"A"), (4, 0, b"B")]),
-        ("overlap", [[(0, 1, b"A")], [(2, 4, b"")], [(5, 1, b"C")]],
-         "mrgtool: b.mrg and c.mrg change overlapping ranges: level offsets 2 to 6 "
-         "(record at 10) and 5 to 6 (record at 10); nothing written\n"),
+        ("overlap", [[(0, 1, b"A")], [(2, 4, b"")], [(3, 0, b""), (5, 1, b"C")]],
+         "mrgtool: b.mrg and c.mrg change overlapping ranges: level offsets 2 to 6 by b.mrg's "
+         "action at record position 60, and level offsets 5 to 6 by c.mrg's at record "
+         "position 74; nothing written\n"),
         ("inserts at one offset", [[(3, 0, b"A")], [(3, 0, b"B")]],
-         "mrgtool: a.mrg and b.mrg both insert at level offset 3 (records at 10 and 10); "
-         "their order is unclear; nothing written\n"),
+         "mrgtool: a.mrg and b.mrg both insert at level offset 3: a.mrg's action at record "
+         "position 60 and b.mrg's at record position 60; their order is unclear; nothing "
+         "written\n"),
     ]
 
     def test_combined_or_refused(self):
+        # Parts with their records: a refusal is the one line, and only
+        # --level gives the combined file its record.
+        need_level = ("mrgtool: all.mrg would have no record of its level, since what several "
+                      "merge files make together is known only from the level: give the "
+                      "level they were made for with --level LEVEL, or ask for a file without "
+                      "a record with --no-record; nothing written\n")
+        self.put("l.lvl", LEVEL)
         for title, parts, expected in self.CASES:
             with self.subTest(title):
                 names = []
                 for i, actions in enumerate(parts):
                     names.append("abc"[i] + ".mrg")
-                    self.put(names[-1], merge_file("l.lvl", actions))
-                out, err, code = self.mrgtool("combine", *names, "-o", "all.mrg")
-                if isinstance(expected, str):
-                    self.assertEqual((out, err, code), ("", expected, 1))
-                    self.assertIsNone(self.content("all.mrg"))
-                else:
+                    merged = expected_run(merge_file("l.lvl", actions), LEVEL)[2]
+                    self.put(names[-1], merge_file("l.lvl", actions,
+                                                   tail=level_record(LEVEL, merged)))
+                for options, tail in [([], None), (["--level", "l.lvl"], True),
+                                      (["--no-record"], b"")]:
+                    out, err, code = self.mrgtool("combine", *names, "-o", "all.mrg", *options)
+                    if isinstance(expected, str) or tail is None:
+                        said = expected if isinstance(expected, str) else need_level
+                        self.assertEqual((out, err, code), ("", said, 1))
+                        self.assertIsNone(self.content("all.mrg"))
+                        continue
                     self.assertEqual((err, code), ("", 0))
-                    self.assertEqual(self.content("all.mrg"), merge_file("l.lvl", expected))
-                self.assertEqual(self.files(), sorted(names + ["all.mrg"] * (code == 0)))
-                for name in self.files():
+                    if tail is True:
+                        combined = expected_run(merge_file("l.lvl", expected), LEVEL)[2]
+                        tail = level_record(LEVEL, combined)
+                    self.assertEqual(self.content("all.mrg"),
+                                     merge_file("l.lvl", expected, tail=tail))
+                    os.remove(self.path("all.mrg"))
+                for name in names:
                     os.remove(self.path(name))
 
     def test_records_of_the_parts(self):
         merged = b"A123456789"
         one = level_record(LEVEL, merged)
+        two = level_record(LEVEL, b"01234B6789")
+        both = level_record(LEVEL, b"A1234B6789")
         other = level_record(b"9876543210", merged)
-        unrecorded = ("mrgtool: warning: all.mrg has no record of its level, since what "
-                      "several merge files make together is known only from the level: add "
-                      "one with mrgtool stamp\n")
-        # title, tails of the parts, what is said, the combined file's tail
-        for title, tails, err, tail in [
-                ("one part keeps its record", [one], "", one),
-                ("several give none", [one, one], unrecorded, b""),
-                ("a record in a later part only", [b"", one], unrecorded, b""),
-                ("made for other versions", [one, other],
+        without = ("mrgtool: all.mrg would have no record of its level, since a.mrg has none: "
+                   "give the level it was made for with --level LEVEL, or ask for a file "
+                   "without a record with --no-record; nothing written\n")
+        level_opts = ["--level", "l.lvl"]
+        # title, tails of the parts, options, the level given and its backup,
+        # what is said, the combined file's tail (None: nothing written)
+        for title, tails, options, level, backup, err, tail in [
+                ("one part keeps its record", [one], [], LEVEL, None, "", one),
+                ("one part without a record", [b""], [], LEVEL, None, without, None),
+                ("a record in a later part only", [b"", two], [], LEVEL, None, without, None),
+                ("made for other versions", [one, other], [], LEVEL, None,
                  "mrgtool: a.mrg and b.mrg are made for different versions of the level; "
-                 "nothing written\n", None)]:
+                 "nothing written\n", None),
+                ("a part without a record, with the level", [b"", two], level_opts, LEVEL,
+                 None, "", both),
+                ("the level one part makes", [one, two], level_opts, merged, None,
+                 "mrgtool: l.lvl is the level a.mrg makes, not the one it was made for: give "
+                 "the level as it was before, such as its backup; nothing written\n", None),
+                ("no records, the level they make of the backup", [b"", b""], level_opts,
+                 b"A1234B6789", LEVEL, "mrgtool: l.lvl is the level all.mrg makes, not the one "
+                 "it was made for: give the level as it was before, such as its backup; "
+                 "nothing written\n", None),
+                ("another level", [one, two], level_opts, b"9876543210", None,
+                 "mrgtool: l.lvl is not the level a.mrg was made for; nothing written\n",
+                 None),
+                ("a level a part doesn't fit", [b"", b""], level_opts, b"0123", None,
+                 "mrgtool: b.mrg does not fit l.lvl: Action at offset 10 reaches past the "
+                 "end of the level !\n", None),
+                ("a record the actions don't make", [one, one], level_opts, LEVEL, None,
+                 "mrgtool: b.mrg: its actions don't make the level its record describes: the "
+                 "merge file is damaged; nothing written\n", None)]:
             with self.subTest(title):
+                for name in self.files():
+                    os.remove(self.path(name))
+                self.put("l.lvl", level)
+                if backup is not None:
+                    self.put("l.lvl.bak", backup)
                 names = ["%s.mrg" % "ab"[i] for i in range(len(tails))]
                 actions = [(0, 1, b"A"), (5, 1, b"B")][:len(tails)]
                 for name, action, part_tail in zip(names, actions, tails):
                     self.put(name, merge_file("l.lvl", [action], tail=part_tail))
-                out, got, code = self.mrgtool("combine", *names, "-o", "all.mrg")
+                out, got, code = self.mrgtool("combine", *names, "-o", "all.mrg", *options)
                 self.assertEqual((got, code), (err, 1 if tail is None else 0))
-                if tail is not None:
-                    self.assertEqual(self.content("all.mrg"),
-                                     merge_file("l.lvl", actions, tail=tail))
-                for name in self.files():
-                    os.remove(self.path(name))
+                self.assertEqual(self.content("all.mrg"),
+                                 None if tail is None else merge_file("l.lvl", actions,
+                                                                      tail=tail))
+
+    def test_combined_mod_is_refused_after_one_of_its_parts(self):
+        """A new author's steps: two mods made, combined with their level, and
+        the combined one run after one of them."""
+        self.put("l.lvl", LEVEL)
+        self.put("gold.lvl", b"0123GOLD89")
+        self.put("door.lvl", LEVEL + b"door")
+        for mod in ["gold", "door"]:
+            self.assertEqual(self.mrgtool("make", "l.lvl", mod + ".lvl", "-o", mod + ".mrg")[2],
+                             0)
+        out, err, code = self.mrgtool("combine", "gold.mrg", "door.mrg", "-o", "both.mrg",
+                                      "--level", "l.lvl")
+        self.assertEqual((err, code), ("", 0))
+        self.assertEqual(self.vorandel("gold.mrg")[0].splitlines()[-1], "Done !")
+        self.assertEqual(self.vorandel("both.mrg"), (
+            "l.lvl is not the level this merge file was made for, nor the one it makes: "
+            "nothing changed. Use the merge file made for this version of the level.\n", 255))
+        self.assertEqual(self.content("l.lvl"), b"0123GOLD89")
+        shutil.copy(self.path("l.lvl.bak"), self.path("l.lvl"))
+        self.assertEqual(self.vorandel("both.mrg")[0].splitlines()[-1], "Done !")
+        self.assertEqual(self.vorandel("both.mrg"), (
+            "l.lvl already holds what this merge file makes: nothing to do, nothing "
+            "changed.\n", 0))
+        self.assertEqual(self.content("l.lvl"), b"0123GOLD89door")
 
     def test_files_for_other_levels_are_refused(self):
         self.put("a.mrg", merge_file("l.lvl"))

@@ -277,10 +277,20 @@ std::string FormatMrgtool(MrgtoolSays message, const SaidOf& of) {
                other, name, static_cast<unsigned long>(RECORD_NAME_CHARS_MAX));
       break;
     case MrgtoolSays::COMBINED_WITHOUT_RECORD:
+      snprintf(
+          text, sizeof text,
+          "%s would have no record of its level, since what several merge files make "
+          "together is known only from the level: give the level they were made for "
+          "with --level LEVEL, or ask for a file without a record with --no-record; "
+          "nothing written",
+          name);
+      break;
+    case MrgtoolSays::PART_WITHOUT_RECORD:
       snprintf(text, sizeof text,
-               "warning: %s has no record of its level, since what several merge files "
-               "make together is known only from the level: add one with mrgtool stamp",
-               name);
+               "%s would have no record of its level, since %s has none: give the level "
+               "it was made for with --level LEVEL, or ask for a file without a record "
+               "with --no-record; nothing written",
+               name, other);
       break;
     case MrgtoolSays::CHANGES_NOTHING:
       snprintf(text, sizeof text,
@@ -297,6 +307,10 @@ std::string FormatMrgtool(MrgtoolSays message, const SaidOf& of) {
     case MrgtoolSays::UNDO_TOO_LARGE:
       snprintf(text, sizeof text,
                "the undo merge file would be 4 GiB - 1 byte or larger");
+      break;
+    case MrgtoolSays::COMBINED_TOO_LARGE:
+      snprintf(text, sizeof text,
+               "the combined merge file would be 4 GiB - 1 byte or larger");
       break;
     case MrgtoolSays::NO_RECORD_TO_CHECK:
       snprintf(
@@ -324,5 +338,32 @@ std::string NotFitLine(const char* mergePath, const char* levelPath,
   while (!line.empty() && line.back() == '\n') line.pop_back();
   std::string out;
   Append(&out, "%s does not fit %s: %s", mergePath, levelPath, line.c_str());
+  return out;
+}
+
+std::string ConflictLine(const CombineConflict& conflict, const char* firstPath,
+                         const char* secondPath) {
+  const PartAction& x = conflict.first;
+  const PartAction& y = conflict.second;
+  std::string out;
+  // The level's offsets say where the changes meet; the record positions,
+  // as show lists them, say which actions to edit.
+  if (conflict.sameOffset)
+    Append(&out,
+           "%s and %s both insert at level offset %lu: %s's action at record position "
+           "%lu and %s's at record position %lu; their order is unclear; nothing written",
+           firstPath, secondPath, static_cast<unsigned long>(x.action.offset), firstPath,
+           static_cast<unsigned long>(x.recordAt), secondPath,
+           static_cast<unsigned long>(y.recordAt));
+  else
+    Append(&out,
+           "%s and %s change overlapping ranges: level offsets %" PRIu64 " to %" PRIu64
+           " by %s's action at record position %lu, and level offsets %" PRIu64
+           " to %" PRIu64 " by %s's at record position %lu; nothing written",
+           firstPath, secondPath, uint64_t{x.action.offset},
+           uint64_t{x.action.offset} + x.action.removeLength, firstPath,
+           static_cast<unsigned long>(x.recordAt), uint64_t{y.action.offset},
+           uint64_t{y.action.offset} + y.action.removeLength, secondPath,
+           static_cast<unsigned long>(y.recordAt));
   return out;
 }

@@ -9,6 +9,7 @@
 
 #include "format/merge_build.h"
 #include "format/merge_checks.h"
+#include "format/merge_edit.h"
 #include "format/merge_format.h"
 #include "identity/level_verdict.h"
 #include "words/vorandel_words.h"
@@ -73,11 +74,13 @@ enum class MrgtoolSays {
   OTHER_VERSIONS,      // name, other: two merge files
   RECORD_DISAGREES,    // name: the merge file
   NO_ROOM_FOR_RECORD_TO_STAMP,  // name: the level name, other: the merge file
-  COMBINED_WITHOUT_RECORD,      // a warning, name: the merge file written
+  COMBINED_WITHOUT_RECORD,      // name: the merge file not written, for recorded parts
   NO_RECORD_TO_CHECK,           // a warning, name: the merge file, other: the level file
-  CHANGES_NOTHING,              // name: the level file, other: the merge file
-  RESULT_TOO_LARGE,             // name: the level file, other: the merge file
+  PART_WITHOUT_RECORD,  // name: the merge file not written, other: a part without one
+  CHANGES_NOTHING,      // name: the level file, other: the merge file
+  RESULT_TOO_LARGE,     // name: the level file, other: the merge file
   UNDO_TOO_LARGE,
+  COMBINED_TOO_LARGE,
 };
 
 std::string FormatMrgtool(MrgtoolSays message, const SaidOf& of);
@@ -86,6 +89,9 @@ std::string FormatMrgtool(MrgtoolSays message, const SaidOf& of);
 // The first faulty action of a merge file against a level:
 std::string NotFitLine(const char* mergePath, const char* levelPath,
                        const ActionFault& fault);
+// Two parts that combine can't join, `firstPath` holding conflict.first:
+std::string ConflictLine(const CombineConflict& conflict, const char* firstPath,
+                         const char* secondPath);
 
 // mrgtool's prefix of every error line.
 constexpr char MRGTOOL_PREFIX[] = "mrgtool: ";
