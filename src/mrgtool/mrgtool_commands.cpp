@@ -126,6 +126,12 @@ int RunMake(const CommandLine& line) {
   FileBytes modified;
   if (!ReadWholeFile(originalPath, &original) || !ReadWholeFile(modifiedPath, &modified))
     return MRGTOOL_FAILED;
+  if (!line.allowEmpty && original.size == modified.size &&
+      (original.size == 0 ||
+       memcmp(original.bytes, modified.bytes, original.size) == 0)) {
+    Say(MrgtoolSays::IDENTICAL, {originalPath, modifiedPath});
+    return MRGTOOL_IDENTICAL;
+  }
 
   ProgressBar bar{"comparing", std::chrono::steady_clock::now(), -1};
   std::vector<uint8_t> bytes;

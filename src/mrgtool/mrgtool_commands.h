@@ -11,6 +11,7 @@ struct CommandLine {
   bool json;           // --json
   const char* level;   // combine's --level
   bool noRecord;       // combine's --no-record
+  bool allowEmpty;     // make's --allow-empty
 };
 
 int RunMake(const CommandLine& line);

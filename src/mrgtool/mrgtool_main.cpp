@@ -22,7 +22,7 @@ const char TOOL_HELP[] =
     "Vorandel applies to a level.\n"
     "\n"
     "Commands:\n"
-    "  make ORIGINAL MODIFIED -o OUT.mrg [--name LEVEL]\n"
+    "  make ORIGINAL MODIFIED -o OUT.mrg [--name LEVEL] [--allow-empty]\n"
     "                       write a merge file that turns ORIGINAL into MODIFIED\n"
     "  show FILE.mrg [--json]\n"
     "                       list the level name and the actions of a merge file\n"
@@ -39,7 +39,8 @@ const char TOOL_HELP[] =
     "  mrgtool --version        prints the version\n"
     "\n"
     "Exit status: 0 on success, 1 on failure, 2 on a wrong command line; check\n"
-    "gives 3 for a level already merged and 4 for a level it is not for.\n";
+    "gives 3 for a level already merged and 4 for a level it is not for; make\n"
+    "gives 5 for identical files.\n";
 
 // Text wrapped into lines of at most 80 columns, for the terminal.
 std::string WrapText(const std::string& text) {
@@ -77,17 +78,19 @@ constexpr size_t MANY = static_cast<size_t>(-1);
 
 const Command COMMANDS[] = {
     {"make", 2, 2, true, true, false,
-     "mrgtool make ORIGINAL MODIFIED -o OUT.mrg [--name LEVEL]",
+     "mrgtool make ORIGINAL MODIFIED -o OUT.mrg [--name LEVEL] [--allow-empty]",
      "Writes OUT.mrg, a merge file that turns ORIGINAL into MODIFIED byte for byte,\n"
      "with the record of both: their sizes and fingerprints. The merge file names the\n"
      "level LEVEL, by default ORIGINAL's file name without its folders; Vorandel\n"
      "opens the level by that name in the folder it runs in.\n"
      "{name rules}\n"
      "The merge file is checked against both files before it is written, and written\n"
-     "whole or not at all. Identical files give a merge file without actions.\n"
+     "whole or not at all. Identical files, such as a modified level never saved,\n"
+     "are refused with status 5: nothing is written.\n"
      "\n"
      "  -o, --output OUT.mrg   the merge file to write (replaced if it exists)\n"
-     "  --name LEVEL           the level name to put in the merge file\n"},
+     "  --name LEVEL           the level name to put in the merge file\n"
+     "  --allow-empty          write a merge file without actions for identical files\n"},
     {"show", 1, 1, false, false, true, "mrgtool show FILE.mrg [--json]",
      "Prints the level name, the number of actions, the bytes removed and inserted,\n"
      "the change in the level's size and a table of the actions: the record's\n"
@@ -172,7 +175,8 @@ const char* InlineValue(const char* arg, const char* option) {
 }
 
 int RunCommand(const Command& command, int argc, char** argv) {
-  CommandLine line{{}, nullptr, nullptr, false, nullptr, false};
+  CommandLine line{{}, nullptr, nullptr, false, nullptr, false, false};
+  const bool makes = strcmp(command.name, "make") == 0;
   const bool combines = strcmp(command.name, "combine") == 0;
   bool optionsEnded = false;
   for (int i = 2; i < argc; ++i) {
@@ -216,6 +220,8 @@ int RunCommand(const Command& command, int argc, char** argv) {
       }
     } else if (combines && strcmp(arg, "--no-record") == 0) {
       line.noRecord = true;
+    } else if (makes && strcmp(arg, "--allow-empty") == 0) {
+      line.allowEmpty = true;
     } else {
       return UsageError(&command, "unknown option '%s'", arg);
     }

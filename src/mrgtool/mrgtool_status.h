@@ -7,3 +7,6 @@ constexpr int MRGTOOL_USAGE = 2;   // the command line was wrong
 // check's verdicts besides "it applies" (MRGTOOL_OK), as Vorandel gives them.
 constexpr int MRGTOOL_ALREADY_MERGED = 3;
 constexpr int MRGTOOL_NOT_ITS_LEVEL = 4;
+// make's refusal of two identical files, which give a merge file that changes
+// nothing: an author's slip, such as a modified level never saved.
+constexpr int MRGTOOL_IDENTICAL = 5;

@@ -81,6 +81,7 @@ class Usage(ToolCase):
         (["combine", "a.mrg", "-o", "x", "--level", "l", "--no-record"], 2,
          "--level and --no-record exclude each other"),
         (["combine", "a.mrg", "-o", "x", "--level"], 2, "--level needs a file name"),
+        (["combine", "a.mrg", "-o", "x", "--allow-empty"], 2, "unknown option '--allow-empty'"),
         (["make", "a", "b", "-o", "x", "--level", "l"], 2, "unknown option '--level'"),
         (["make", "a", "b", "-o", "x", "--name", "../up"], 2, "leads out of the current folder"),
         (["make", "a", "b", "-o", "x", "--name="], 2, "it is empty"),
@@ -612,7 +613,8 @@ class Make(ToolCase):
                 original, modified = self.pair(rng, kind)
                 self.put("l.lvl", original)
                 self.put("new.bin", modified)
-                out, err, code = self.mrgtool("make", "l.lvl", "new.bin", "-o", "m.mrg")
+                out, err, code = self.mrgtool("make", "l.lvl", "new.bin", "-o", "m.mrg",
+                                              "--allow-empty")
                 self.assertEqual((err, code), ("", 0))
                 self.assertTrue(out.startswith("Wrote m.mrg: "))
                 # A merge file that changes nothing has nothing to undo.
@@ -664,6 +666,22 @@ class Make(ToolCase):
                 self.assertEqual(self.content("m.mrg"),
                                  merge_file(name, [(10, 0, b"!")], tail=tail))
 
+    def test_identical_files_only_on_request(self):
+        self.put("m.mrg", b"older merge file")
+        for content in [b"", LEVEL]:
+            self.put("l.lvl", content)
+            self.put("saved.lvl", content)
+            with self.subTest(len(content)):
+                self.assertEqual(self.mrgtool("make", "l.lvl", "saved.lvl", "-o", "m.mrg"), (
+                    "", "mrgtool: l.lvl and saved.lvl are identical, so a merge file of them "
+                    "would change nothing (was saved.lvl saved?): give --allow-empty to write "
+                    "one anyway; nothing written\n", 5))
+                self.assertEqual(self.content("m.mrg"), b"older merge file")
+                self.assertEqual(self.mrgtool("make", "l.lvl", "saved.lvl", "-o", "e.mrg",
+                                              "--allow-empty")[1:], ("", 0))
+                self.assertEqual(self.content("e.mrg"),
+                                 merge_file("l.lvl", tail=level_record(content, content)))
+
     def test_failure_writes_nothing_and_keeps_the_old_output(self):
         self.put("l.lvl", LEVEL)
         self.put("m.mrg", b"older merge file")
@@ -671,9 +689,9 @@ class Make(ToolCase):
         for args, err in [
                 (["l.lvl", "none.bin", "-o", "m.mrg"],
                  "mrgtool: can't open none.bin: file not found (error 2)\n"),
-                (["l.lvl", "l.lvl", "-o", "folder"],
+                (["l.lvl", "l.lvl", "-o", "folder", "--allow-empty"],
                  "mrgtool: can't replace folder: access denied (error 5)\n"),
-                (["l.lvl", "l.lvl", "-o", "nowhere/m.mrg"],
+                (["l.lvl", "l.lvl", "-o", "nowhere/m.mrg", "--allow-empty"],
                  "mrgtool: can't write nowhere/m.mrg: file not found (error 2)\n")]:
             with self.subTest(args=args):
                 self.assertEqual(self.mrgtool("make", *args), ("", err, 1))

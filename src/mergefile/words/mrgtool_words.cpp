@@ -312,6 +312,12 @@ std::string FormatMrgtool(MrgtoolSays message, const SaidOf& of) {
       snprintf(text, sizeof text,
                "the combined merge file would be 4 GiB - 1 byte or larger");
       break;
+    case MrgtoolSays::IDENTICAL:
+      snprintf(text, sizeof text,
+               "%s and %s are identical, so a merge file of them would change nothing "
+               "(was %s saved?): give --allow-empty to write one anyway; nothing written",
+               name, other, other);
+      break;
     case MrgtoolSays::NO_RECORD_TO_CHECK:
       snprintf(
           text, sizeof text,

@@ -81,6 +81,7 @@ enum class MrgtoolSays {
   RESULT_TOO_LARGE,     // name: the level file, other: the merge file
   UNDO_TOO_LARGE,
   COMBINED_TOO_LARGE,
+  IDENTICAL,  // name: ORIGINAL, other: MODIFIED
 };
 
 std::string FormatMrgtool(MrgtoolSays message, const SaidOf& of);
