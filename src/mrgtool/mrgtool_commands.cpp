@@ -1,8 +1,6 @@
 #include "mrgtool_commands.h"
 
-#include <algorithm>
 #include <chrono>
-#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -53,51 +51,55 @@ void ClearProgress(const ProgressBar& bar) {
   (void)FlushText(Stream::STANDARD_ERROR);
 }
 
-uint64_t RangeStart(const PartAction& item) { return item.action.offset; }
-
-uint64_t RangeEnd(const PartAction& item) {
-  return uint64_t{item.action.offset} + item.action.removeLength;
-}
-
 void ReportWritten(const char* path, const std::vector<uint8_t>& bytes) {
   Print(Stream::STANDARD_OUTPUT, "%s", WrittenReport(path, bytes).c_str());
 }
 
-// A file that may be missing, mapped without a word either way.
-bool MapIfThere(const char* path, FileBytes* file) {
-  return LoadWhole(path, FILE_SHARE_READ, LoadWay::MAP, file).step == LoadStep::LOADED;
+// The backup beside `levelPath`, mapped into `file` without a word when it
+// can be read; null when it can't. Only a merge file without a record needs
+// it, to tell a level already merged.
+const LevelImage* BackupOf(const char* levelPath, FileBytes* file, LevelImage* image) {
+  std::string path = std::string(levelPath) + BACKUP_SUFFIX;
+  if (LoadWhole(path.c_str(), FILE_SHARE_READ, LoadWay::MAP, file).step !=
+      LoadStep::LOADED)
+    return nullptr;
+  *image = {file->bytes, file->size};
+  return image;
 }
 
-// Whether `levelFile` is the level a merge file with `record` was made for;
-// says why not. A merge file without a record can't tell.
-bool MadeFor(const char* mergePath, const MergeInput& input, const char* levelPath,
-             const FileBytes& levelFile) {
+// JudgeMerge's verdict on a merge file and `levelPath`, with the level's
+// backup beside it read as check reads it: true when the actions apply and
+// make what any record says; else false after saying why not.
+bool JudgedApplies(const char* mergePath, const MergeImage& merge, const char* levelPath,
+                   const FileBytes& levelFile, Judgement* judgement) {
+  FileBytes backupFile;
+  LevelImage backup;
+  LevelImage level{levelFile.bytes, levelFile.size};
+  *judgement = JudgeMerge(merge, level, BackupOf(levelPath, &backupFile, &backup));
   LevelRecord record;
-  if (FindLevelRecord(input.merge, &record) != RecordFound::RECORD) return true;
-  Fingerprint level = FingerprintOf(levelFile.bytes, levelFile.size);
-  if (SameFingerprint(level, record.source)) return true;
-  Say(SameFingerprint(level, record.result) ? MrgtoolSays::GIVEN_ITS_RESULT
-                                            : MrgtoolSays::NOT_MADE_FOR,
-      {levelPath, mergePath});
-  return false;
-}
-
-// The checks of every action against `levelFile`, then the record that
-// fingerprints it and what the actions make of it: false after saying why.
-bool RecordOfMerged(const char* mergePath, const MergeInput& input, const char* levelPath,
-                    const FileBytes& levelFile, LevelRecord* made) {
-  char text[MERGE_TEXT_MAX];
-  if (CheckMergeInput(input, levelFile.size, text, sizeof text) != MergeVerdict::OK) {
-    text[strcspn(text, "\n")] = '\0';
-    PrintError("%s does not fit %s: %s", mergePath, levelPath, text);
+  bool recorded = FindLevelRecord(merge, &record) == RecordFound::RECORD;
+  switch (judgement->verdict) {
+    case LevelVerdict::APPLIES: break;
+    case LevelVerdict::ALREADY_MERGED:
+      // A merge file that changes nothing makes the level it was made for.
+      Say(recorded && SameFingerprint(record.source, record.result)
+              ? MrgtoolSays::CHANGES_NOTHING
+              : MrgtoolSays::GIVEN_ITS_RESULT,
+          {levelPath, mergePath});
+      return false;
+    case LevelVerdict::NOT_ITS_LEVEL:
+      Say(MrgtoolSays::NOT_MADE_FOR, {levelPath, mergePath});
+      return false;
+  }
+  if (judgement->fault.kind != FaultKind::NONE) {
+    PrintError("%s", NotFitLine(mergePath, levelPath, judgement->fault).c_str());
     return false;
   }
-  LevelImage level{levelFile.bytes, levelFile.size};
-  *made = {FingerprintOf(level.buffer, level.size),
-           FingerprintOfMerged(level, input.merge, input.firstActionAt)};
-  LevelRecord record;
-  if (FindLevelRecord(input.merge, &record) == RecordFound::RECORD &&
-      !SameFingerprint(made->result, record.result)) {
+  if (judgement->tooLarge) {
+    Say(MrgtoolSays::RESULT_TOO_LARGE, {levelPath, mergePath});
+    return false;
+  }
+  if (!judgement->recordHolds) {
     Say(MrgtoolSays::RECORD_DISAGREES, {mergePath});
     return false;
   }
@@ -124,6 +126,12 @@ int RunMake(const CommandLine& line) {
   FileBytes modified;
   if (!ReadWholeFile(originalPath, &original) || !ReadWholeFile(modifiedPath, &modified))
     return MRGTOOL_FAILED;
+  if (!line.allowEmpty && original.size == modified.size &&
+      (original.size == 0 ||
+       memcmp(original.bytes, modified.bytes, original.size) == 0)) {
+    Say(MrgtoolSays::IDENTICAL, {originalPath, modifiedPath});
+    return MRGTOOL_IDENTICAL;
+  }
 
   ProgressBar bar{"comparing", std::chrono::steady_clock::now(), -1};
   std::vector<uint8_t> bytes;
@@ -159,13 +167,12 @@ int RunCheck(const CommandLine& line) {
   FileBytes levelFile;
   if (!ReadWholeFile(levelPath, &levelFile)) return MRGTOOL_FAILED;
   FileBytes backupFile;
-  bool backedUp =
-      MapIfThere((std::string(levelPath) + BACKUP_SUFFIX).c_str(), &backupFile);
+  LevelImage backup;
   LevelImage level{levelFile.bytes, levelFile.size};
-  LevelImage backup{backupFile.bytes, backupFile.size};
   std::string said;
-  CheckOutcome outcome = CheckAgainstLevel(input.merge, mergePath, level, levelPath,
-                                           backedUp ? &backup : nullptr, &said);
+  CheckOutcome outcome =
+      CheckAgainstLevel(input.merge, mergePath, level, levelPath,
+                        BackupOf(levelPath, &backupFile, &backup), &said);
   Print(Stream::STANDARD_OUTPUT, "%s", said.c_str());
   switch (outcome) {
     case CheckOutcome::APPLIES: return MRGTOOL_OK;
@@ -183,27 +190,23 @@ int RunInvert(const CommandLine& line) {
   if (!LoadCheckedMergeInput(mergePath, &input)) return MRGTOOL_FAILED;
   FileBytes originalFile;
   if (!ReadWholeFile(originalPath, &originalFile)) return MRGTOOL_FAILED;
+  Judgement judgement;
+  if (!JudgedApplies(mergePath, input.merge, originalPath, originalFile, &judgement))
+    return MRGTOOL_FAILED;
   LevelRecord record;
   if (FindLevelRecord(input.merge, &record) != RecordFound::RECORD)
     Say(MrgtoolSays::NO_RECORD_TO_CHECK, {mergePath, originalPath});
-  LevelRecord made;
-  if (!MadeFor(mergePath, input, originalPath, originalFile) ||
-      !RecordOfMerged(mergePath, input, originalPath, originalFile, &made))
-    return MRGTOOL_FAILED;
   // The undo turns what the merge file makes back into the original.
-  LevelRecord undo{made.result, made.source};
+  LevelRecord undo{judgement.merged, judgement.level};
   LevelImage original{originalFile.bytes, originalFile.size};
   std::vector<uint8_t> bytes;
   switch (InvertMerge(input.merge, original, &bytes,
                       HasRoomForRecord(input.levelName) ? &undo : nullptr)) {
     case EditOutcome::OK: break;
     case EditOutcome::LEVEL_TOO_LARGE:
-      PrintError(
-          "the merged level would be 4 GiB - 1 byte or larger; it can't be undone");
+      Say(MrgtoolSays::RESULT_TOO_LARGE, {originalPath, mergePath});
       return MRGTOOL_FAILED;
-    default:
-      PrintError("the undo merge file would be 4 GiB - 1 byte or larger");
-      return MRGTOOL_FAILED;
+    default: Say(MrgtoolSays::UNDO_TOO_LARGE, {}); return MRGTOOL_FAILED;
   }
   if (!WriteFileReplacing(line.output, bytes.data(), bytes.size())) return MRGTOOL_FAILED;
   ReportWritten(line.output, bytes);
@@ -221,18 +224,36 @@ int RunStamp(const CommandLine& line) {
   }
   FileBytes levelFile;
   if (!ReadWholeFile(levelPath, &levelFile)) return MRGTOOL_FAILED;
-  LevelRecord made;
-  if (!MadeFor(mergePath, input, levelPath, levelFile) ||
-      !RecordOfMerged(mergePath, input, levelPath, levelFile, &made))
+  Judgement judgement;
+  if (!JudgedApplies(mergePath, input.merge, levelPath, levelFile, &judgement))
     return MRGTOOL_FAILED;
   std::vector<uint8_t> bytes;
-  if (StampMerge(input.merge, made, &bytes) != EditOutcome::OK) {
+  if (StampMerge(input.merge, {judgement.level, judgement.merged}, &bytes) !=
+      EditOutcome::OK) {
     Say(MrgtoolSays::MERGE_TOO_LARGE, {});
     return MRGTOOL_FAILED;
   }
   if (!WriteFileReplacing(line.output, bytes.data(), bytes.size())) return MRGTOOL_FAILED;
   ReportWritten(line.output, bytes);
   return MRGTOOL_OK;
+}
+
+// combine's record, from LEVEL, the level every part was made for, each
+// judged against it as Vorandel would: its fingerprint, and what the
+// combined actions make of it, applied. False after saying why not.
+bool RecordOfCombined(const CommandLine& line, const std::vector<MergeInput>& inputs,
+                      const std::vector<uint8_t>& combined, LevelRecord* record) {
+  FileBytes levelFile;
+  if (!ReadWholeFile(line.level, &levelFile)) return false;
+  Judgement judgement;
+  for (size_t i = 0; i < inputs.size(); ++i)
+    if (!JudgedApplies(line.operands[i], inputs[i].merge, line.level, levelFile,
+                       &judgement))
+      return false;
+  MergeImage merge{combined.data(), static_cast<uint32_t>(combined.size())};
+  if (!JudgedApplies(line.output, merge, line.level, levelFile, &judgement)) return false;
+  *record = {judgement.level, judgement.merged};
+  return true;
 }
 
 int RunCombine(const CommandLine& line) {
@@ -258,40 +279,52 @@ int RunCombine(const CommandLine& line) {
       }
     parts.push_back({inputs[i].merge, inputs[i].firstActionAt});
   }
-  // What several merge files make together is known only from the level
-  // itself: one alone keeps its record, several give none.
-  const LevelRecord* record =
-      count == 1 && found[0] == RecordFound::RECORD ? &records[0] : nullptr;
-  if (count > 1 &&
-      std::find(found.begin(), found.end(), RecordFound::RECORD) != found.end())
-    Say(MrgtoolSays::COMBINED_WITHOUT_RECORD, {line.output});
-  std::vector<uint8_t> bytes;
+  const char* name = inputs[0].levelName;
+  std::vector<uint8_t> combined;
   CombineConflict conflict;
-  switch (CombineMerges(parts, inputs[0].levelName, &bytes, &conflict, record)) {
+  switch (CombineMerges(parts, name, &combined, &conflict)) {
     case EditOutcome::OK: break;
-    case EditOutcome::CONFLICT: {
-      const PartAction& x = conflict.first;
-      const PartAction& y = conflict.second;
-      if (conflict.sameOffset)
-        PrintError(
-            "%s and %s both insert at level offset %lu (records at %lu and %lu); "
-            "their order is unclear; nothing written",
-            line.operands[x.part], line.operands[y.part],
-            static_cast<unsigned long>(x.action.offset),
-            static_cast<unsigned long>(x.recordAt),
-            static_cast<unsigned long>(y.recordAt));
-      else
-        PrintError("%s and %s change overlapping ranges: level offsets %" PRIu64
-                   " to %" PRIu64 " (record at %lu) and %" PRIu64 " to %" PRIu64
-                   " (record at %lu); nothing written",
-                   line.operands[x.part], line.operands[y.part], RangeStart(x),
-                   RangeEnd(x), static_cast<unsigned long>(x.recordAt), RangeStart(y),
-                   RangeEnd(y), static_cast<unsigned long>(y.recordAt));
+    case EditOutcome::CONFLICT:
+      PrintError("%s", ConflictLine(conflict, line.operands[conflict.first.part],
+                                    line.operands[conflict.second.part])
+                           .c_str());
+      return MRGTOOL_FAILED;
+    default: Say(MrgtoolSays::COMBINED_TOO_LARGE, {}); return MRGTOOL_FAILED;
+  }
+
+  // What several merge files make together is known only from the level
+  // itself: a file without the record it could have is written only on
+  // request.
+  LevelRecord record{};
+  bool recorded = false;
+  if (line.level != nullptr) {
+    if (!RecordOfCombined(line, inputs, combined, &record)) return MRGTOOL_FAILED;
+    recorded = true;
+  } else if (count == 1 && found[0] == RecordFound::RECORD) {
+    record = records[0];
+    recorded = !line.noRecord;
+  } else if (!line.noRecord && HasRoomForRecord(name)) {
+    size_t bare = 0;
+    while (bare < count && found[bare] == RecordFound::RECORD) ++bare;
+    if (bare == count)
+      Say(MrgtoolSays::COMBINED_WITHOUT_RECORD, {line.output});
+    else
+      Say(MrgtoolSays::PART_WITHOUT_RECORD, {line.output, line.operands[bare]});
+    return MRGTOOL_FAILED;
+  }
+  if (!HasRoomForRecord(name)) {
+    if (!line.noRecord) Say(MrgtoolSays::NO_ROOM_FOR_RECORD, {name});
+    recorded = false;
+  }
+  std::vector<uint8_t> bytes;
+  if (recorded) {
+    MergeImage merge{combined.data(), static_cast<uint32_t>(combined.size())};
+    if (StampMerge(merge, record, &bytes) != EditOutcome::OK) {
+      Say(MrgtoolSays::COMBINED_TOO_LARGE, {});
       return MRGTOOL_FAILED;
     }
-    default:
-      PrintError("the combined merge file would be 4 GiB - 1 byte or larger");
-      return MRGTOOL_FAILED;
+  } else {
+    bytes.swap(combined);
   }
   if (!WriteFileReplacing(line.output, bytes.data(), bytes.size())) return MRGTOOL_FAILED;
   ReportWritten(line.output, bytes);

@@ -9,6 +9,9 @@ struct CommandLine {
   const char* output;  // -o
   const char* name;    // --name
   bool json;           // --json
+  const char* level;   // combine's --level
+  bool noRecord;       // combine's --no-record
+  bool allowEmpty;     // make's --allow-empty
 };
 
 int RunMake(const CommandLine& line);

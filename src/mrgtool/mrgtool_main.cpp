@@ -22,7 +22,7 @@ const char TOOL_HELP[] =
     "Vorandel applies to a level, and lists and takes out the mods in a level.\n"
     "\n"
     "Commands:\n"
-    "  make ORIGINAL MODIFIED -o OUT.mrg [--name LEVEL]\n"
+    "  make ORIGINAL MODIFIED -o OUT.mrg [--name LEVEL] [--allow-empty]\n"
     "                       write a merge file that turns ORIGINAL into MODIFIED\n"
     "  show FILE.mrg [--json]\n"
     "                       list the level name and the actions of a merge file\n"
@@ -30,7 +30,7 @@ const char TOOL_HELP[] =
     "                       check a merge file against its level as Vorandel does\n"
     "  invert FILE.mrg ORIGINAL -o UNDO.mrg\n"
     "                       write the merge file that undoes FILE.mrg\n"
-    "  combine A.mrg B.mrg... -o OUT.mrg\n"
+    "  combine A.mrg B.mrg... -o OUT.mrg [--level LEVEL | --no-record]\n"
     "                       join merge files for one level into one merge file\n"
     "  stamp FILE.mrg LEVEL -o OUT.mrg\n"
     "                       add the record of its level to an older merge file\n"
@@ -45,8 +45,9 @@ const char TOOL_HELP[] =
     "  mrgtool --version        prints the version\n"
     "\n"
     "Exit status: 0 on success, 1 on failure, 2 on a wrong command line; check\n"
-    "gives 3 for a level already merged and 4 for a level it is not for; remove\n"
-    "gives 6 where later mods must come out first.\n";
+    "gives 3 for a level already merged and 4 for a level it is not for; make\n"
+    "gives 5 for identical files; remove gives 6 where later mods must come out\n"
+    "first.\n";
 
 // Text wrapped into lines of at most 80 columns, for the terminal.
 std::string WrapText(const std::string& text) {
@@ -84,17 +85,19 @@ constexpr size_t MANY = static_cast<size_t>(-1);
 
 const Command COMMANDS[] = {
     {"make", 2, 2, true, true, false,
-     "mrgtool make ORIGINAL MODIFIED -o OUT.mrg [--name LEVEL]",
+     "mrgtool make ORIGINAL MODIFIED -o OUT.mrg [--name LEVEL] [--allow-empty]",
      "Writes OUT.mrg, a merge file that turns ORIGINAL into MODIFIED byte for byte,\n"
      "with the record of both: their sizes and fingerprints. The merge file names the\n"
      "level LEVEL, by default ORIGINAL's file name without its folders; Vorandel\n"
      "opens the level by that name in the folder it runs in.\n"
      "{name rules}\n"
      "The merge file is checked against both files before it is written, and written\n"
-     "whole or not at all. Identical files give a merge file without actions.\n"
+     "whole or not at all. Identical files, such as a modified level never saved,\n"
+     "are refused with status 5: nothing is written.\n"
      "\n"
      "  -o, --output OUT.mrg   the merge file to write (replaced if it exists)\n"
-     "  --name LEVEL           the level name to put in the merge file\n"},
+     "  --name LEVEL           the level name to put in the merge file\n"
+     "  --allow-empty          write a merge file without actions for identical files\n"},
     {"show", 1, 1, false, false, true, "mrgtool show FILE.mrg [--json]",
      "Prints the level name, the number of actions, the bytes removed and inserted,\n"
      "the change in the level's size and a table of the actions: the record's\n"
@@ -117,22 +120,36 @@ const Command COMMANDS[] = {
     {"invert", 2, 2, true, false, false, "mrgtool invert FILE.mrg ORIGINAL -o UNDO.mrg",
      "Writes UNDO.mrg, a merge file that turns the level FILE.mrg makes of ORIGINAL\n"
      "back into ORIGINAL: the uninstall of a mod. ORIGINAL is the level as it was\n"
-     "before FILE.mrg was applied, such as its backup; where FILE.mrg has a record,\n"
-     "any other level is refused. UNDO.mrg has a record of its own.\n"
+     "before FILE.mrg was applied, such as its backup. A level Vorandel would not\n"
+     "merge FILE.mrg into is refused, as check judges it: one its record names as\n"
+     "another, or the level FILE.mrg makes (for a merge file without a record, one it\n"
+     "makes of ORIGINAL.bak), or one it would make 4 GiB or larger. UNDO.mrg has a\n"
+     "record of its own.\n"
      "\n"
      "  -o, --output UNDO.mrg   the merge file to write (replaced if it exists)\n"},
-    {"combine", 1, MANY, true, false, false, "mrgtool combine A.mrg B.mrg... -o OUT.mrg",
+    {"combine", 1, MANY, true, false, false,
+     "mrgtool combine A.mrg B.mrg... -o OUT.mrg [--level LEVEL | --no-record]",
      "Writes OUT.mrg, one merge file with the actions of all the given merge files,\n"
      "which must name the same level. When two of them change overlapping ranges of\n"
      "the level, or both insert at the same offset, the order of their changes is\n"
-     "unclear: combine names both files and the level offsets and writes nothing.\n"
+     "unclear: combine names both files, the level offsets and the actions' record\n"
+     "positions, and writes nothing.\n"
+     "What several merge files make together is known only from the level, so OUT.mrg\n"
+     "gets the record of its level from --level: each merge file is checked against\n"
+     "LEVEL as check does, and the record holds LEVEL's fingerprint and that of what\n"
+     "OUT.mrg makes of it. Without --level, a single merge file keeps its record,\n"
+     "and for anything else combine writes nothing unless --no-record is given.\n"
      "\n"
-     "  -o, --output OUT.mrg   the merge file to write (replaced if it exists)\n"},
+     "  -o, --output OUT.mrg   the merge file to write (replaced if it exists)\n"
+     "  --level LEVEL          the level the merge files were made for\n"
+     "  --no-record            write OUT.mrg without a record of its level\n"},
     {"stamp", 2, 2, true, false, false, "mrgtool stamp FILE.mrg LEVEL -o OUT.mrg",
      "Writes OUT.mrg, FILE.mrg with the record of its level added: the size and\n"
      "fingerprint of LEVEL, the level FILE.mrg was made for, and of the level it\n"
-     "makes of it. FILE.mrg must apply to LEVEL; the name and the actions stay as\n"
-     "they are.\n"
+     "makes of it. FILE.mrg must apply to LEVEL as check judges it: the level it\n"
+     "makes (by its record, or of LEVEL.bak), one its record names as another, and\n"
+     "one it would make 4 GiB or larger are refused. The name and the actions stay\n"
+     "as they are.\n"
      "\n"
      "  -o, --output OUT.mrg   the merge file to write (replaced if it exists)\n"},
     {"mods", 1, 1, false, false, true, "mrgtool mods LEVEL [--json]",
@@ -182,7 +199,9 @@ const char* InlineValue(const char* arg, const char* option) {
 }
 
 int RunCommand(const Command& command, int argc, char** argv) {
-  CommandLine line{{}, nullptr, nullptr, false};
+  CommandLine line{{}, nullptr, nullptr, false, nullptr, false, false};
+  const bool makes = strcmp(command.name, "make") == 0;
+  const bool combines = strcmp(command.name, "combine") == 0;
   bool optionsEnded = false;
   for (int i = 2; i < argc; ++i) {
     const char* arg = argv[i];
@@ -215,10 +234,26 @@ int RunCommand(const Command& command, int argc, char** argv) {
         if (i + 1 == argc) return UsageError(&command, "%s needs a level name", arg);
         line.name = argv[++i];
       }
+    } else if (combines &&
+               (strcmp(arg, "--level") == 0 || InlineValue(arg, "--level") != nullptr)) {
+      if (line.level != nullptr) return UsageError(&command, "%s given twice", "--level");
+      line.level = InlineValue(arg, "--level");
+      if (line.level == nullptr) {
+        if (i + 1 == argc) return UsageError(&command, "%s needs a file name", arg);
+        line.level = argv[++i];
+      }
+    } else if (combines && strcmp(arg, "--no-record") == 0) {
+      line.noRecord = true;
+    } else if (makes && strcmp(arg, "--allow-empty") == 0) {
+      line.allowEmpty = true;
     } else {
       return UsageError(&command, "unknown option '%s'", arg);
     }
   }
+  if (line.level != nullptr && line.noRecord)
+    return UsageError(&command, "%s", "--level and --no-record exclude each other");
+  if (line.level != nullptr && line.level[0] == '\0')
+    return UsageError(&command, "%s: the level file name is empty", command.name);
   if (line.operands.size() < command.operandsMin)
     return UsageError(&command, "%s: too few arguments", command.name);
   if (line.operands.size() > command.operandsMax)

@@ -22,7 +22,8 @@ bool LoadMergeInput(const char* path, MergeInput* input) {
 bool LoadMergeInputQuietly(const char* path, MergeInput* input) {
   input->levelName = nullptr;
   input->firstActionAt = 0;
-  if (LoadWhole(path, FILE_SHARE_READ, LoadWay::MAP, &input->file).step != LoadStep::LOADED)
+  if (LoadWhole(path, FILE_SHARE_READ, LoadWay::MAP, &input->file).step !=
+      LoadStep::LOADED)
     return false;
   ReadHeader(input);
   return true;

@@ -71,7 +71,7 @@ int RunMods(const CommandLine& line) {
     case HistoryFound::DAMAGED:
     case HistoryFound::LATER_VERSION: state = ModsState::DAMAGED; break;
     case HistoryFound::WHOLE:
-      state = history.fit == HistoryFit::ENDS_AT_LEVEL      ? ModsState::GOES_ON
+      state = history.fit == HistoryFit::ENDS_AT_LEVEL   ? ModsState::GOES_ON
               : history.fit == HistoryFit::LEVEL_CHANGED ? ModsState::LEVEL_CHANGED
                                                          : ModsState::BACK_AT_ORIGINAL;
       break;
@@ -80,9 +80,11 @@ int RunMods(const CommandLine& line) {
   if (state == ModsState::GOES_ON)
     for (size_t i = 0; i < history.history.entries.size(); ++i)
       changedBy.push_back(BlockersOf(history.history, i));
-  const History* shown = history.found == HistoryFound::WHOLE ? &history.history : nullptr;
-  std::string text = line.json ? ModsJson(names.level, names.history, state, shown, changedBy)
-                               : ModsText(names.level, names.history, state, shown, changedBy);
+  const History* shown =
+      history.found == HistoryFound::WHOLE ? &history.history : nullptr;
+  std::string text = line.json
+                         ? ModsJson(names.level, names.history, state, shown, changedBy)
+                         : ModsText(names.level, names.history, state, shown, changedBy);
   Print(Stream::STANDARD_OUTPUT, "%s", text.c_str());
   return MRGTOOL_OK;
 }

@@ -192,8 +192,9 @@ DWORD CanCreateIn(const char* folder) {
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return ERROR_PATH_NOT_FOUND;
   std::string probe = std::string(folder) + "\\vorandel-" +
                       std::to_string(GetCurrentProcessId()) + ".probe";
-  HANDLE file = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                            FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  HANDLE file =
+      CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                  FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   if (file == INVALID_HANDLE_VALUE) return GetLastError();
   (void)CloseHandle(file);  // deletes it
   return NO_ERROR;

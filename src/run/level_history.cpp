@@ -10,7 +10,8 @@ void FreeSetAsideName(const RunNames& names, char out[JOURNAL_NAME_MAX]) {
     SetAsideName(names, number, out);
     uint32_t size = 0;
     LoadFailure found = SizeOfFile(out, FILE_SHARE_READ, &size);
-    if (found.step == LoadStep::OPEN_FAILED && found.error == ERROR_FILE_NOT_FOUND) return;
+    if (found.step == LoadStep::OPEN_FAILED && found.error == ERROR_FILE_NOT_FOUND)
+      return;
   }
 }
 
@@ -18,7 +19,8 @@ void FreeSetAsideName(const RunNames& names, char out[JOURNAL_NAME_MAX]) {
 
 void ReadLevelHistory(const RunNames& names, const Fingerprint& level,
                       LevelHistory* history) {
-  LoadFailure loaded = LoadWhole(names.history, FILE_SHARE_READ, LoadWay::READ, &history->file);
+  LoadFailure loaded =
+      LoadWhole(names.history, FILE_SHARE_READ, LoadWay::READ, &history->file);
   switch (loaded.step) {
     case LoadStep::LOADED: break;
     case LoadStep::OPEN_FAILED:
@@ -68,7 +70,8 @@ void SayHistorySetAside(const RunNames& names, const LevelHistory& history,
   if (history.found == HistoryFound::LATER_VERSION)
     message = VorandelSays::HISTORY_OF_LATER_VERSION;
   else if (history.found == HistoryFound::WHOLE)
-    message = history.fit == HistoryFit::BACK_AT_ORIGINAL ? VorandelSays::HISTORY_AT_ORIGINAL
-                                                          : VorandelSays::HISTORY_OUTRUN;
+    message = history.fit == HistoryFit::BACK_AT_ORIGINAL
+                  ? VorandelSays::HISTORY_AT_ORIGINAL
+                  : VorandelSays::HISTORY_OUTRUN;
   Say(message, {names.history, setAside, 0, 0, names.level});
 }

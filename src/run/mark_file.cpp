@@ -93,7 +93,8 @@ MarkOutcome ActOnMark(const RunNames& names, WholeFile* level, LoadFailure* load
       return MarkOutcome::FAILED;
     case MarkPlan::CLEAR_MARK:
       // Vorandel 1.1.0 wrote no history: a draft beside its mark is no run's.
-      error = decision.mark.version == 2 ? DropHistoryDraft(names) : CommitHistoryDraft(names);
+      error = decision.mark.version == 2 ? DropHistoryDraft(names)
+                                         : CommitHistoryDraft(names);
       if (error == NO_ERROR) error = ClearMark(names);
       if (error == NO_ERROR) return MarkOutcome::GO_ON;
       Say(MarkMessage::MERGED_MARK_KEPT, names, error);

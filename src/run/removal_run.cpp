@@ -8,8 +8,8 @@
 #include "journal/run_names.h"
 #include "level_change.h"
 #include "level_history.h"
-#include "mark_file.h"
 #include "load_whole_file.h"
+#include "mark_file.h"
 #include "platform.h"
 #include "report.h"
 #include "run_lock.h"
@@ -51,7 +51,8 @@ std::vector<size_t> Chosen(const History& history, const ModChoice& choice,
 
 // Where the new level first differs from the old one.
 uint32_t FirstDifference(const LevelImage& old, const std::vector<uint8_t>& changed) {
-  uint32_t length = old.size < changed.size() ? old.size : static_cast<uint32_t>(changed.size());
+  uint32_t length =
+      old.size < changed.size() ? old.size : static_cast<uint32_t>(changed.size());
   uint32_t at = 0;
   while (at < length && old.buffer[at] == changed[at]) ++at;
   return at;
@@ -72,7 +73,9 @@ RemovalEnd RemoveFromLevel(const RunNames& names, const ModChoice& choice) {
   ReadLevelHistory(names, print, &history);
   RemovalOf of{names.level, names.history, "", ""};
   switch (history.found) {
-    case HistoryFound::NONE: SayRemoval(RemovalSays::NO_HISTORY, of); return RemovalEnd::FAILED;
+    case HistoryFound::NONE:
+      SayRemoval(RemovalSays::NO_HISTORY, of);
+      return RemovalEnd::FAILED;
     case HistoryFound::UNREADABLE:
       Say(VorandelSays::HISTORY_UNREADABLE, {names.history, {}, history.error});
       return RemovalEnd::FAILED;
@@ -84,7 +87,7 @@ RemovalEnd RemoveFromLevel(const RunNames& names, const ModChoice& choice) {
   }
   if (history.fit != HistoryFit::ENDS_AT_LEVEL) {
     SayRemoval(history.fit == HistoryFit::BACK_AT_ORIGINAL ? RemovalSays::BACK_AT_ORIGINAL
-                                                            : RemovalSays::LEVEL_CHANGED,
+                                                           : RemovalSays::LEVEL_CHANGED,
                of);
     return RemovalEnd::FAILED;
   }
@@ -106,11 +109,16 @@ RemovalEnd RemoveFromLevel(const RunNames& names, const ModChoice& choice) {
       SayRemoval(RemovalSays::BLOCKED, of);
       return RemovalEnd::BLOCKED;
     }
-    case RemovalOutcome::DAMAGED: SayRemoval(RemovalSays::PROOF_FAILED, of); return RemovalEnd::FAILED;
-    case RemovalOutcome::TOO_LARGE: SayRemoval(RemovalSays::TOO_LARGE, of); return RemovalEnd::FAILED;
+    case RemovalOutcome::DAMAGED:
+      SayRemoval(RemovalSays::PROOF_FAILED, of);
+      return RemovalEnd::FAILED;
+    case RemovalOutcome::TOO_LARGE:
+      SayRemoval(RemovalSays::TOO_LARGE, of);
+      return RemovalEnd::FAILED;
   }
   Bytes content = {removal.level.data(), removal.level.size()};
-  LevelChange change{&names, level, {}, WriteBytes, &content, &removal.history, "", &history};
+  LevelChange change{&names,           level, {},      WriteBytes, &content,
+                     &removal.history, "",    &history};
   change.mark = {print, removal.levelPrint, FirstDifference(level, removal.level), "", 3};
   if (MakeChange(change) != STATUS_OK) return RemovalEnd::FAILED;
   SayRemoval(choice.every ? RemovalSays::EVERY_REMOVED : RemovalSays::REMOVED, of);

@@ -20,10 +20,10 @@ struct ModChoice {
 
 // What a removal run ended with.
 enum class RemovalEnd {
-  REMOVED,      // the level is without the mod(s), on the disk; said
-  NOTHING_IN,   // no mod to take out: the level is as it was; said
-  BLOCKED,      // later mods changed bytes the mod wrote: said which; nothing changed
-  FAILED,       // said why; nothing changed, or as the run's lines say
+  REMOVED,     // the level is without the mod(s), on the disk; said
+  NOTHING_IN,  // no mod to take out: the level is as it was; said
+  BLOCKED,     // later mods changed bytes the mod wrote: said which; nothing changed
+  FAILED,      // said why; nothing changed, or as the run's lines say
 };
 
 // Takes the chosen mod out of the level `levelName` (a name in the current

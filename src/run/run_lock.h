@@ -7,11 +7,11 @@
 #include "system.h"
 
 enum class LockTaken {
-  HELD,       // this run holds it
-  UNLOCKED,   // the level's folder can take no file: nor a backup, nor a mark,
-              // so the run can't empty the level; it goes on to say why in
-              // its usual words
-  REFUSED,    // another run holds it, or it can't be taken: said; nothing changed
+  HELD,      // this run holds it
+  UNLOCKED,  // the level's folder can take no file: nor a backup, nor a mark,
+             // so the run can't empty the level; it goes on to say why in
+             // its usual words
+  REFUSED,   // another run holds it, or it can't be taken: said; nothing changed
 };
 
 // Takes the lock of the level `names` names, and says why not where it can't.

@@ -78,6 +78,10 @@ class Usage(ToolCase):
         (["check", "a", "b", "c"], 2, "check: too many arguments"),
         (["invert", "a.mrg", "-o", "u.mrg"], 2, "invert: too few arguments"),
         (["combine", "-o", "out.mrg"], 2, "combine: too few arguments"),
+        (["combine", "a.mrg", "-o", "x", "--level", "l", "--no-record"], 2,
+         "--level and --no-record exclude each other"),
+        (["combine", "a.mrg", "-o", "x", "--level"], 2, "--level needs a file name"),
+        (["combine", "a.mrg", "-o", "x", "--allow-empty"], 2, "unknown option '--allow-empty'"),
         (["make", "a", "b", "-o", "x", "--name", "../up"], 2, "leads out of the current folder"),
         (["make", "a", "b", "-o", "x", "--name="], 2, "it is empty"),
         (["make", "a", "b", "-o", "x", "--name", "n" * 124], 2, "more than 123 characters"),
@@ -259,6 +263,22 @@ class Check(ToolCase):
                 self.assertEqual(self.content("l.lvl"), level)
                 self.assertEqual(self.content("l.lvl.bak"), backup)
 
+    @unittest.skipUnless(os.name == "posix", "a sparse level")
+    def test_result_of_4_gib_is_refused_with_one_line(self):
+        with open(self.path("l.lvl"), "wb") as f:
+            f.truncate(4294967040)  # sparse: 256 bytes short of 4 GiB
+        self.put("m.mrg", merge_file("l.lvl", [(0, 0, b"x" * 512)]))
+        refused = ("mrgtool: l.lvl would be 4 GiB or larger once merged with m.mrg, more than "
+                   "Vorandel can read back; nothing written\n")
+        for args, said in [
+                (["check", "m.mrg"], ("l.lvl would be 4 GiB or larger once merged, more than "
+                                      "Vorandel can read back: nothing changed.\n", "", 1)),
+                (["stamp", "m.mrg", "l.lvl", "-o", "s.mrg"], ("", refused, 1)),
+                (["invert", "m.mrg", "l.lvl", "-o", "s.mrg"], ("", refused, 1))]:
+            with self.subTest(args[0]):
+                self.assertEqual(self.mrgtool(*args), said)
+                self.assertEqual(self.files(), ["l.lvl", "m.mrg"])
+
     def test_good_merge_file_gives_the_new_size(self):
         self.put("l.lvl", LEVEL)
         self.put("other.lvl", LEVEL * 2)
@@ -340,28 +360,54 @@ class Invert(ToolCase):
                 # Its own record: run twice, the undo finds its work done.
                 self.assertEqual(undo[4:4 + 6 + 50], b"l.lvl\0" + level_record(merged, LEVEL))
 
+    GIVEN_ITS_RESULT = ("mrgtool: l.lvl is the level m.mrg makes, not the one it was made "
+                        "for: give the level as it was before, such as its backup; nothing "
+                        "written\n")
+
     def test_level_the_merge_file_was_not_made_for(self):
         merged = b"0123abc6789"
         record = level_record(LEVEL, merged)
-        # title, bytes after the name's NUL, the level given, what is said
-        for title, tail, level, err in [
-                ("the level it makes", record, merged,
-                 "mrgtool: l.lvl is the level m.mrg makes, not the one it was made for: give "
-                 "the level as it was before, such as its backup; nothing written\n"),
-                ("another level", record, b"9876543210",
+        # title, bytes after the name's NUL, the level given, its backup, what is said
+        for title, tail, level, backup, err in [
+                ("the level it makes", record, merged, None, Invert.GIVEN_ITS_RESULT),
+                ("another level", record, b"9876543210", None,
                  "mrgtool: l.lvl is not the level m.mrg was made for; nothing written\n"),
                 ("a record the actions don't make", level_record(LEVEL, merged + b"?"), LEVEL,
-                 "mrgtool: m.mrg: its actions don't make the level its record describes: the "
-                 "merge file is damaged; nothing written\n"),
-                ("no record, actions past its end", b"", b"0123",
-                 Invert.NO_RECORD + "mrgtool: m.mrg does not fit l.lvl: "
-                 "Action at offset 10 reaches past the end of the level !\n")]:
+                 None, "mrgtool: m.mrg: its actions don't make the level its record describes: "
+                 "the merge file is damaged; nothing written\n"),
+                ("no record, actions past its end", b"", b"0123", None,
+                 "mrgtool: m.mrg does not fit l.lvl: "
+                 "Action at offset 10 reaches past the end of the level !\n"),
+                ("no record, the level it makes of the backup", b"", merged, LEVEL,
+                 Invert.GIVEN_ITS_RESULT),
+                ("a record of no change", level_record(LEVEL, LEVEL), LEVEL, None,
+                 "mrgtool: l.lvl already holds what m.mrg makes: m.mrg changes nothing in the "
+                 "level it was made for; nothing written\n")]:
             with self.subTest(title):
+                for name in self.files():
+                    os.remove(self.path(name))
                 self.put("l.lvl", level)
+                if backup is not None:
+                    self.put("l.lvl.bak", backup)
                 self.put("m.mrg", merge_file("l.lvl", [(4, 2, b"abc")], tail=tail))
                 self.assertEqual(self.mrgtool("invert", "m.mrg", "l.lvl", "-o", "undo.mrg"),
                                  ("", err, 1))
-                self.assertEqual(self.files(), ["l.lvl", "m.mrg"])
+                self.assertEqual(self.files(), sorted(["l.lvl", "m.mrg"] +
+                                                      ["l.lvl.bak"] * (backup is not None)))
+
+    def test_level_modded_by_a_replacement_of_one_size_is_refused(self):
+        """An author inverts the mod on the level Vorandel just merged."""
+        actions = [(4, 3, b"abc")]
+        for title, tail in [("record", level_record(LEVEL, b"0123abc789")), ("none", b"")]:
+            with self.subTest(title):
+                for name in self.files():
+                    os.remove(self.path(name))
+                self.put("l.lvl", LEVEL)
+                self.put("m.mrg", merge_file("l.lvl", actions, tail=tail))
+                self.assertEqual(self.vorandel("m.mrg")[0].splitlines()[-1], "Done !")
+                self.assertEqual(self.mrgtool("invert", "m.mrg", "l.lvl", "-o", "undo.mrg"),
+                                 ("", Invert.GIVEN_ITS_RESULT, 1))
+                self.assertEqual(self.files(), ["l.lvl", "l.lvl.bak", "m.mrg"])
 
 
 class Stamp(ToolCase):
@@ -406,59 +452,111 @@ class Combine(ToolCase):
         ("disjoint", [[(0, 1, b"A")], [(5, 2, b"B")], [(9, 1, b"")]],
          [(0, 1, b"A"), (5, 2, b"B"), (9, 1, b"")]),
         ("adjacent", [[(2, 2, b"A")], [(4, 0, b"B")]], [(2, 2, b"A"), (4, 0, b"B")]),
-        ("overlap", [[(0, 1, b"A")], [(2, 4, b"")], [(5, 1, b"C")]],
-         "mrgtool: b.mrg and c.mrg change overlapping ranges: level offsets 2 to 6 "
-         "(record at 10) and 5 to 6 (record at 10); nothing written\n"),
+        ("overlap", [[(0, 1, b"A")], [(2, 4, b"")], [(3, 0, b""), (5, 1, b"C")]],
+         "mrgtool: b.mrg and c.mrg change overlapping ranges: level offsets 2 to 6 by b.mrg's "
+         "action at record position 60, and level offsets 5 to 6 by c.mrg's at record "
+         "position 74; nothing written\n"),
         ("inserts at one offset", [[(3, 0, b"A")], [(3, 0, b"B")]],
-         "mrgtool: a.mrg and b.mrg both insert at level offset 3 (records at 10 and 10); "
-         "their order is unclear; nothing written\n"),
+         "mrgtool: a.mrg and b.mrg both insert at level offset 3: a.mrg's action at record "
+         "position 60 and b.mrg's at record position 60; their order is unclear; nothing "
+         "written\n"),
     ]
 
     def test_combined_or_refused(self):
+        # Parts with their records: a refusal is the one line, and only
+        # --level gives the combined file its record.
+        need_level = ("mrgtool: all.mrg would have no record of its level, since what several "
+                      "merge files make together is known only from the level: give the "
+                      "level they were made for with --level LEVEL, or ask for a file without "
+                      "a record with --no-record; nothing written\n")
+        self.put("l.lvl", LEVEL)
         for title, parts, expected in self.CASES:
             with self.subTest(title):
                 names = []
                 for i, actions in enumerate(parts):
                     names.append("abc"[i] + ".mrg")
-                    self.put(names[-1], merge_file("l.lvl", actions))
-                out, err, code = self.mrgtool("combine", *names, "-o", "all.mrg")
-                if isinstance(expected, str):
-                    self.assertEqual((out, err, code), ("", expected, 1))
-                    self.assertIsNone(self.content("all.mrg"))
-                else:
+                    merged = expected_run(merge_file("l.lvl", actions), LEVEL)[2]
+                    self.put(names[-1], merge_file("l.lvl", actions,
+                                                   tail=level_record(LEVEL, merged)))
+                for options, tail in [([], None), (["--level", "l.lvl"], True),
+                                      (["--no-record"], b"")]:
+                    out, err, code = self.mrgtool("combine", *names, "-o", "all.mrg", *options)
+                    if isinstance(expected, str) or tail is None:
+                        said = expected if isinstance(expected, str) else need_level
+                        self.assertEqual((out, err, code), ("", said, 1))
+                        self.assertIsNone(self.content("all.mrg"))
+                        continue
                     self.assertEqual((err, code), ("", 0))
-                    self.assertEqual(self.content("all.mrg"), merge_file("l.lvl", expected))
-                self.assertEqual(self.files(), sorted(names + ["all.mrg"] * (code == 0)))
-                for name in self.files():
+                    if tail is True:
+                        combined = expected_run(merge_file("l.lvl", expected), LEVEL)[2]
+                        tail = level_record(LEVEL, combined)
+                    self.assertEqual(self.content("all.mrg"),
+                                     merge_file("l.lvl", expected, tail=tail))
+                    os.remove(self.path("all.mrg"))
+                for name in names:
                     os.remove(self.path(name))
 
     def test_records_of_the_parts(self):
         merged = b"A123456789"
         one = level_record(LEVEL, merged)
+        two = level_record(LEVEL, b"01234B6789")
+        both = level_record(LEVEL, b"A1234B6789")
         other = level_record(b"9876543210", merged)
-        unrecorded = ("mrgtool: warning: all.mrg has no record of its level, since what "
-                      "several merge files make together is known only from the level: add "
-                      "one with mrgtool stamp\n")
-        # title, tails of the parts, what is said, the combined file's tail
-        for title, tails, err, tail in [
-                ("one part keeps its record", [one], "", one),
-                ("several give none", [one, one], unrecorded, b""),
-                ("a record in a later part only", [b"", one], unrecorded, b""),
-                ("made for other versions", [one, other],
+        without = ("mrgtool: all.mrg would have no record of its level, since a.mrg has none: "
+                   "give the level it was made for with --level LEVEL, or ask for a file "
+                   "without a record with --no-record; nothing written\n")
+        level_opts = ["--level", "l.lvl"]
+        # title, tails of the parts, options, the level given and its backup,
+        # what is said, the combined file's tail (None: nothing written)
+        for title, tails, options, level, backup, err, tail in [
+                ("one part keeps its record", [one], [], LEVEL, None, "", one),
+                ("one part without a record", [b""], [], LEVEL, None, without, None),
+                ("a record in a later part only", [b"", two], [], LEVEL, None, without, None),
+                ("made for other versions", [one, other], [], LEVEL, None,
                  "mrgtool: a.mrg and b.mrg are made for different versions of the level; "
+                 "nothing written\n", None),
+                ("a part without a record, with the level", [b"", two], level_opts, LEVEL,
+                 None, "", both),
+                ("the level a later part makes", [b"", two], level_opts, b"01234B6789", None,
+                 "mrgtool: l.lvl is the level b.mrg makes, not the one it was made for: give "
+                 "the level as it was before, such as its backup; nothing written\n", None),
+                ("no records, the level they make of the backup", [b"", b""], level_opts,
+                 b"A1234B6789", LEVEL, "mrgtool: l.lvl is the level all.mrg makes, not the one "
+                 "it was made for: give the level as it was before, such as its backup; "
                  "nothing written\n", None)]:
             with self.subTest(title):
+                for name in self.files():
+                    os.remove(self.path(name))
+                self.put("l.lvl", level)
+                if backup is not None:
+                    self.put("l.lvl.bak", backup)
                 names = ["%s.mrg" % "ab"[i] for i in range(len(tails))]
                 actions = [(0, 1, b"A"), (5, 1, b"B")][:len(tails)]
                 for name, action, part_tail in zip(names, actions, tails):
                     self.put(name, merge_file("l.lvl", [action], tail=part_tail))
-                out, got, code = self.mrgtool("combine", *names, "-o", "all.mrg")
+                out, got, code = self.mrgtool("combine", *names, "-o", "all.mrg", *options)
                 self.assertEqual((got, code), (err, 1 if tail is None else 0))
-                if tail is not None:
-                    self.assertEqual(self.content("all.mrg"),
-                                     merge_file("l.lvl", actions, tail=tail))
-                for name in self.files():
-                    os.remove(self.path(name))
+                self.assertEqual(self.content("all.mrg"),
+                                 None if tail is None else merge_file("l.lvl", actions,
+                                                                      tail=tail))
+
+    def test_combined_mod_is_refused_after_one_of_its_parts(self):
+        """A new author's steps: two mods made, combined with their level, and
+        the combined one run after one of them."""
+        self.put("l.lvl", LEVEL)
+        self.put("gold.lvl", b"0123GOLD89")
+        self.put("door.lvl", LEVEL + b"door")
+        for mod in ["gold", "door"]:
+            self.assertEqual(self.mrgtool("make", "l.lvl", mod + ".lvl", "-o", mod + ".mrg")[2],
+                             0)
+        out, err, code = self.mrgtool("combine", "gold.mrg", "door.mrg", "-o", "both.mrg",
+                                      "--level", "l.lvl")
+        self.assertEqual((err, code), ("", 0))
+        self.assertEqual(self.vorandel("gold.mrg")[0].splitlines()[-1], "Done !")
+        self.assertEqual(self.vorandel("both.mrg"), (
+            "l.lvl is not the level this merge file was made for, nor the one it makes: "
+            "nothing changed. Use the merge file made for this version of the level.\n", 255))
+        self.assertEqual(self.content("l.lvl"), b"0123GOLD89")
 
     def test_files_for_other_levels_are_refused(self):
         self.put("a.mrg", merge_file("l.lvl"))
@@ -488,10 +586,15 @@ class Make(ToolCase):
                 original, modified = self.pair(rng, kind)
                 self.put("l.lvl", original)
                 self.put("new.bin", modified)
-                out, err, code = self.mrgtool("make", "l.lvl", "new.bin", "-o", "m.mrg")
+                out, err, code = self.mrgtool("make", "l.lvl", "new.bin", "-o", "m.mrg",
+                                              "--allow-empty")
                 self.assertEqual((err, code), ("", 0))
                 self.assertTrue(out.startswith("Wrote m.mrg: "))
-                self.assertEqual(self.mrgtool("invert", "m.mrg", "l.lvl", "-o", "u.mrg")[2], 0)
+                # A merge file that changes nothing has nothing to undo.
+                undone = self.mrgtool("invert", "m.mrg", "l.lvl", "-o", "u.mrg")[2]
+                self.assertEqual(undone, 1 if kind == "identical" else 0)
+                if undone:
+                    continue
                 self.assertEqual(self.vorandel("m.mrg")[1], 0)
                 self.assertEqual(self.content("l.lvl"), modified)
                 self.assertEqual(self.vorandel("u.mrg")[1], 0)
@@ -536,6 +639,22 @@ class Make(ToolCase):
                 self.assertEqual(self.content("m.mrg"),
                                  merge_file(name, [(10, 0, b"!")], tail=tail))
 
+    def test_identical_files_only_on_request(self):
+        self.put("m.mrg", b"older merge file")
+        for content in [b"", LEVEL]:
+            self.put("l.lvl", content)
+            self.put("saved.lvl", content)
+            with self.subTest(len(content)):
+                self.assertEqual(self.mrgtool("make", "l.lvl", "saved.lvl", "-o", "m.mrg"), (
+                    "", "mrgtool: l.lvl and saved.lvl are identical, so a merge file of them "
+                    "would change nothing (was saved.lvl saved?): give --allow-empty to write "
+                    "one anyway; nothing written\n", 5))
+                self.assertEqual(self.content("m.mrg"), b"older merge file")
+                self.assertEqual(self.mrgtool("make", "l.lvl", "saved.lvl", "-o", "e.mrg",
+                                              "--allow-empty")[1:], ("", 0))
+                self.assertEqual(self.content("e.mrg"),
+                                 merge_file("l.lvl", tail=level_record(content, content)))
+
     def test_failure_writes_nothing_and_keeps_the_old_output(self):
         self.put("l.lvl", LEVEL)
         self.put("m.mrg", b"older merge file")
@@ -543,9 +662,9 @@ class Make(ToolCase):
         for args, err in [
                 (["l.lvl", "none.bin", "-o", "m.mrg"],
                  "mrgtool: can't open none.bin: file not found (error 2)\n"),
-                (["l.lvl", "l.lvl", "-o", "folder"],
+                (["l.lvl", "l.lvl", "-o", "folder", "--allow-empty"],
                  "mrgtool: can't replace folder: access denied (error 5)\n"),
-                (["l.lvl", "l.lvl", "-o", "nowhere/m.mrg"],
+                (["l.lvl", "l.lvl", "-o", "nowhere/m.mrg", "--allow-empty"],
                  "mrgtool: can't write nowhere/m.mrg: file not found (error 2)\n")]:
             with self.subTest(args=args):
                 self.assertEqual(self.mrgtool("make", *args), ("", err, 1))

@@ -153,15 +153,15 @@ TEST(DecideOnMark, EachFileAsFound) {
   const std::string merged = "0123abc6789";
   const std::string half = "0123a";
   char text[MARK_TEXT_MAX];
-  RewriteMark written{FingerprintOf(Bytes(original), 10), FingerprintOf(Bytes(merged), 11),
-                      4, "", 3};
+  RewriteMark written{FingerprintOf(Bytes(original), 10),
+                      FingerprintOf(Bytes(merged), 11), 4, "", 3};
   std::string mark(text, FormatMark(names, written, text, sizeof text));
   written.version = 2;
   std::string of11(text, FormatMark(names, written, text, sizeof text));
   // A merge that shrinks the level, and a restore of its backup stopped midway.
   const std::string shrunk = "01";
-  RewriteMark shrinking{FingerprintOf(Bytes(original), 10), FingerprintOf(Bytes(shrunk), 2),
-                        1, "", 3};
+  RewriteMark shrinking{FingerprintOf(Bytes(original), 10),
+                        FingerprintOf(Bytes(shrunk), 2), 1, "", 3};
   std::string shrinkingMark(text, FormatMark(names, shrinking, text, sizeof text));
   const std::string restoredHalf = "012345";
   const std::string putBack = "0123456789 and more of the player's";
@@ -219,16 +219,41 @@ TEST(DecideOnMark, EachFileAsFound) {
        {},
        0},
       // A level the player put in place since is kept.
-      {"level longer than any the run leaves", loaded(mark), loaded(putBack),
-       loaded(original), MarkPlan::KEEP_LEVEL, {}, 0},
-      {"level longer, backup missing", loaded(mark), loaded(putBack), missing,
-       MarkPlan::KEEP_LEVEL, {}, 0},
-      {"level other before the first change", loaded(mark), loaded(otherStart),
-       loaded(original), MarkPlan::KEEP_LEVEL, {}, 0},
-      {"mark of 1.1.0, level other but short", loaded(of11), loaded(otherStart),
-       loaded(original), MarkPlan::RESTORE, {}, 0},
-      {"restore stopped midway, longer than the merged level", loaded(shrinkingMark),
-       loaded(restoredHalf), loaded(original), MarkPlan::RESTORE, {}, 0},
+      {"level longer than any the run leaves",
+       loaded(mark),
+       loaded(putBack),
+       loaded(original),
+       MarkPlan::KEEP_LEVEL,
+       {},
+       0},
+      {"level longer, backup missing",
+       loaded(mark),
+       loaded(putBack),
+       missing,
+       MarkPlan::KEEP_LEVEL,
+       {},
+       0},
+      {"level other before the first change",
+       loaded(mark),
+       loaded(otherStart),
+       loaded(original),
+       MarkPlan::KEEP_LEVEL,
+       {},
+       0},
+      {"mark of 1.1.0, level other but short",
+       loaded(of11),
+       loaded(otherStart),
+       loaded(original),
+       MarkPlan::RESTORE,
+       {},
+       0},
+      {"restore stopped midway, longer than the merged level",
+       loaded(shrinkingMark),
+       loaded(restoredHalf),
+       loaded(original),
+       MarkPlan::RESTORE,
+       {},
+       0},
       {"backup missing", loaded(mark), loaded(half), missing, MarkPlan::REFUSE,
        MarkMessage::BACKUP_UNREADABLE, 2},
       {"backup unreadable", loaded(mark), loaded(half), unreadable, MarkPlan::REFUSE,

@@ -91,7 +91,8 @@ Judgement JudgeMerge(const MergeImage& merge, const LevelImage& level,
   judgement.fault = CheckActions(merge, first, level.size);
   if (judgement.fault.kind != FaultKind::NONE) return judgement;
   MergeTotals totals = SumActions(merge, first);
-  judgement.tooLarge = uint64_t{level.size} - totals.removed + totals.inserted > LEVEL_MAX;
+  judgement.tooLarge =
+      uint64_t{level.size} - totals.removed + totals.inserted > LEVEL_MAX;
   if (judgement.tooLarge) return judgement;
   judgement.merged = FingerprintOfMerged(level, merge, first);
   LevelRecord record;

@@ -30,8 +30,9 @@ HistoryJudgement JudgeByHistory(const History& history, const Fingerprint& merge
         AppliesUnderMods(history, before, merge, first);
     return found;
   }
-  if (judgement.verdict == LevelVerdict::APPLIES && judgement.fault.kind == FaultKind::NONE &&
-      !judgement.tooLarge && FindLevelRecord(merge, &record) == RecordFound::NONE) {
+  if (judgement.verdict == LevelVerdict::APPLIES &&
+      judgement.fault.kind == FaultKind::NONE && !judgement.tooLarge &&
+      FindLevelRecord(merge, &record) == RecordFound::NONE) {
     found.mods = ModsChangedBy(history, merge, first);
     if (!found.mods.empty()) found.verdict = HistoryVerdict::OVER_MODS;
   }

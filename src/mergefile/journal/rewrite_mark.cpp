@@ -76,7 +76,8 @@ void TakeLine(Lines* lines, const char* label, char* value, size_t size) {
   value[0] = '\0';
   Lines at = *lines;
   if (!Take(&at, label)) return;
-  const char* end = static_cast<const char*>(memchr(at.at, '\n', static_cast<size_t>(at.end - at.at)));
+  const char* end =
+      static_cast<const char*>(memchr(at.at, '\n', static_cast<size_t>(at.end - at.at)));
   if (end == nullptr || static_cast<size_t>(end - at.at) >= size) return;
   memcpy(value, at.at, static_cast<size_t>(end - at.at));
   value[end - at.at] = '\0';
@@ -170,7 +171,8 @@ MarkRead ReadMark(const RunNames& names, const uint8_t* bytes, size_t size,
       HashFromHex(backupHex, &mark->backup) && HashFromHex(mergedHex, &mark->merged)) {
     uint64_t firstChange = 0;
     mark->version = 2;
-    if (TakeDecimal(&lines, "first change at: ", &firstChange) && firstChange <= UINT32_MAX) {
+    if (TakeDecimal(&lines, "first change at: ", &firstChange) &&
+        firstChange <= UINT32_MAX) {
       mark->version = 3;
       mark->firstChange = static_cast<uint32_t>(firstChange);
       TakeLine(&lines, "pack journal: ", mark->pack, sizeof mark->pack);
@@ -193,8 +195,8 @@ MarkRead ReadMark(const RunNames& names, const uint8_t* bytes, size_t size,
     for (const char* c = hex; *c != '\0'; ++c)
       if (!((*c >= '0' && *c <= '9') || (*c >= 'a' && *c <= 'f')))
         return MarkRead::DAMAGED;
-  int length = snprintf(expected, sizeof expected, MARK_1_0, written.level,
-                        written.level, written.backup, backupSize, firstHex, secondHex);
+  int length = snprintf(expected, sizeof expected, MARK_1_0, written.level, written.level,
+                        written.backup, backupSize, firstHex, secondHex);
   if (!Matches(expected, length, bytes, size)) return MarkRead::DAMAGED;
   mark->backup.size = backupSize;
   return MarkRead::OF_VERSION_1_0;
@@ -223,9 +225,10 @@ MarkDecision DecideOnMark(const RunNames& names, const FoundFile& mark,
     return MarkDecision{MarkPlan::REFUSE, message, error, read};
   };
   auto act = [&read](MarkPlan plan) {
-    return MarkDecision{plan, plan == MarkPlan::KEEP_LEVEL ? MarkMessage::LEVEL_KEPT
-                                                          : MarkMessage::RESTORED,
-                        0, read};
+    return MarkDecision{
+        plan,
+        plan == MarkPlan::KEEP_LEVEL ? MarkMessage::LEVEL_KEPT : MarkMessage::RESTORED, 0,
+        read};
   };
   switch (mark.state) {
     case FileState::MISSING: return act(MarkPlan::NOTHING);

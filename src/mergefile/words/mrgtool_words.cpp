@@ -1,9 +1,9 @@
 #include "words/mrgtool_words.h"
 
 #include <cinttypes>
-#include <ctime>
 #include <cstdarg>
 #include <cstdio>
+#include <ctime>
 #include <utility>
 
 #include "format/apply_actions.h"
@@ -191,7 +191,8 @@ std::string FormatMrgtool(MrgtoolSays message, const SaidOf& of) {
       message == MrgtoolSays::NAME_NOT_ASCII ||
       message == MrgtoolSays::NO_ROOM_FOR_RECORD ||
       message == MrgtoolSays::NO_ROOM_FOR_RECORD_TO_STAMP ||
-      message == MrgtoolSays::LEVEL_NAME_REFUSED || message == MrgtoolSays::LEVEL_MISSING) {
+      message == MrgtoolSays::LEVEL_NAME_REFUSED ||
+      message == MrgtoolSays::LEVEL_MISSING) {
     EscapeName(name, escaped, sizeof escaped);
     name = escaped;
   }
@@ -279,10 +280,46 @@ std::string FormatMrgtool(MrgtoolSays message, const SaidOf& of) {
                other, name, static_cast<unsigned long>(RECORD_NAME_CHARS_MAX));
       break;
     case MrgtoolSays::COMBINED_WITHOUT_RECORD:
+      snprintf(
+          text, sizeof text,
+          "%s would have no record of its level, since what several merge files make "
+          "together is known only from the level: give the level they were made for "
+          "with --level LEVEL, or ask for a file without a record with --no-record; "
+          "nothing written",
+          name);
+      break;
+    case MrgtoolSays::PART_WITHOUT_RECORD:
       snprintf(text, sizeof text,
-               "warning: %s has no record of its level, since what several merge files "
-               "make together is known only from the level: add one with mrgtool stamp",
-               name);
+               "%s would have no record of its level, since %s has none: give the level "
+               "it was made for with --level LEVEL, or ask for a file without a record "
+               "with --no-record; nothing written",
+               name, other);
+      break;
+    case MrgtoolSays::CHANGES_NOTHING:
+      snprintf(text, sizeof text,
+               "%s already holds what %s makes: %s changes nothing in the level it was "
+               "made for; nothing written",
+               name, other, other);
+      break;
+    case MrgtoolSays::RESULT_TOO_LARGE:
+      snprintf(text, sizeof text,
+               "%s would be 4 GiB or larger once merged with %s, more than Vorandel can "
+               "read back; nothing written",
+               name, other);
+      break;
+    case MrgtoolSays::UNDO_TOO_LARGE:
+      snprintf(text, sizeof text,
+               "the undo merge file would be 4 GiB - 1 byte or larger");
+      break;
+    case MrgtoolSays::COMBINED_TOO_LARGE:
+      snprintf(text, sizeof text,
+               "the combined merge file would be 4 GiB - 1 byte or larger");
+      break;
+    case MrgtoolSays::IDENTICAL:
+      snprintf(text, sizeof text,
+               "%s and %s are identical, so a merge file of them would change nothing "
+               "(was %s saved?): give --allow-empty to write one anyway; nothing written",
+               name, other, other);
       break;
     case MrgtoolSays::NO_RECORD_TO_CHECK:
       snprintf(
@@ -292,14 +329,16 @@ std::string FormatMrgtool(MrgtoolSays message, const SaidOf& of) {
           name, other);
       break;
     case MrgtoolSays::LEVEL_NAME_REFUSED:
-      snprintf(text, sizeof text,
-               "can't use the level %s: its file name must have 1 to %lu characters, hold "
-               "no control character, end in no dot or space and name no device",
-               name, static_cast<unsigned long>(NAME_CHARS_MAX));
+      snprintf(
+          text, sizeof text,
+          "can't use the level %s: its file name must have 1 to %lu characters, hold "
+          "no control character, end in no dot or space and name no device",
+          name, static_cast<unsigned long>(NAME_CHARS_MAX));
       break;
     case MrgtoolSays::LEVEL_MISSING:
       snprintf(text, sizeof text,
-               "%s is no merge file here, so it names no level: give the level too", name);
+               "%s is no merge file here, so it names no level: give the level too",
+               name);
       break;
     case MrgtoolSays::RECORD_DISAGREES:
       snprintf(
@@ -326,7 +365,8 @@ std::string FormatRemoval(RemovalSays message, const RemovalOf& of) {
              "): no mod in it can be told, nothing changed.\n";
     case RemovalSays::NOTHING_IN: return level + " has no mod in it: nothing to do.\n";
     case RemovalSays::NOT_FOUND:
-      return mods + " is not in " + level + ": mrgtool mods lists the mods in it; nothing changed.\n";
+      return mods + " is not in " + level +
+             ": mrgtool mods lists the mods in it; nothing changed.\n";
     case RemovalSays::AMBIGUOUS:
       return "Several mods in " + level + " are named " + mods +
              ": give the merge file instead; nothing changed.\n";
@@ -335,7 +375,8 @@ std::string FormatRemoval(RemovalSays message, const RemovalOf& of) {
              " changed bytes it wrote. Take " + them + " out first; nothing changed.\n";
     case RemovalSays::LEVEL_CHANGED:
       return level + " changed since " + history +
-             " was written, by a game update, an editor or another tool: its mods can't be "
+             " was written, by a game update, an editor or another tool: its mods can't "
+             "be "
              "taken out by it; nothing changed.\n";
     case RemovalSays::BACK_AT_ORIGINAL:
       return level + " is the level from before the mods that " + history +
@@ -359,7 +400,8 @@ std::string WhenOf(int64_t time) {
   std::time_t at = static_cast<std::time_t>(time);
   const std::tm* utc = std::gmtime(&at);
   char text[40];
-  if (utc == nullptr || std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", utc) == 0)
+  if (utc == nullptr ||
+      std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", utc) == 0)
     return "at an unknown time";
   return text;
 }
@@ -429,10 +471,11 @@ std::string ModsText(const char* level, const char* historyName, ModsState state
     }
   }
   if (state == ModsState::LEVEL_CHANGED)
-    out += shown + " changed since " + file +
-           " was written, by a game update, an editor or another tool: these mods may not "
-           "be in it any more. The next run keeps this history under another name and "
-           "starts a new one.\n";
+    out +=
+        shown + " changed since " + file +
+        " was written, by a game update, an editor or another tool: these mods may not "
+        "be in it any more. The next run keeps this history under another name and "
+        "starts a new one.\n";
   if (state == ModsState::BACK_AT_ORIGINAL && !history->entries.empty())
     out += shown + " is again the level from before these mods: none of them is in.\n";
   return out;
@@ -443,20 +486,20 @@ std::string ModsJson(const char* level, const char* historyName, ModsState state
                      const std::vector<std::vector<size_t>>& changedBy) {
   static const char* const kStates[] = {"no history", "damaged", "mods in",
                                         "level changed", "original"};
-  std::string out = "{\"level\": " + JsonText(level) + ", \"history\": " +
-                    JsonText(historyName) + ", \"state\": " +
-                    JsonText(kStates[static_cast<int>(state)]) + ", \"mods\": [";
-  size_t count = history != nullptr && state != ModsState::NO_HISTORY &&
-                         state != ModsState::DAMAGED
-                     ? history->entries.size()
-                     : 0;
+  std::string out =
+      "{\"level\": " + JsonText(level) + ", \"history\": " + JsonText(historyName) +
+      ", \"state\": " + JsonText(kStates[static_cast<int>(state)]) + ", \"mods\": [";
+  size_t count =
+      history != nullptr && state != ModsState::NO_HISTORY && state != ModsState::DAMAGED
+          ? history->entries.size()
+          : 0;
   for (size_t i = 0; i < count; ++i) {
     const HistoryEntry& entry = history->entries[i];
     ModCounts counts = CountsOf(entry);
     out += i == 0 ? "" : ", ";
     out += "{\"name\": " + JsonText(entry.head.name);
-    out += ", \"pack\": " + (entry.head.pack == 0 ? std::string("null")
-                                                  : JsonText(entry.head.packName));
+    out += ", \"pack\": " +
+           (entry.head.pack == 0 ? std::string("null") : JsonText(entry.head.packName));
     out += ", \"time\": " + std::to_string(entry.head.time);
     out += ", \"bytesOut\": " + std::to_string(counts.out);
     out += ", \"bytesIn\": " + std::to_string(counts.in);
@@ -468,4 +511,42 @@ std::string ModsJson(const char* level, const char* historyName, ModsState state
     out += "]}";
   }
   return out + "]}\n";
+}
+
+std::string NotFitLine(const char* mergePath, const char* levelPath,
+                       const ActionFault& fault) {
+  char text[FAULT_TEXT_MAX];
+  FormatActionFault(fault, text, sizeof text);
+  std::string line(text);
+  while (!line.empty() && line.back() == '\n') line.pop_back();
+  std::string out;
+  Append(&out, "%s does not fit %s: %s", mergePath, levelPath, line.c_str());
+  return out;
+}
+
+std::string ConflictLine(const CombineConflict& conflict, const char* firstPath,
+                         const char* secondPath) {
+  const PartAction& x = conflict.first;
+  const PartAction& y = conflict.second;
+  std::string out;
+  // The level's offsets say where the changes meet; the record positions,
+  // as show lists them, say which actions to edit.
+  if (conflict.sameOffset)
+    Append(&out,
+           "%s and %s both insert at level offset %lu: %s's action at record position "
+           "%lu and %s's at record position %lu; their order is unclear; nothing written",
+           firstPath, secondPath, static_cast<unsigned long>(x.action.offset), firstPath,
+           static_cast<unsigned long>(x.recordAt), secondPath,
+           static_cast<unsigned long>(y.recordAt));
+  else
+    Append(&out,
+           "%s and %s change overlapping ranges: level offsets %" PRIu64 " to %" PRIu64
+           " by %s's action at record position %lu, and level offsets %" PRIu64
+           " to %" PRIu64 " by %s's at record position %lu; nothing written",
+           firstPath, secondPath, uint64_t{x.action.offset},
+           uint64_t{x.action.offset} + x.action.removeLength, firstPath,
+           static_cast<unsigned long>(x.recordAt), uint64_t{y.action.offset},
+           uint64_t{y.action.offset} + y.action.removeLength, secondPath,
+           static_cast<unsigned long>(y.recordAt));
+  return out;
 }

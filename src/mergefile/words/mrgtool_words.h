@@ -9,9 +9,10 @@
 
 #include "format/merge_build.h"
 #include "format/merge_checks.h"
+#include "format/merge_edit.h"
 #include "format/merge_format.h"
-#include "journal/history.h"
 #include "identity/level_verdict.h"
+#include "journal/history.h"
 #include "words/vorandel_words.h"
 
 // True for the bytes shown as they are: printable ASCII.
@@ -74,13 +75,27 @@ enum class MrgtoolSays {
   OTHER_VERSIONS,      // name, other: two merge files
   RECORD_DISAGREES,    // name: the merge file
   NO_ROOM_FOR_RECORD_TO_STAMP,  // name: the level name, other: the merge file
-  COMBINED_WITHOUT_RECORD,      // a warning, name: the merge file written
+  COMBINED_WITHOUT_RECORD,      // name: the merge file not written, for recorded parts
   NO_RECORD_TO_CHECK,           // a warning, name: the merge file, other: the level file
   LEVEL_NAME_REFUSED,           // name: the level as given
   LEVEL_MISSING,                // name: the mod as given
+  PART_WITHOUT_RECORD,  // name: the merge file not written, other: a part without one
+  CHANGES_NOTHING,      // name: the level file, other: the merge file
+  RESULT_TOO_LARGE,     // name: the level file, other: the merge file
+  UNDO_TOO_LARGE,
+  COMBINED_TOO_LARGE,
+  IDENTICAL,  // name: ORIGINAL, other: MODIFIED
 };
 
 std::string FormatMrgtool(MrgtoolSays message, const SaidOf& of);
+
+// Lines with more in them than SaidOf holds, as they follow "mrgtool: ".
+// The first faulty action of a merge file against a level:
+std::string NotFitLine(const char* mergePath, const char* levelPath,
+                       const ActionFault& fault);
+// Two parts that combine can't join, `firstPath` holding conflict.first:
+std::string ConflictLine(const CombineConflict& conflict, const char* firstPath,
+                         const char* secondPath);
 
 // mrgtool's prefix of every error line.
 constexpr char MRGTOOL_PREFIX[] = "mrgtool: ";
@@ -115,10 +130,10 @@ std::string FormatRemoval(RemovalSays message, const RemovalOf& of);
 // How a level's history stands, for mrgtool mods and the page's list.
 enum class ModsState {
   NO_HISTORY,
-  DAMAGED,          // damaged, or of a later version
-  GOES_ON,          // the history ends at the level
-  LEVEL_CHANGED,    // the level changed behind it
-  BACK_AT_ORIGINAL, // the level is its original again
+  DAMAGED,           // damaged, or of a later version
+  GOES_ON,           // the history ends at the level
+  LEVEL_CHANGED,     // the level changed behind it
+  BACK_AT_ORIGINAL,  // the level is its original again
 };
 
 // The mods in a level, oldest first, one line each: the merge file's name

@@ -93,22 +93,25 @@ void FormatVorandel(VorandelSays message, const SaidOf& of, char* text, size_t s
                name, error, other, name);
       break;
     case VorandelSays::HISTORY_DAMAGED:
-      snprintf(text, size,
-               "%s is damaged: it is kept as %s, and a new history of %s starts with this "
-               "run.\n",
-               name, other, of.third);
+      snprintf(
+          text, size,
+          "%s is damaged: it is kept as %s, and a new history of %s starts with this "
+          "run.\n",
+          name, other, of.third);
       break;
     case VorandelSays::HISTORY_OF_LATER_VERSION:
-      snprintf(text, size,
-               "%s was written by a later version of Vorandel: it is kept as %s, and a new "
-               "history of %s starts with this run.\n",
-               name, other, of.third);
+      snprintf(
+          text, size,
+          "%s was written by a later version of Vorandel: it is kept as %s, and a new "
+          "history of %s starts with this run.\n",
+          name, other, of.third);
       break;
     case VorandelSays::HISTORY_AT_ORIGINAL:
-      snprintf(text, size,
-               "%s is again the level from before the mods that %s lists, with none of them "
-               "in: that history is kept as %s, and a new one starts with this run.\n",
-               of.third, name, other);
+      snprintf(
+          text, size,
+          "%s is again the level from before the mods that %s lists, with none of them "
+          "in: that history is kept as %s, and a new one starts with this run.\n",
+          of.third, name, other);
       break;
     case VorandelSays::HISTORY_OUTRUN:
       snprintf(text, size,
@@ -120,27 +123,31 @@ void FormatVorandel(VorandelSays message, const SaidOf& of, char* text, size_t s
       snprintf(text, size, "Can't read %s (error %lu): nothing changed.\n", name, error);
       break;
     case VorandelSays::ALREADY_IN:
-      snprintf(text, size,
-               "%s already holds what this merge file makes, with %s put in since: nothing "
-               "to do, nothing changed.\n",
-               name, other);
+      snprintf(
+          text, size,
+          "%s already holds what this merge file makes, with %s put in since: nothing "
+          "to do, nothing changed.\n",
+          name, other);
       break;
     case VorandelSays::MADE_BEFORE:
-      snprintf(text, size,
-               "%s is not the level this merge file was made for, nor the one it makes: "
-               "nothing changed. It was made for the level before %s went in: take %s out "
-               "first with mrgtool remove.\n",
-               name, other, error == 1 ? "it" : "them");
+      snprintf(
+          text, size,
+          "%s is not the level this merge file was made for, nor the one it makes: "
+          "nothing changed. It was made for the level before %s went in: take %s out "
+          "first with mrgtool remove.\n",
+          name, other, error == 1 ? "it" : "them");
       break;
     case VorandelSays::OVER_MODS:
-      snprintf(text, size, "This merge file changes bytes that %s wrote in %s: it goes in over %s.\n",
+      snprintf(text, size,
+               "This merge file changes bytes that %s wrote in %s: it goes in over %s.\n",
                other, name, error == 1 ? "it" : "them");
       break;
     case VorandelSays::RESULT_TOO_LARGE:
-      snprintf(text, size,
-               "%s would be 4 GiB or larger once merged, more than Vorandel can read back: "
-               "nothing changed.\n",
-               name);
+      snprintf(
+          text, size,
+          "%s would be 4 GiB or larger once merged, more than Vorandel can read back: "
+          "nothing changed.\n",
+          name);
       break;
     case VorandelSays::LEVEL_CHANGED:
       snprintf(text, size,
@@ -349,7 +356,8 @@ std::string HistoryLine(const HistoryJudgement& judgement, const History& histor
       FormatVorandel(VorandelSays::MADE_BEFORE, of, text, size);
       std::string line = text;
       if (applies && judgement.appliesOnceOut)
-        line += "It changes none of the bytes they wrote: once they are out, it applies.\n";
+        line +=
+            "It changes none of the bytes they wrote: once they are out, it applies.\n";
       return line;
     }
     case HistoryVerdict::OVER_MODS:
