@@ -23,7 +23,7 @@ struct LevelHistory {
   HistoryFound found = HistoryFound::NONE;
   DWORD error = NO_ERROR;
   WholeFile file;  // the bytes the entries point into
-  History history;
+  History history{};
   HistoryFit fit = HistoryFit::ENDS_AT_LEVEL;  // for WHOLE, against the level
 
   LevelHistory() = default;

@@ -68,6 +68,20 @@ NOT_ITS_LEVEL = ("l.lvl is not the level this merge file was made for, nor the o
                  "nothing changed. Use the merge file made for this version of the level.\n")
 
 
+def outrun(set_aside="l.lvl.history.1"):
+    """What a run says of a level changed behind its history."""
+    return ("l.lvl changed since l.lvl.history was written, by a game update, an editor or "
+            "another tool: that history is kept as %s, and a new one starts with this run.\n"
+            % set_aside)
+
+
+def forget_history(case):
+    """Removes the level's histories, as a fresh player's folder has none."""
+    for name in os.listdir(case.folder):
+        if name.startswith("l.lvl.history"):
+            os.remove(case.path(name))
+
+
 def write_failure(name="l.lvl", error=223):
     return "Can't write the level %s (error %d); the level is unchanged.\n" % (name, error)
 
@@ -148,7 +162,12 @@ class ToolCase(unittest.TestCase):
         self.assertEqual(self.content(name), original if level is SAME else level)
         self.assertEqual(self.content(backup_name), original if backup is SAME else backup)
         appeared = set(os.listdir(self.folder)) - before - {name, backup_name}
-        self.assertEqual(appeared, set())
+        # A run that changed the level records it in the level's history.
+        history = name + ".history"
+        if "Done !" in stdout and os.path.dirname(name) == "":
+            self.assertTrue(os.path.isfile(self.path(history)), "no history of the merge")
+        kept = set(re.findall(r"is kept as (\S+), and a new one", stdout))
+        self.assertEqual(appeared - {history} - kept, set())
 
 
 class Usage(ToolCase):
@@ -192,6 +211,7 @@ class Merges(ToolCase):
                 self.check(["m.mrg"], said() + "Done !\n", 0, level=expected,
                            backup=SAME, original=level)
                 os.remove(self.path("l.lvl.bak"))
+                os.remove(self.path("l.lvl.history"))
 
     def test_name_field_longer_than_the_name(self):
         # A 16-byte field: "lev.dat", its NUL, 8 further bytes ignored.
@@ -219,13 +239,14 @@ class Merges(ToolCase):
         cases = [
             ("no record", b"", merged, ALREADY, merged, LEVEL),
             ("record", level_record(LEVEL, merged), merged, ALREADY, merged, LEVEL),
-            ("no record, level changed since", b"", merged + b"!", said() + "Done !\n",
-             b"+" + merged + b"!", merged + b"!"),
+            ("no record, level changed since", b"", merged + b"!",
+             said() + outrun() + "Done !\n", b"+" + merged + b"!", merged + b"!"),
             ("record, level changed since", level_record(LEVEL, merged), merged + b"!",
              NOT_ITS_LEVEL, merged + b"!", LEVEL),
         ]
         for title, tail, level, message, left, backup in cases:
             with self.subTest(title):
+                forget_history(self)
                 self.put("l.lvl", LEVEL)
                 self.put("l.lvl.bak", b"an old backup")
                 self.put("m.mrg", merge_file("l.lvl", [(0, 0, b"+")], tail=tail))
@@ -426,7 +447,10 @@ class Restores(ToolCase):
                 ok = message.endswith("Done !\n") or message == ALREADY
                 self.assertEqual((out, code), (message, 0 if ok else 255))
                 left = files if left is SAME else left
-                self.assertEqual(sorted(os.listdir(self.folder)), sorted(["m.mrg", *left]))
+                # A run that merges records it in the level's history.
+                history = ["l.lvl.history"] if message.endswith("Done !\n") else []
+                self.assertEqual(sorted(os.listdir(self.folder)),
+                                 sorted(["m.mrg", *left, *history]))
                 for name, content in left.items():
                     if content is not None:
                         self.assertEqual(self.content(name), content, name)
@@ -709,7 +733,7 @@ class FileSystem(ToolCase):
 
     @posix_only("symbolic links made by the test")
     def test_files_of_the_run_are_never_written_through_a_link(self):
-        for name in ["l.lvl.merging.new", "l.lvl.lock"]:
+        for name in ["l.lvl.merging.new", "l.lvl.lock", "l.lvl.history.new"]:
             with self.subTest(name):
                 self.put("l.lvl", LEVEL)
                 self.put("victim", b"not the run's")
@@ -720,6 +744,7 @@ class FileSystem(ToolCase):
                 self.assertFalse(os.path.lexists(self.path(name)))
                 os.remove(self.path("victim"))
                 os.remove(self.path("l.lvl.bak"))
+                forget_history(self)
 
     def test_links_to_the_level_see_the_merged_level(self):
         os.link(self.path("l.lvl"), self.path("hard.lvl"))

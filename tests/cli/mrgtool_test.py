@@ -407,7 +407,7 @@ class Invert(ToolCase):
                 self.assertEqual(self.vorandel("m.mrg")[0].splitlines()[-1], "Done !")
                 self.assertEqual(self.mrgtool("invert", "m.mrg", "l.lvl", "-o", "undo.mrg"),
                                  ("", Invert.GIVEN_ITS_RESULT, 1))
-                self.assertEqual(self.files(), ["l.lvl", "l.lvl.bak", "m.mrg"])
+                self.assertEqual(self.files(), ["l.lvl", "l.lvl.bak", "l.lvl.history", "m.mrg"])
 
 
 class Stamp(ToolCase):
@@ -555,7 +555,8 @@ class Combine(ToolCase):
         self.assertEqual(self.vorandel("gold.mrg")[0].splitlines()[-1], "Done !")
         self.assertEqual(self.vorandel("both.mrg"), (
             "l.lvl is not the level this merge file was made for, nor the one it makes: "
-            "nothing changed. Use the merge file made for this version of the level.\n", 255))
+            "nothing changed. It was made for the level before gold.mrg went in: take it "
+            "out first with mrgtool remove.\n", 255))
         self.assertEqual(self.content("l.lvl"), b"0123GOLD89")
 
     def test_files_for_other_levels_are_refused(self):
