@@ -74,7 +74,9 @@ struct Differ {
     return &differ->anchors;
   }
 
-  Walker NewWalker() { return Walker{&in, Anchors, this, {}, {}, {}, {}, {}, {}}; }
+  Walker NewWalker() {
+    return Walker{&in, Anchors, this, {}, {}, {}, {}, {}, {}, {}, {}};
+  }
 
   // Only the thread that called DiffBytes reports, with all walks' progress.
   void Advance(uint64_t bytes) {
