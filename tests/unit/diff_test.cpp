@@ -106,8 +106,8 @@ class Pairs {
   }
 
   // A tile map: rows of floor between walls down the whole map, with door
-  // gaps and a few entities; and a copy with two rows cut, a run of wall put
-  // in further on and entities moved. `made` is what the merge file that
+  // gaps and a few entities; and a copy with entities put down, two rows cut
+  // and a run of wall put in further on. `made` is what the merge file that
   // made the copy costs.
   std::pair<Bytes, Bytes> Map(size_t width, size_t height, uint64_t* made) {
     Bytes a(width * height, ' ');
@@ -122,9 +122,9 @@ class Pairs {
     for (int e = 0; e < 40; ++e) a[Below(static_cast<uint32_t>(a.size()))] = 'g';
     Bytes b = a;
     *made = 0;
-    for (int e = 0; e < 10; ++e) {  // moved: one byte each way
+    for (int e = 0; e < 20; ++e) {  // entities put down: a byte each
       b[Below(static_cast<uint32_t>(b.size()))] = 'k';
-      *made += 2 * (RECORD_HEAD_SIZE + 1);
+      *made += RECORD_HEAD_SIZE + 1;
     }
     auto cut = static_cast<std::ptrdiff_t>(
         width * (height / 4 + Below(static_cast<uint32_t>(height / 4))));
