@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """`mrgtool make` against `xdelta3 -e -s ORIGINAL MODIFIED` on pairs of files
 of the kinds mod authors diff (bench/make_pairs.py: tar, sqlite, builds,
-scattered) or on the merge benchmark's level pairs (bench/scenarios.py: S1,
+scattered, map, records, zeros) or on the merge benchmark's level pairs (bench/scenarios.py: S1,
 S2, S3, the level and the level its merge file makes).
 
 Each pair's commands run alternately, run after run, each run in the other
@@ -12,10 +12,13 @@ files' bytes over its wall time) and its peak memory beyond the two files,
 which it maps and reads whole. Every output is checked by applying
 it: the merge file by the format's rules here, the VCDIFF by `xdelta3 -d`,
 each result compared with MODIFIED byte for byte.
+Where the generator knows the edits that made the pair, the in-order bound is
+the least an in-order merge file can cost around them (bench/page_bound.cpp,
+built here with g++), with the name field of make's merge file.
 
 Goals: make at most half of xdelta3's time; the merge file at most 1.25 times
-the VCDIFF where the change is made in place; make's memory at most both
-files and 64 MiB.
+the VCDIFF where the change is made in place, and at most 1.25 times the
+in-order bound; make's memory at most both files and 64 MiB.
 
 Run: python3 bench/make_bench.py [--mrgtool PATH] [--seed N] [--folder DIR]
                                  [--runs N] [PAIR ...]
@@ -41,6 +44,7 @@ MiB = 1 << 20
 MB = 1000 * 1000
 GOAL_TIME = 0.5
 GOAL_MEMORY = 64 * MiB
+GOAL_BOUND = 1.25
 
 
 # Each command is started by a fresh interpreter of its own, so that the
@@ -111,6 +115,28 @@ def check_outputs(pair, merge, delta, scratch):
         sys.exit("%s does not turn %s into %s" % (delta, pair.original, pair.modified))
 
 
+def page_bound(folder):
+    """bench/page_bound.cpp built in folder, unless it is there and newer."""
+    source = os.path.join(HERE, "page_bound.cpp")
+    program = os.path.join(folder, "page_bound")
+    if not os.path.exists(program) or os.path.getmtime(program) < os.path.getmtime(source):
+        subprocess.run(["g++", "-O2", "-std=c++17", "-o", program, source], check=True)
+    return program
+
+
+def in_order_bound(pair, merge, folder):
+    """The least an in-order merge file can cost around the edits that made
+    the pair, with the name field of `merge`; None where they aren't known."""
+    edits = pair.original + ".edits"
+    if not os.path.exists(edits):
+        return None
+    done = subprocess.run([page_bound(folder), pair.original, pair.modified, "--edits",
+                           edits], capture_output=True, text=True, check=True)
+    with open(merge, "rb") as f:
+        (name_length,) = struct.unpack("<I", f.read(4))
+    return 4 + name_length + int(done.stdout)
+
+
 def get_pair(name, seed, folder):
     if name in make_pairs.NAMES:
         return make_pairs.generate(name, seed, os.path.join(folder, "make"))
@@ -158,20 +184,24 @@ def main():
                 "xdelta3": [statistics.median(r[k] for r in timed["xdelta3"]) for k in (0, 1)],
                 "read": statistics.median(r[0] for r in timed["read"]),
                 "extra": max(r[2] for r in timed["make"]) - both,
-                "mrg": os.path.getsize(merge), "vcdiff": os.path.getsize(delta)})
+                "mrg": os.path.getsize(merge), "vcdiff": os.path.getsize(delta),
+                "bound": in_order_bound(pair, merge, args.folder)})
     pressure_after = cpu_pressure()
 
     print("| pair | both files | make wall | make CPU | `xdelta3 -e` wall | `xdelta3 -e` CPU "
           "| make / xdelta3 | reading both | make MB/s | .mrg | VCDIFF | .mrg / VCDIFF "
-          "| make's memory beyond both files |")
-    print("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
+          "| in-order bound | .mrg / bound | make's memory beyond both files |")
+    print("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
     for r in rows:
+        bound = ("%s B | %.2f" % (format(r["bound"], ","), r["mrg"] / r["bound"])
+                 if r["bound"] else "– | –")
         print("| %s | %.0f MB | %.3f s | %.3f s | %.3f s | %.3f s | %.2f | %.3f s | %.0f | %s B "
-              "| %s B | %.2f | %.1f MiB |" % (
+              "| %s B | %.2f | %s | %.1f MiB |" % (
                   r["name"], r["both"] / MB, r["make"][0], r["make"][1], r["xdelta3"][0],
                   r["xdelta3"][1], r["make"][0] / r["xdelta3"][0], r["read"],
                   r["both"] / MB / r["make"][0], format(r["mrg"], ","),
-                  format(r["vcdiff"], ","), r["mrg"] / r["vcdiff"], r["extra"] / MiB))
+                  format(r["vcdiff"], ","), r["mrg"] / r["vcdiff"], bound,
+                  r["extra"] / MiB))
     print()
     for r in rows:
         print("- %s: %s" % (r["name"], r["what"]))
@@ -181,6 +211,10 @@ def main():
     missed = [r["name"] for r in rows if r["make"][0] > GOAL_TIME * r["xdelta3"][0]]
     if missed:
         print("make took more than half of xdelta3's time on: %s" % ", ".join(missed))
+    loose = [r["name"] for r in rows if r["bound"] and r["mrg"] > GOAL_BOUND * r["bound"]]
+    if loose:
+        print("the merge file was more than %.2f times the in-order bound on: %s"
+              % (GOAL_BOUND, ", ".join(loose)))
     heavy = [r["name"] for r in rows if r["extra"] > GOAL_MEMORY]
     if heavy:
         print("make needed more than both files and 64 MiB on: %s" % ", ".join(heavy))

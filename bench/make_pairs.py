@@ -15,6 +15,20 @@ the project's build tools has, or from a seed; nothing here is checked in.
              missing, mrgtool built twice (-O2 -g), for two -march targets
   scattered  768 MiB from the seed, and a copy with 200 small edits scattered
              over it
+  map        a 9 MiB tile map (rows of floor between walls that run down the
+             map, 200 entities), and a copy with 2 KiB of rows cut, one 100-byte run of wall put in
+             further on, and 30 entities moved
+  records    8 MiB of 32-byte cell records, kinds in stretches, and a copy
+             with one field changed in every record of one kind (about one
+             in eight)
+  zeros      64 MiB of zeros holding 4 KiB blocks of data, and a copy with 8
+             blocks rewritten (new data, data where there were zeros, one
+             sector of a block)
+
+Where the generator knows the edits that made the pair, it writes them to
+ORIGINAL.edits, a line "aAt aLength bAt bLength" each, in order:
+bench/page_bound.cpp works out from them the least an in-order merge file
+can cost.
 
 A folder that already holds a pair made from the same seed and generator
 version reuses it.
@@ -26,6 +40,7 @@ import random
 import re
 import shutil
 import sqlite3
+import struct
 import subprocess
 import sys
 import tarfile
@@ -35,16 +50,19 @@ MiB = 1 << 20
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 # Bumped whenever a generator changes, so that older pairs are remade.
-GENERATOR_VERSION = 1
+GENERATOR_VERSION = 2
 
 Pair = namedtuple("Pair", "original modified what")
 
-NAMES = ("tar", "sqlite", "builds", "scattered")
+NAMES = ("tar", "sqlite", "builds", "scattered", "map", "records", "zeros")
 
 TAR_TREE = "/usr/share/doc"
 TAR_MOST = 128 * MiB
 SCATTERED_SIZE = 768 * MiB
 SCATTERED_EDITS = 200
+MAP_WIDTH, MAP_HEIGHT = 1024, 9 * 1024
+RECORD_SIZE, RECORDS = 32, 8 * MiB // 32
+ZEROS_SIZE, ZEROS_BLOCK = 64 * MiB, 4096
 
 
 def _stamped(folder, name, seed, make):
@@ -213,6 +231,7 @@ def _make_scattered(base, rng):
         for _ in range(SCATTERED_SIZE // chunk):
             f.write(rng.randbytes(chunk))
     stride = SCATTERED_SIZE // SCATTERED_EDITS
+    edits = []
     with open(original, "rb") as src, open(modified, "wb") as dst:
         kept = 0
         for i in range(SCATTERED_EDITS):
@@ -220,9 +239,12 @@ def _make_scattered(base, rng):
             at = i * stride + rng.randrange(stride - remove)
             shutil.copyfileobj(_Limited(src, at - kept), dst, chunk)
             src.seek(remove, os.SEEK_CUR)
-            dst.write(rng.randbytes(rng.randrange(17)))
+            data = rng.randbytes(rng.randrange(17))
+            edits.append((at, remove, dst.tell(), len(data)))
+            dst.write(data)
             kept = at + remove
         shutil.copyfileobj(src, dst, chunk)
+    _write_edits(original, edits)
     return original, modified, ("%d MiB with %d small edits scattered over it"
                                 % (SCATTERED_SIZE // MiB, SCATTERED_EDITS))
 
@@ -239,8 +261,119 @@ class _Limited:
         return data
 
 
+def _write_edits(original, edits):
+    with open(original + ".edits", "w") as f:
+        f.writelines("%d %d %d %d\n" % edit for edit in edits)
+
+
+def _write_edited(base, data, changes):
+    """Writes data and a copy with changes, (aAt, aLength, new bytes) in
+    order and apart, made in it; and the edits that made the copy."""
+    original, modified = base + ".orig", base + ".edited"
+    with open(original, "wb") as f:
+        f.write(data)
+    edits, kept = [], 0
+    with open(modified, "wb") as f:
+        for at, length, new in changes:
+            f.write(data[kept:at])
+            edits.append((at, length, f.tell(), len(new)))
+            f.write(new)
+            kept = at + length
+        f.write(data[kept:])
+    _write_edits(original, edits)
+    return original, modified
+
+
+def _make_map(base, rng):
+    """A tile map a row after another: rows of floor between walls that run
+    down the whole map, with door gaps and a few entities; then rows cut, a
+    run of wall put in and entities moved, as a designer edits."""
+    width, height = MAP_WIDTH, MAP_HEIGHT
+    floor, wall = b" "[0], b"#"[0]
+    tiles = bytearray(bytes([floor]) * (width * height))
+    tiles[:width] = bytes([wall]) * width
+    tiles[-width:] = bytes([wall]) * width
+    columns = [0, width - 1] + rng.sample(range(1, width - 1), 40)
+    for row in range(height):
+        for column in columns:
+            tiles[row * width + column] = wall
+    for column in columns[2:]:  # doors through the walls between rooms
+        for row in range(rng.randrange(20), height, rng.randrange(30, 60)):
+            tiles[row * width + column] = floor
+    entities = []
+    while len(entities) < 200:
+        at = rng.randrange(width, width * (height - 1))
+        if tiles[at] == floor:
+            tiles[at] = rng.choice(b"gkdt")
+            entities.append(at)
+    cut = rng.randrange(height // 8, height // 2) * width
+    cut_length = 2 * width
+    changes = {}
+    for at in rng.sample(entities, 30):
+        to = at
+        while tiles[to] != floor or to in changes or cut <= to < cut + cut_length:
+            to = rng.randrange(max(width, at - 20 * width),
+                               min(width * (height - 1), at + 20 * width))
+        changes[at] = bytes([floor])
+        changes[to] = bytes([tiles[at]])
+    changes = [(at, 1, new) for at, new in changes.items()
+               if not cut <= at < cut + cut_length]
+    changes.append((cut, cut_length, b""))
+    changes.append((rng.randrange(height // 2, height - 1) * width + rng.randrange(width),
+                    0, bytes([wall]) * 100))
+    original, modified = _write_edited(base, bytes(tiles), sorted(changes))
+    return original, modified, ("a %d MiB tile map with 2 KiB of rows cut, 100 bytes of "
+                                "wall put in and 30 entities moved"
+                                % (width * height // MiB))
+
+
+def _make_records(base, rng):
+    """A map's cells as records, one after another with no place in them: a
+    kind that goes on in stretches, flags, hit points and a level by kind, a
+    script now and then, and reserved zeros; then the hit points of one
+    kind raised."""
+    hit_points = [rng.randrange(20, 200) for _ in range(8)]
+    data = bytearray()
+    kinds = []
+    while len(kinds) < RECORDS:
+        kind = rng.randrange(8)
+        for _ in range(min(rng.randrange(1, 50), RECORDS - len(kinds))):
+            script = rng.randrange(1, 5000) if rng.random() < 0.05 else 0
+            data += struct.pack("<BBHHI22x", kind, 0, hit_points[kind], 1 + kind // 2,
+                                script)
+            kinds.append(kind)
+    raised = hit_points[3] + rng.randrange(1, 100)
+    changes = [(n * RECORD_SIZE + 2, 2, struct.pack("<H", raised))
+               for n, kind in enumerate(kinds) if kind == 3]
+    original, modified = _write_edited(base, bytes(data), changes)
+    return original, modified, ("%d MiB of %d-byte cell records with one field "
+                                "changed in %d of them"
+                                % (len(data) // MiB, RECORD_SIZE, len(changes)))
+
+
+def _make_zeros(base, rng):
+    """Zeros with blocks of data here and there, as a disk image or a
+    sparse level; then a few blocks rewritten in place."""
+    blocks = ZEROS_SIZE // ZEROS_BLOCK
+    data = bytearray(ZEROS_SIZE)
+    full = sorted(rng.sample(range(blocks), blocks // 64))
+    for block in full:
+        data[block * ZEROS_BLOCK:(block + 1) * ZEROS_BLOCK] = rng.randbytes(ZEROS_BLOCK)
+    empty = sorted(set(range(blocks)) - set(full))
+    rewritten = rng.sample(full, 6)
+    changes = [(block * ZEROS_BLOCK, ZEROS_BLOCK, rng.randbytes(ZEROS_BLOCK))
+               for block in rewritten[:5] + rng.sample(empty, 2)]
+    changes.append((rewritten[5] * ZEROS_BLOCK + 512, 512, rng.randbytes(512)))
+    changes.sort()
+    original, modified = _write_edited(base, bytes(data), changes)
+    return original, modified, ("%d MiB of zeros holding %d blocks of %d bytes, %d of "
+                                "them rewritten" % (ZEROS_SIZE // MiB, len(full),
+                                                    ZEROS_BLOCK, len(changes)))
+
+
 MAKERS = {"tar": _make_tar, "sqlite": _make_sqlite, "builds": _make_builds,
-          "scattered": _make_scattered}
+          "scattered": _make_scattered, "map": _make_map, "records": _make_records,
+          "zeros": _make_zeros}
 
 
 def generate(name, seed, folder):

@@ -96,6 +96,44 @@ class Pairs {
     return b;
   }
 
+  // Runs of up to `longest` bytes, each one of `symbols` bytes.
+  Bytes Runs(size_t size, uint32_t symbols, uint32_t longest) {
+    Bytes bytes;
+    while (bytes.size() < size)
+      bytes.insert(bytes.end(), std::min<size_t>(1 + Below(longest), size - bytes.size()),
+                   static_cast<uint8_t>(Below(symbols)));
+    return bytes;
+  }
+
+  // A tile map: rows of floor between walls down the whole map, with door
+  // gaps and a few entities; and a copy with entities put down, two rows cut
+  // and a run of wall put in further on. `made` is what the merge file that
+  // made the copy costs.
+  std::pair<Bytes, Bytes> Map(size_t width, size_t height, uint64_t* made) {
+    Bytes a(width * height, ' ');
+    std::vector<size_t> walls = {0, width - 1};
+    for (int w = 0; w < 30; ++w)
+      walls.push_back(1 + Below(static_cast<uint32_t>(width - 2)));
+    for (size_t row = 0; row < height; ++row)
+      for (size_t column : walls) a[row * width + column] = '#';
+    for (size_t w = 2; w < walls.size(); ++w)
+      for (size_t row = Below(20); row < height; row += 30 + Below(30))
+        a[row * width + walls[w]] = ' ';
+    for (int e = 0; e < 40; ++e) a[Below(static_cast<uint32_t>(a.size()))] = 'g';
+    Bytes b = a;
+    *made = 0;
+    for (int e = 0; e < 20; ++e) {  // entities put down: a byte each
+      b[Below(static_cast<uint32_t>(b.size()))] = 'k';
+      *made += RECORD_HEAD_SIZE + 1;
+    }
+    auto cut = static_cast<std::ptrdiff_t>(
+        width * (height / 4 + Below(static_cast<uint32_t>(height / 4))));
+    b.erase(b.begin() + cut, b.begin() + cut + static_cast<std::ptrdiff_t>(2 * width));
+    b.insert(b.begin() + cut + static_cast<std::ptrdiff_t>(width * height / 3), 100, '#');
+    *made += RECORD_HEAD_SIZE + RECORD_HEAD_SIZE + 100;
+    return {a, b};
+  }
+
   // A pattern repeated over and over.
   Bytes Repeated(size_t size, size_t period) {
     Bytes pattern = Random(period, 4);
@@ -233,6 +271,16 @@ TEST(Make, StaysNearTheSizeOfTheMergeFileThatMadeThePair) {
     ASSERT_TRUE(Apply(merge, a) == b);
     EXPECT_LE(merge.size(), generating * 110 / 100);
   }
+  // A tile map, where rows match rows on many diagonals: the rows cut must
+  // be found as such, not walked through byte by byte.
+  for (int map = 0; map < 4; ++map) {
+    SCOPED_TRACE(map);
+    uint64_t made;
+    auto [a, b] = pairs.Map(1024, 256, &made);
+    Bytes merge = Make(a, b);
+    ASSERT_TRUE(Apply(merge, a) == b);
+    EXPECT_LE(merge.size() - MergeHeaderSize("l.lvl"), made * 125 / 100);
+  }
 }
 
 TEST(Make, FindsShiftedContentInLargeInputs) {
@@ -349,6 +397,22 @@ TEST(Make, NeverWrongAndNearTheLeastOnSmallPairs) {
          return std::make_pair(
              a, upTo60(pairs.Edited(a, 1 + static_cast<int>(pairs.Below(4)), 5)));
        }},
+      {"long runs of three symbols, edited",
+       [&] {
+         Bytes a = pairs.Runs(pairs.Below(61), 3, 20);
+         return std::make_pair(
+             a, upTo60(pairs.Edited(a, 1 + static_cast<int>(pairs.Below(4)), 5)));
+       }},
+      {"long runs of two symbols, a run moved",
+       [&] {
+         Bytes a = pairs.Runs(pairs.Below(61), 2, 30);
+         return std::make_pair(a, pairs.Moved(a, pairs.Below(12)));
+       }},
+      {"long runs, unrelated",
+       [&] {
+         return std::make_pair(pairs.Runs(pairs.Below(61), 3, 16),
+                               pairs.Runs(pairs.Below(61), 3, 16));
+       }},
   };
   for (const auto& kind : kinds) {
     for (int round = 0; round < 1000; ++round) {
@@ -385,6 +449,11 @@ TEST(Make, TheSameEditsOnAnyNumberOfThreads) {
          b.insert(b.begin() + 1000, inserted.begin(), inserted.end());
          b.erase(b.begin() + (7 << 20), b.begin() + (8 << 20));
          return std::make_pair(a, b);
+       }},
+      {"a tile map with rows cut",
+       [&] {
+         uint64_t made;
+         return pairs.Map(1024, 9 << 10, &made);
        }},
   };
   struct Reports {

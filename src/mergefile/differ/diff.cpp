@@ -74,7 +74,9 @@ struct Differ {
     return &differ->anchors;
   }
 
-  Walker NewWalker() { return Walker{&in, Anchors, this, {}, {}, {}, {}, {}, {}}; }
+  Walker NewWalker() {
+    return Walker{&in, Anchors, this, {}, {}, {}, {}, {}, {}, {}, {}};
+  }
 
   // Only the thread that called DiffBytes reports, with all walks' progress.
   void Advance(uint64_t bytes) {
@@ -89,8 +91,11 @@ struct Differ {
   }
 
   // Walks from (i, j) until NextRun finds no more, or a run ends at or after
-  // B's bStop.
+  // B's bStop. Only B's [j, bStop) counts as this walk's progress: past it,
+  // the next segment's walk counts the same bytes, and the sum must not pass
+  // the total.
   void Walk(Walker* walker, uint32_t i, uint32_t j, uint32_t bStop, Segment* segment) {
+    const uint32_t counted = std::min(bStop, in.bHi);
     uint32_t reported = j;
     uint32_t equal = CommonPrefix(in.a + i, in.b + j, std::min(in.aHi - i, in.bHi - j));
     segment->runs.push_back({i, j, equal});
@@ -106,12 +111,12 @@ struct Differ {
       segment->runs.push_back(run);
       i = EndA(run);
       j = EndB(run);
-      if (j - reported >= PROGRESS_STEP) {
-        Advance(j - reported);
-        reported = j;
+      if (std::min(j, counted) - reported >= PROGRESS_STEP) {
+        Advance(std::min(j, counted) - reported);
+        reported = std::min(j, counted);
       }
     }
-    if (j > reported) Advance(j - reported);
+    if (std::min(j, counted) > reported) Advance(std::min(j, counted) - reported);
   }
 
   // Where a walk for the segment that begins at B's bFrom starts in A: as

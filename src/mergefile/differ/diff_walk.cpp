@@ -69,6 +69,20 @@ constexpr unsigned FAR_RARE_BITS = 3;
 constexpr uint32_t FAR_TAIL = uint32_t{1} << 16;
 constexpr uint32_t FAR_ROUND_FIRST = 4096;
 constexpr uint32_t FAR_ROUND_MAX = uint32_t{1} << 18;
+// Unique places (UniqueIndex): about one in 2^UNIQUE_RARE_BITS of those not
+// after one byte repeated, in stretches of A that begin every UNIQUE_STRETCH
+// bytes and go a quarter of that into the next; the bytes after one that its
+// key holds;
+// how far into B the walk looks for the next one; the longest run before a
+// place's bytes that its key tells.
+constexpr unsigned UNIQUE_RARE_BITS = 4;
+// Content is repetitive where REPEAT_SAME of REPEAT_SPAN bytes are one byte.
+constexpr uint32_t REPEAT_SPAN = 64;
+constexpr uint32_t REPEAT_SAME = 56;
+constexpr uint32_t UNIQUE_STRETCH = uint32_t{1} << 19;
+constexpr uint32_t UNIQUE_AFTER = 16;
+constexpr uint32_t UNIQUE_HORIZON = uint32_t{1} << 20;
+constexpr uint32_t UNIQUE_RUN_MAX = uint32_t{1} << 16;
 
 constexpr uint64_t SplitMix(uint64_t x) {
   x += 0x9E3779B97F4A7C15ull;
@@ -443,6 +457,274 @@ bool FarRun(Walker* walker, uint32_t i, uint32_t j, const EqualRun* nearest,
   return true;
 }
 
+// How many times the byte just before p's context repeats there, up to
+// UNIQUE_RUN_MAX: in a tile map, where an entity stands in its row.
+uint64_t RunBeforeContext(const uint8_t* string, uint32_t p) {
+  uint32_t end = p - ANCHOR_CONTEXT;
+  uint32_t most = std::min(end, UNIQUE_RUN_MAX);
+  if (most == 0) return 0;
+  const uint8_t byte = string[end - 1];
+  const uint64_t word = byte * 0x0101010101010101ull;
+  uint32_t n = 1;
+  while (most - n >= 8 && Load64(string + end - n - 8) == word) n += 8;
+  while (n < most && string[end - n - 1] == byte) ++n;
+  return n;
+}
+
+inline uint64_t UniqueKey(uint64_t rolling, const uint8_t* string, uint32_t p) {
+  return Mix(rolling * 0x9E3779B97F4A7C15ull ^ KeyHash(string + p) ^
+             RunBeforeContext(string, p) * 0xBF58476D1CE4E5B9ull);
+}
+
+// A scan for unique places of one string, from `at` on: the rolling hash of
+// the ANCHOR_CONTEXT bytes before each place, which alone decides, so that
+// a scan begun anywhere stops at the same places.
+struct UniqueScan {
+  const uint8_t* bytes;
+  uint32_t at;
+  uint64_t rolling = 0;
+  uint64_t below;
+
+  UniqueScan(const uint8_t* string, uint32_t from)
+      : bytes(string), at(from), below(uint64_t{1} << (64 - UNIQUE_RARE_BITS)) {
+    for (uint32_t p = from - ANCHOR_CONTEXT; p < from; ++p)
+      rolling = (rolling << 1) + GEAR.of[bytes[p]];
+  }
+
+  // The next place up to `last`, or false; `key` is its key. Where the
+  // bytes before are one byte repeated, the hash stays the same from one
+  // place to the next, and the run is passed over at once.
+  bool Next(uint32_t last, uint32_t* place, uint64_t* key) {
+    uint64_t hash = rolling;
+    for (uint32_t p = at; p <= last; ++p) {
+      uint64_t next = (hash << 1) + GEAR.of[bytes[p]];
+      if (next == hash) {
+        const uint64_t word = bytes[p] * 0x0101010101010101ull;
+        while (last - p >= 8 && Load64(bytes + p + 1) == word) p += 8;
+        while (p < last && bytes[p + 1] == bytes[p]) ++p;
+        continue;
+      }
+      if (hash < below && (hash << 1) + GEAR.of[bytes[p - 1]] != hash) {
+        rolling = next;
+        at = p + 1;
+        *place = p;
+        *key = UniqueKey(hash, bytes, p);
+        return true;
+      }
+      hash = next;
+    }
+    rolling = hash;
+    at = last + 1;
+    return false;
+  }
+};
+
+// The index of A's [from, to), in the walker's own table.
+void BuildUniqueIndex(const DiffInput& in, uint32_t from, uint32_t to,
+                      UniqueIndex* index) {
+  index->from = from;
+  index->to = to;
+  unsigned bits = 10;
+  while ((uint64_t{1} << bits) < uint64_t{to - from} >> (UNIQUE_RARE_BITS - 1)) ++bits;
+  index->slotShift = 64 - bits;
+  index->slots.assign(size_t{1} << bits, 0);
+  const size_t mask = index->slots.size() - 1;
+  // Each place's slot is fetched ahead and filled PENDING places later, so
+  // that the table's cache misses overlap.
+  auto fill = [index, mask](uint64_t key, uint32_t p) {
+    uint64_t tag = (key | 1) << 32;
+    for (size_t s = static_cast<size_t>(key >> index->slotShift);; s = (s + 1) & mask) {
+      uint64_t& slot = index->slots[s];
+      if (slot == 0) {
+        slot = tag | (uint64_t{p} + 1);
+        return;
+      }
+      if ((slot & ~uint64_t{0xFFFFFFFF}) == tag) {
+        slot = tag;  // seen twice: no longer unique
+        return;
+      }
+    }
+  };
+  constexpr size_t PENDING = 8;
+  uint64_t keys[PENDING];
+  uint32_t places[PENDING];
+  size_t found = 0;
+  auto add = [&](uint64_t rolling, uint32_t p) {
+    uint64_t key = UniqueKey(rolling, in.a, p);
+    size_t at = found++ % PENDING;
+    if (found > PENDING) fill(keys[at], places[at]);
+    keys[at] = key;
+    places[at] = p;
+    __builtin_prefetch(&index->slots[static_cast<size_t>(key >> index->slotShift)]);
+  };
+  // The stretch in LANES parts scanned side by side: each rolling hash waits
+  // on the one before it, and several at once keep the core busy. The places
+  // are those a scan from anywhere stops at (UniqueScan).
+  constexpr uint32_t LANES = 4;
+  const uint64_t below = uint64_t{1} << (64 - UNIQUE_RARE_BITS);
+  const uint32_t part = (to - from) / LANES;
+  uint64_t hash[LANES] = {};
+  uint32_t start[LANES];
+  for (uint32_t l = 0; l < LANES; ++l) {
+    start[l] = from + l * part;
+    for (uint32_t p = start[l] - ANCHOR_CONTEXT; p < start[l]; ++p)
+      hash[l] = (hash[l] << 1) + GEAR.of[in.a[p]];
+  }
+  // A place where the hash is low, unless the bytes before are one byte
+  // repeated (the hash then stays the same).
+  auto check = [&](uint64_t h, uint32_t p) {
+    if ((h << 1) + GEAR.of[in.a[p - 1]] != h) add(h, p);
+  };
+  const uint8_t* a = in.a;
+  uint64_t h0 = hash[0], h1 = hash[1], h2 = hash[2], h3 = hash[3];
+  for (uint32_t k = 0; k < part; ++k) {
+    const uint32_t p0 = start[0] + k, p1 = start[1] + k, p2 = start[2] + k,
+                   p3 = start[3] + k;
+    if (h0 < below) check(h0, p0);
+    if (h1 < below) check(h1, p1);
+    if (h2 < below) check(h2, p2);
+    if (h3 < below) check(h3, p3);
+    h0 = (h0 << 1) + GEAR.of[a[p0]];
+    h1 = (h1 << 1) + GEAR.of[a[p1]];
+    h2 = (h2 << 1) + GEAR.of[a[p2]];
+    h3 = (h3 << 1) + GEAR.of[a[p3]];
+  }
+  for (uint32_t p = from + LANES * part; p < to; ++p) {
+    if (h3 < below) check(h3, p);
+    h3 = (h3 << 1) + GEAR.of[a[p]];
+  }
+  for (size_t n = found > PENDING ? found - PENDING : 0; n < found; ++n)
+    fill(keys[n % PENDING], places[n % PENDING]);
+}
+
+// A's place with the same bytes around it as B's place q, when the stretch
+// has one such place only, or false.
+bool FindUnique(const DiffInput& in, const UniqueIndex& index, uint32_t q, uint64_t key,
+                uint32_t* p) {
+  const size_t mask = index.slots.size() - 1;
+  auto tag = static_cast<uint32_t>(key) | 1;
+  for (size_t s = static_cast<size_t>(key >> index.slotShift); index.slots[s] != 0;
+       s = (s + 1) & mask) {
+    if (static_cast<uint32_t>(index.slots[s] >> 32) != tag) continue;
+    auto place = static_cast<uint32_t>(index.slots[s]);
+    if (place == 0) return false;
+    *p = place - 1;
+    return memcmp(in.a + *p - ANCHOR_CONTEXT, in.b + q - ANCHOR_CONTEXT,
+                  ANCHOR_CONTEXT + UNIQUE_AFTER) == 0;
+  }
+  return false;
+}
+
+// The first unique place of B at or after j, within UNIQUE_HORIZON, whose
+// place in A is at or after i, in the stretch of A that i's place decides.
+// The stretch's index and what was looked up in it are kept in the walker
+// while the walk goes on through them.
+bool NextUniqueHit(Walker* walker, uint32_t i, uint32_t j, EqualRun* hit) {
+  const DiffInput& in = *walker->in;
+  const uint32_t low = std::max(in.aLo, ANCHOR_CONTEXT);
+  if (j < ANCHOR_CONTEXT || in.bHi - j < UNIQUE_AFTER || i < low ||
+      in.aHi - i < UNIQUE_AFTER)
+    return false;
+  const uint32_t from = std::max(low, i - i % UNIQUE_STRETCH);
+  const uint32_t to = static_cast<uint32_t>(std::min<uint64_t>(
+      uint64_t{from} + UNIQUE_STRETCH + UNIQUE_STRETCH / 4, in.aHi - UNIQUE_AFTER + 1));
+  UniqueIndex& index = walker->uniques;
+  UniqueHits& cache = walker->unique;
+  if (index.slots.empty() || index.from != from || index.to != to) {
+    BuildUniqueIndex(in, from, to, &index);
+    cache.hits.clear();
+    cache.first = 0;
+    cache.from = cache.to = j;
+  }
+  if (j < cache.from || j > cache.to) {
+    cache.hits.clear();
+    cache.first = 0;
+    cache.to = j;
+  }
+  cache.from = j;
+  while (cache.first < cache.hits.size() && cache.hits[cache.first].bAt < j)
+    ++cache.first;
+  if (cache.first > 4096 && cache.first * 2 > cache.hits.size()) {
+    cache.hits.erase(cache.hits.begin(),
+                     cache.hits.begin() + static_cast<std::ptrdiff_t>(cache.first));
+    cache.first = 0;
+  }
+  const uint32_t last = static_cast<uint32_t>(
+      std::min<uint64_t>(in.bHi - UNIQUE_AFTER, uint64_t{j} + UNIQUE_HORIZON));
+  for (size_t h = cache.first; h < cache.hits.size(); ++h) {
+    if (cache.hits[h].bAt > last) return false;
+    if (cache.hits[h].aAt >= i) {
+      *hit = cache.hits[h];
+      return true;
+    }
+  }
+  if (cache.to > last) return false;
+  UniqueScan scan(in.b, cache.to);
+  uint32_t q;
+  uint64_t key;
+  while (scan.Next(last, &q, &key)) {
+    uint32_t p;
+    if (!FindUnique(in, index, q, key, &p)) continue;
+    cache.hits.push_back({p, q, 0});
+    if (p >= i) {
+      cache.to = q + 1;
+      *hit = cache.hits.back();
+      return true;
+    }
+  }
+  cache.to = last + 1;
+  return false;
+}
+
+// Whether B's REPEAT_SPAN bytes from `at` are mostly one byte: there, a run
+// on another diagonal, or the walk's own, may be one by chance.
+bool Repetitive(const DiffInput& in, uint32_t at) {
+  if (in.bHi - at < REPEAT_SPAN) return false;
+  const uint8_t* p = in.b + at;
+  uint32_t same = 0;
+  for (uint32_t k = 0; k < REPEAT_SPAN; ++k) same += p[k] == p[REPEAT_SPAN / 2];
+  return same >= REPEAT_SAME;
+}
+
+// The first run of RUN_MIN bytes, or one that ends both strings, on the
+// diagonal through (aFrom, bFrom), at most NEAR_STEPS bytes on; or false.
+bool DiagonalRun(const DiffInput& in, uint32_t aFrom, uint32_t bFrom, EqualRun* run) {
+  for (uint32_t s = 0; s <= NEAR_STEPS; ++s) {
+    if (aFrom + uint64_t{s} >= in.aHi || bFrom + uint64_t{s} >= in.bHi) return false;
+    uint32_t a = aFrom + s;
+    uint32_t b = bFrom + s;
+    uint32_t limit = std::min(in.aHi - a, in.bHi - b);
+    uint32_t equal = CommonPrefix(in.a + a, in.b + b, limit);
+    if (equal >= RUN_MIN || (equal == limit && equal > 0)) {
+      *run = {a, b, equal};
+      return true;
+    }
+  }
+  return false;
+}
+
+// `run` against others, in repetitive content, where equal bytes match on
+// many diagonals and the walk's diagonal may go on a while by chance after
+// rows were cut or put in: the run through the next unique place of B, which
+// tells the diagonal that goes on; that diagonal from j, as other edits may
+// lie before that place; and the walk's own diagonal after a few bytes
+// replaced. The first run of the best chain.
+void CheckedByUniquePlace(Walker* walker, uint32_t i, uint32_t j, EqualRun* run) {
+  const DiffInput& in = *walker->in;
+  EqualRun hit;
+  if (!NextUniqueHit(walker, i, j, &hit)) return;
+  if (hit.aAt - run->aAt == hit.bAt - run->bAt) return;  // the same diagonal
+  std::vector<EqualRun>& runs = walker->runs;
+  runs.assign({*run, Grown(in, i, j, hit.aAt, hit.bAt)});
+  EqualRun other;
+  uint32_t shift = hit.bAt - j;
+  if (hit.aAt - i >= shift && DiagonalRun(in, hit.aAt - shift, j, &other))
+    runs.push_back(other);
+  if (DiagonalRun(in, i + 1, j + 1, &other)) runs.push_back(other);
+  int64_t saved;
+  ChooseFromChains(walker, i, j, UINT32_MAX, run, &saved);
+}
+
 }  // namespace
 
 void KeyTable::Fill(const uint8_t* string, uint32_t from, uint32_t last,
@@ -560,9 +842,10 @@ void BuildAnchorIndex(const DiffInput& in, AnchorIndex* index) {
     fill(pending[n % PENDING].at, pending[n % PENDING].entry);
 }
 
-bool NextRun(Walker* walker, uint32_t i, uint32_t j, EqualRun* run) {
+namespace {
+
+bool NearOrWindowOrFarRun(Walker* walker, uint32_t i, uint32_t j, EqualRun* run) {
   const DiffInput& in = *walker->in;
-  if (i == in.aHi || j == in.bHi) return false;
   int near = NearRun(walker, i, j, run);
   if (near == 0) return false;
   // A long run nearby, or one on the diagonal the walk was on, is taken; a
@@ -582,4 +865,16 @@ bool NextRun(Walker* walker, uint32_t i, uint32_t j, EqualRun* run) {
     if (ChooseFromChains(walker, i, j, A_DROP_FREE, run, &saved)) return true;
   }
   return FarRun(walker, i, j, have ? &nearest : nullptr, run);
+}
+
+}  // namespace
+
+bool NextRun(Walker* walker, uint32_t i, uint32_t j, EqualRun* run) {
+  const DiffInput& in = *walker->in;
+  if (i == in.aHi || j == in.bHi || !NearOrWindowOrFarRun(walker, i, j, run))
+    return false;
+  // Inside repetitive content, whatever was found may be a match by chance.
+  if (j >= REPEAT_SPAN && Repetitive(in, j - REPEAT_SPAN) && Repetitive(in, run->bAt))
+    CheckedByUniquePlace(walker, i, j, run);
+  return true;
 }

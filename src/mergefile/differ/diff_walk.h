@@ -3,6 +3,7 @@
 // strings these runs together, on one thread or several.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -45,6 +46,31 @@ struct KeyTable {
 
 void BuildAnchorIndex(const DiffInput& in, AnchorIndex* index);
 
+// Places of a stretch of A whose bytes around them come nowhere else in it,
+// for repetitive content (tile maps, records, runs of zeros), where equal
+// bytes match on many diagonals and only such places tell which one goes
+// on. A place is taken where a rolling hash of the bytes before it has its
+// top bits clear and those bytes are not one byte repeated; its key is a
+// hash of the bytes before and after it, and of how long the run before
+// them is. Keys seen twice are kept with no place, so that a later copy is
+// not taken for a unique one.
+struct UniqueIndex {
+  uint32_t from = 0;  // A's stretch: [from, to)
+  uint32_t to = 0;
+  std::vector<uint64_t> slots;  // key tag << 32 | (A position + 1, or 0: repeated)
+  unsigned slotShift = 64;
+};
+
+// The unique places of B that the walk has looked up in the index, from
+// `from` up to `to`, each with its place in A: a cache of what depends on
+// the bytes alone, so that an answer never depends on earlier calls.
+struct UniqueHits {
+  uint32_t from = 0;
+  uint32_t to = 0;
+  std::vector<EqualRun> hits;  // aAt, bAt; length unused
+  size_t first = 0;            // hits before it are before `from`
+};
+
 // What one walk needs besides the input: scratch space of its own, and the
 // anchor index, which all walks share and which is built on first need.
 struct Walker {
@@ -57,6 +83,8 @@ struct Walker {
   std::vector<int64_t> furthest;  // the step-by-step search's row
   std::vector<EqualRun> runs;     // a window's runs, and what chains of them save
   std::vector<int64_t> worth;
+  UniqueIndex uniques;  // of the stretch of A the walk is in
+  UniqueHits unique;
 };
 
 // From (i, j), where A[i] and B[j] differ (or one string has ended), the next
