@@ -10,6 +10,8 @@
 #include "format/merge_checks.h"
 #include "format/merge_edit.h"
 #include "identity/level_verdict.h"
+#include "journal/history.h"
+#include "journal/run_names.h"
 #include "mrgtool_io.h"
 #include "mrgtool_merge_input.h"
 #include "mrgtool_status.h"
@@ -169,10 +171,19 @@ int RunCheck(const CommandLine& line) {
   FileBytes backupFile;
   LevelImage backup;
   LevelImage level{levelFile.bytes, levelFile.size};
+  // The history beside the level tells of the mods in it.
+  FileBytes historyFile;
+  History history{};
+  bool whole =
+      LoadWhole((std::string(levelPath) + HISTORY_SUFFIX).c_str(), FILE_SHARE_READ,
+                LoadWay::MAP, &historyFile)
+              .step == LoadStep::LOADED &&
+      ReadHistory(historyFile.bytes, historyFile.size, &history) == HistoryRead::WHOLE;
   std::string said;
   CheckOutcome outcome =
       CheckAgainstLevel(input.merge, mergePath, level, levelPath,
-                        BackupOf(levelPath, &backupFile, &backup), &said);
+                        BackupOf(levelPath, &backupFile, &backup),
+                        whole ? &history : nullptr, &said);
   Print(Stream::STANDARD_OUTPUT, "%s", said.c_str());
   switch (outcome) {
     case CheckOutcome::APPLIES: return MRGTOOL_OK;

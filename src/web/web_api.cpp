@@ -425,7 +425,7 @@ int web_check(uint8_t* merge, uint32_t mergeSize, uint8_t* level, uint32_t level
   std::string said;
   CheckOutcome outcome =
       CheckAgainstLevel(image, mergePath, levelImage, levelPath,
-                        backup != nullptr ? &backupImage : nullptr, &said);
+                        backup != nullptr ? &backupImage : nullptr, nullptr, &said);
   SetMessage(said.c_str());
   return static_cast<int>(outcome);
 }

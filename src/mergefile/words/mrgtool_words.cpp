@@ -143,8 +143,21 @@ std::string CheckReport(const char* mergePath, const char* levelPath,
 
 CheckOutcome CheckAgainstLevel(const MergeImage& merge, const char* mergePath,
                                const LevelImage& level, const char* levelPath,
-                               const LevelImage* backup, std::string* out) {
+                               const LevelImage* backup, const History* history,
+                               std::string* out) {
   Judgement judgement = JudgeMerge(merge, level, backup);
+  HistoryJudgement byHistory{HistoryVerdict::NOTHING, {}, false};
+  // Only a history that ends at the level tells of mods in it.
+  if (history != nullptr &&
+      FitOfHistory(*history, judgement.level) == HistoryFit::ENDS_AT_LEVEL) {
+    byHistory = JudgeByHistory(*history, FingerprintOf(merge.buffer, merge.size), merge,
+                               judgement);
+    *out = HistoryLine(byHistory, *history, levelPath, true);
+  }
+  if (byHistory.verdict == HistoryVerdict::ALREADY_IN) return CheckOutcome::ALREADY_MERGED;
+  if (byHistory.verdict == HistoryVerdict::MADE_BEFORE) return CheckOutcome::NOT_ITS_LEVEL;
+  // A merge file that changes what installed mods wrote still applies.
+  std::string over = *out;
   *out = JudgementLine(judgement, levelPath);
   switch (judgement.verdict) {
     case LevelVerdict::ALREADY_MERGED: return CheckOutcome::ALREADY_MERGED;
@@ -158,7 +171,7 @@ CheckOutcome CheckAgainstLevel(const MergeImage& merge, const char* mergePath,
     return CheckOutcome::FAULT;
   }
   if (!out->empty()) return CheckOutcome::FAULT;
-  *out = CheckReport(mergePath, levelPath, merge, FirstActionAt(merge), level);
+  *out = over + CheckReport(mergePath, levelPath, merge, FirstActionAt(merge), level);
   return CheckOutcome::APPLIES;
 }
 
@@ -462,9 +475,9 @@ std::string ModsText(const char* level, const char* historyName, ModsState state
     for (size_t i = 0; i < history->entries.size(); ++i) {
       const HistoryEntry& entry = history->entries[i];
       ModCounts counts = CountsOf(entry);
-      Append(&out, "%3zu. %s, %s: %" PRIu64 " bytes out, %" PRIu64 " in", i + 1,
+      Append(&out, "%3zu. %s, %s: %" PRIu64 " byte%s out, %" PRIu64 " in", i + 1,
              ModList(*history, {i}).c_str(), WhenOf(entry.head.time).c_str(), counts.out,
-             counts.in);
+             counts.out == 1 ? "" : "s", counts.in);
       if (i < changedBy.size() && !changedBy[i].empty())
         out += "; " + ModList(*history, changedBy[i]) + " changed bytes it wrote";
       out += "\n";

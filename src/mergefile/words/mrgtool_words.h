@@ -40,11 +40,13 @@ std::string CheckReport(const char* mergePath, const char* levelPath,
 enum class CheckOutcome { APPLIES, ALREADY_MERGED, NOT_ITS_LEVEL, FAULT };
 
 // mrgtool check on a merge file whose name and record passed CheckLevelName:
-// Vorandel's verdict on `level` (with `backup`, null when there is none),
-// with what check prints into *out: the report, or Vorandel's line.
+// Vorandel's verdict on `level` (with `backup`, null when there is none, and
+// the level's history, whole, or null), with what check
+// prints into *out: the report, or Vorandel's line.
 CheckOutcome CheckAgainstLevel(const MergeImage& merge, const char* mergePath,
                                const LevelImage& level, const char* levelPath,
-                               const LevelImage* backup, std::string* out);
+                               const LevelImage* backup, const History* history,
+                               std::string* out);
 
 // The line after a merge file was written as `path`.
 std::string WrittenReport(const char* path, const std::vector<uint8_t>& bytes);
