@@ -386,8 +386,9 @@ TEST(AppliesUnderMods, OnlyWhereNoModWouldBlockIt) {
   };
   Bytes level;
   // "I" put in at 1 and "45" replaced, then "6" removed.
-  History history = Read(
-      HistoryOf(Of("0123456789"), {{{1, 0, "I"}, {4, 2, "XY"}}, {{7, 1, ""}}}, &level));
+  const Bytes bytes =
+      HistoryOf(Of("0123456789"), {{{1, 0, "I"}, {4, 2, "XY"}}, {{7, 1, ""}}}, &level);
+  History history = Read(bytes);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     Bytes file = MergeOf(c.merge);
