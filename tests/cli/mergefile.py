@@ -109,3 +109,184 @@ def expected_run(merge, level):
         pos += 14 + insert
     out.append(level[kept:])
     return said + "Done !\n", 0, b"".join(out)
+
+
+# The history beside a level (LEVEL.history), by its layout alone: see "The
+# history beside a level" in docs/format.md.
+HISTORY_MARKER = b"\x7fVLH"
+HISTORY_HEADER = 30
+ENTRY_NAME_AT = 86
+ENTRY_MIN = ENTRY_NAME_AT + 2 + 4
+ENTRY_NAME_MAX = 1024
+SIZE_MAX = 0xFFFFFFFE  # levels and histories stay below 4 GiB - 1 byte
+
+
+class HistoryDamaged(ValueError):
+    """A history that no run would have written."""
+
+
+class LaterHistory(ValueError):
+    """A whole header of a version this reader doesn't know."""
+
+
+def short_check(data):
+    """The low 32 bits of XXH3-64, the check of headers and entries."""
+    return xxh().xxh3_64_intdigest(data) & 0xFFFFFFFF
+
+
+def stored_print(content):
+    """A level's fingerprint as the history stores it: size, then XXH3-128."""
+    size, digest = fingerprint(content)
+    return struct.pack("<I", size) + digest
+
+
+def apply_actions(level, actions):
+    """The level that (offset, removeLength, data) actions, in order, make of
+    `level`."""
+    out, kept = [], 0
+    for offset, remove, data in actions:
+        out += [level[kept:offset], data]
+        kept = offset + remove
+    return b"".join(out) + level[kept:]
+
+
+def undo_actions(level, actions):
+    """The actions that turn what `actions` make of `level` back into it, as a
+    run records them: an action that neither removes nor inserts has none."""
+    undo, shift = [], 0
+    for offset, remove, data in actions:
+        if remove or data:
+            undo.append((offset + shift, len(data), level[offset:offset + remove]))
+            shift += len(data) - remove
+    return undo
+
+
+def history_entry(before, after, merge, undo, name, time=0, pack=0, pack_name=b""):
+    """One entry: the levels before and after the mod, its merge file, and the
+    undo actions that turn `after` into `before`."""
+    name, pack_name = bytes(name, "utf-8") if isinstance(name, str) else name, pack_name
+    names = (struct.pack("<H", len(name)) + name
+             + struct.pack("<H", len(pack_name)) + pack_name)
+    undo_at = ENTRY_NAME_AT - 2 + len(names)
+    undo_bytes = b"".join(record(offset, remove, data) for offset, remove, data in undo)
+    head = (struct.pack("<II", undo_at + len(undo_bytes) + 4, undo_at) + stored_print(before)
+            + stored_print(after) + stored_print(merge) + struct.pack("<qQ", time, pack)
+            + names + undo_bytes)
+    return head + struct.pack("<I", short_check(head))
+
+
+def history_file(original, mods):
+    """The history of `mods` put in on `original` one after another, and the
+    level they make. mods: (name, actions) or (name, actions, time, pack,
+    pack_name), each one's actions (offset, removeLength, data) for the level
+    the ones before it made."""
+    head = HISTORY_MARKER + bytes([1, HISTORY_HEADER]) + stored_print(original)
+    out, level = [head + struct.pack("<I", short_check(head))], original
+    for name, actions, *rest in mods:
+        after = apply_actions(level, actions)
+        out.append(history_entry(level, after, merge_file(name, actions),
+                                 undo_actions(level, actions), name, *rest))
+        level = after
+    return b"".join(out), level
+
+
+def _print_at(data, at):
+    size, digest = struct.unpack_from("<I", data, at)[0], data[at + 4:at + 20]
+    if size > SIZE_MAX:
+        raise HistoryDamaged("a size of 4 GiB - 1 byte or more at %d" % at)
+    return size, digest
+
+
+def _undo_of(entry, undo_at, end, level_size):
+    """An entry's undo actions, each whole, of the one code, in order, inside
+    the level after and doing something."""
+    undo, at, kept = [], undo_at, 0
+    while at < end:
+        if end - at < 14:
+            raise HistoryDamaged("an undo action cut short")
+        code, offset, remove, insert = struct.unpack_from("<HIII", entry, at)
+        if code != REPLACE or insert > end - at - 14:
+            raise HistoryDamaged("an undo action of code %d or cut short" % code)
+        if offset < kept or offset + remove > level_size or remove == insert == 0:
+            raise HistoryDamaged("an undo action out of place or doing nothing")
+        undo.append((offset, remove, entry[at + 14:at + 14 + insert]))
+        kept, at = offset + remove, at + 14 + insert
+    return undo
+
+
+def _entry_at(data, at, level):
+    """The entry at `at`, whose level before must be `level`, and its length."""
+    if len(data) - at < ENTRY_MIN:
+        raise HistoryDamaged("an entry cut short at %d" % at)
+    length, undo_at = struct.unpack_from("<II", data, at)
+    if not ENTRY_MIN <= length <= len(data) - at:
+        raise HistoryDamaged("an entry's length of %d at %d" % (length, at))
+    entry, check_at = data[at:at + length], length - 4
+    if struct.unpack_from("<I", entry, check_at)[0] != short_check(entry[:check_at]):
+        raise HistoryDamaged("the check of the entry at %d" % at)
+    (name_length,) = struct.unpack_from("<H", entry, ENTRY_NAME_AT - 2)
+    pack_name_at = ENTRY_NAME_AT + name_length + 2
+    if name_length > ENTRY_NAME_MAX or pack_name_at > check_at:
+        raise HistoryDamaged("a name past its entry at %d" % at)
+    (pack_name_length,) = struct.unpack_from("<H", entry, pack_name_at - 2)
+    if pack_name_length > ENTRY_NAME_MAX or pack_name_at + pack_name_length > check_at:
+        raise HistoryDamaged("a pack name past its entry at %d" % at)
+    if undo_at != pack_name_at + pack_name_length:
+        raise HistoryDamaged("the undo not right after the names at %d" % at)
+    time, pack = struct.unpack_from("<qQ", entry, 68)
+    found = {"name": entry[ENTRY_NAME_AT:ENTRY_NAME_AT + name_length],
+             "pack_name": entry[pack_name_at:pack_name_at + pack_name_length],
+             "time": time, "pack": pack, "before": _print_at(entry, 8),
+             "after": _print_at(entry, 28), "merge": _print_at(entry, 48)}
+    if pack == 0 and pack_name_length:
+        raise HistoryDamaged("a pack name without a pack at %d" % at)
+    if found["before"] != level:
+        raise HistoryDamaged("the entry at %d is not from the level before it" % at)
+    found["undo"] = _undo_of(entry, undo_at, check_at, found["after"][0])
+    if (found["after"][0] - sum(remove for _, remove, _ in found["undo"])
+            + sum(len(data) for _, _, data in found["undo"]) != found["before"][0]):
+        raise HistoryDamaged("the undo at %d doesn't give the size before" % at)
+    return found, length
+
+
+def read_history(data):
+    """The history in `data`: (original, entries), original a (size, hash)
+    fingerprint, entries oldest first, each a dict of name, pack_name, pack,
+    time, before, after, merge (fingerprints) and undo ((offset,
+    removeLength, data) actions that turn the level after into the one
+    before). Raises LaterHistory for a whole header of a later version,
+    HistoryDamaged for anything else a run would not have written."""
+    if len(data) > SIZE_MAX or len(data) < 6 or data[:4] != HISTORY_MARKER:
+        raise HistoryDamaged("no history marker")
+    header_length = data[5]
+    if not 10 <= header_length <= len(data):
+        raise HistoryDamaged("a header length of %d" % header_length)
+    check_at = header_length - 4
+    if struct.unpack_from("<I", data, check_at)[0] != short_check(data[:check_at]):
+        raise HistoryDamaged("the header's check")
+    if data[4] > 1:
+        raise LaterHistory("version %d" % data[4])
+    if data[4] != 1 or header_length != HISTORY_HEADER:
+        raise HistoryDamaged("version %d with a header of %d" % (data[4], header_length))
+    original = _print_at(data, 6)
+    entries, at, level = [], HISTORY_HEADER, original
+    while at < len(data):
+        entry, length = _entry_at(data, at, level)
+        entries.append(entry)
+        level, at = entry["after"], at + length
+    return original, entries
+
+
+def unwind(level, data):
+    """The original that `level`, the level the history in `data` ends at,
+    came from, and the history's entries: each level met on the way back is
+    checked against its fingerprint. Raises HistoryDamaged where one is not
+    what the history says."""
+    original, entries = read_history(data)
+    if fingerprint(level) != (entries[-1]["after"] if entries else original):
+        raise HistoryDamaged("the level is not the one the history ends at")
+    for entry in reversed(entries):
+        level = apply_actions(level, entry["undo"])
+        if fingerprint(level) != entry["before"]:
+            raise HistoryDamaged("an undo doesn't give the level before it")
+    return level, entries

@@ -4,8 +4,10 @@ are applied to, with and without the record of the level; for mark_fuzz,
 marks as a run writes them, of 1.0.0, and damaged, each after one byte that
 chooses the level and backup beside it; for diff_fuzz, pairs of related
 strings in its input's terms (see diff_fuzz.cpp), from byte 1 on after byte
-0, how many times the first string repeats its part. Findings of the fuzzers
-are added to the corpora as they are, beside these.
+0, how many times the first string repeats its part; for history_fuzz,
+histories as a run writes them, after the three bytes and the level its input
+starts with (see history_fuzz.cpp). Findings of the fuzzers are added to the
+corpora as they are, beside these.
 
 Run: /usr/bin/python3 make_seeds.py [folder]  (default: corpus/ beside this file)"""
 import os
@@ -14,7 +16,8 @@ import struct
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "cli"))
-from mergefile import level_record, merge_file, name_field, record, rewrite_mark  # noqa: E402
+from mergefile import (history_file, level_record, merge_file, name_field, record,  # noqa: E402
+                       rewrite_mark)
 
 HEAD = name_field("l.lvl")
 
@@ -95,10 +98,38 @@ DIFF_SEEDS = {
 }
 
 
+def history_input(make_true, taken_out, original, mods, cut=0):
+    """A history_fuzz input: whether the history is made true to the level
+    first, which entries are taken out (bit k: entry k), and the history of
+    `mods` on `original` beside the level they make, less its last `cut`
+    bytes."""
+    history, level = history_file(original, mods)
+    return make_true, bytes([taken_out, len(level)]) + level + history[:len(history) - cut]
+
+
+KEEP = b"gold: 100\ndoor: closed\nname: Old Keep\n"
+HISTORY_SEEDS = {
+    "empty": history_input(0, 0, KEEP, []),
+    "one-mod": history_input(0, 1, KEEP, [("gold.mrg", [(6, 3, b"5000")])]),
+    # The door's mod comes out from under the other two.
+    "three-mods": history_input(1, 2, KEEP, [
+        ("gold.mrg", [(6, 3, b"5000")]),
+        ("door.mrg", [(17, 6, b"open")], 1700000000, 77, b"keep pack"),
+        ("name.mrg", [(28, 4, b""), (32, 0, b"New ")], 1700000001, 77, b"keep pack")]),
+    # The third mod changes the gold the first one wrote.
+    "three-mods-blocked": history_input(1, 1, KEEP, [
+        ("gold.mrg", [(6, 3, b"5000")]),
+        ("door.mrg", [(17, 6, b"open")]),
+        ("more-gold.mrg", [(6, 4, b"9")])]),
+    "cut-short": history_input(0, 1, KEEP, [("gold.mrg", [(6, 3, b"5000")])], cut=3),
+}
+
+
 def main():
     folder = sys.argv[1] if len(sys.argv) > 1 else os.path.join(
         os.path.dirname(os.path.abspath(__file__)), "corpus")
-    for kind, seeds in [("merge", SEEDS), ("mark", MARK_SEEDS), ("diff", DIFF_SEEDS)]:
+    for kind, seeds in [("merge", SEEDS), ("mark", MARK_SEEDS), ("diff", DIFF_SEEDS),
+                        ("history", HISTORY_SEEDS)]:
         os.makedirs(os.path.join(folder, kind), exist_ok=True)
         for name, (first, content) in seeds.items():
             with open(os.path.join(folder, kind, name), "wb") as f:

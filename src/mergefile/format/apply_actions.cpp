@@ -33,8 +33,19 @@ bool ApplyActions(const LevelImage& level, const MergeImage& merge,
                        level.size - levelCursor);
 }
 
+bool ActionListFits(const std::vector<MergeAction>& actions, uint32_t levelSize) {
+  uint64_t removedEnd = 0;
+  for (const MergeAction& action : actions) {
+    if (action.offset < removedEnd) return false;
+    removedEnd = uint64_t{action.offset} + action.removeLength;
+    if (removedEnd > levelSize) return false;
+  }
+  return true;
+}
+
 bool ApplyActionList(const LevelImage& level, const std::vector<MergeAction>& actions,
                      SliceWriter write, void* context) {
+  if (!ActionListFits(actions, level.size)) return false;
   uint32_t levelCursor = 0;
   for (const MergeAction& action : actions)
     if (!WriteAction(level, action, &levelCursor, write, context)) return false;

@@ -15,7 +15,12 @@ using SliceWriter = bool (*)(void* context, const uint8_t* bytes, uint32_t count
 bool ApplyActions(const LevelImage& level, const MergeImage& merge,
                   uint32_t firstActionAt, SliceWriter write, void* context);
 
-// The same for actions held as a list rather than as records, each one's data
-// where it points: they must be such as would pass CheckActions.
+// Whether actions held as a list stand as CheckActions wants them against a
+// level of `levelSize` bytes: each at or after the end of the previous removed
+// range, and every removed range inside the level.
+bool ActionListFits(const std::vector<MergeAction>& actions, uint32_t levelSize);
+
+// The same as ApplyActions for actions held as a list, each one's data where
+// it points. False, with nothing written, where the list doesn't fit the level.
 bool ApplyActionList(const LevelImage& level, const std::vector<MergeAction>& actions,
                      SliceWriter write, void* context);

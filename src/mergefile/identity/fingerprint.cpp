@@ -56,13 +56,14 @@ Fingerprint FingerprintOfMerged(const LevelImage& level, const MergeImage& merge
   return FromHash(hashing.size, XXH3_128bits_digest(&hashing.state));
 }
 
-Fingerprint FingerprintOfChanged(const LevelImage& level,
-                                 const std::vector<MergeAction>& actions) {
+bool FingerprintOfChanged(const LevelImage& level,
+                          const std::vector<MergeAction>& actions, Fingerprint* print) {
   Hashing hashing;
   hashing.size = 0;
   (void)XXH3_128bits_reset(&hashing.state);
-  ApplyActionList(level, actions, HashSlice, &hashing);
-  return FromHash(hashing.size, XXH3_128bits_digest(&hashing.state));
+  if (!ApplyActionList(level, actions, HashSlice, &hashing)) return false;
+  *print = FromHash(hashing.size, XXH3_128bits_digest(&hashing.state));
+  return true;
 }
 
 Fingerprint ReadStoredPrint(const uint8_t* at) {

@@ -27,9 +27,10 @@ Fingerprint FingerprintOf(const uint8_t* bytes, uint32_t size);
 Fingerprint FingerprintOfMerged(const LevelImage& level, const MergeImage& merge,
                                 uint32_t firstActionAt);
 
-// The same for actions held as a list (ApplyActionList).
-Fingerprint FingerprintOfChanged(const LevelImage& level,
-                                 const std::vector<MergeAction>& actions);
+// The same for actions held as a list (ApplyActionList): false where they
+// don't fit the level.
+bool FingerprintOfChanged(const LevelImage& level,
+                          const std::vector<MergeAction>& actions, Fingerprint* print);
 
 // A fingerprint as the files beside a level store it: the size in 4 bytes,
 // little-endian, then the hash. Sizes stored so are below 4 GiB.

@@ -62,7 +62,7 @@ bool ReadEntry(const uint8_t* bytes, uint64_t size, uint64_t at, const Fingerpri
   const uint32_t checkAt = length - ENTRY_CHECK_SIZE;
   if (ReadU32(entry + checkAt) != ShortCheck(entry, checkAt)) return false;
 
-  // Each name length is followed by room for the names' lengths still to come.
+  // Each length is read only where the name before it lies before the check.
   const uint32_t nameLength = ReadU16(entry + ENTRY_NAME_LENGTH_AT);
   if (nameLength > ENTRY_NAME_MAX || nameLength > checkAt - ENTRY_NAME_AT - 2)
     return false;
@@ -96,15 +96,16 @@ uint32_t EndOf(const HistoryEntry& entry) {
   return entry.at + entry.undo.size + ENTRY_CHECK_SIZE;
 }
 
-// Appends the entry's fields up to its undo, once its size is known to fit;
-// returns where the entry starts, or false for an entry that doesn't fit.
+// Appends the entry's fields up to its undo, with *start where it starts.
+// False, with nothing appended, where the entry would take the history to
+// 4 GiB - 1 byte.
 bool StartEntry(const ModHead& head, uint64_t undoSize, std::vector<uint8_t>* out,
                 size_t* start) {
   const size_t nameLength = std::min(head.name.size(), ENTRY_NAME_MAX);
   const size_t packNameLength = std::min(head.packName.size(), ENTRY_NAME_MAX);
   const uint64_t undoAt = uint64_t{ENTRY_NAME_AT} + nameLength + 2 + packNameLength;
   const uint64_t length = undoAt + undoSize + ENTRY_CHECK_SIZE;
-  if (length > MERGE_FILE_MAX - out->size()) return false;
+  if (out->size() > MERGE_FILE_MAX || length > MERGE_FILE_MAX - out->size()) return false;
   *start = out->size();
   out->reserve(out->size() + static_cast<size_t>(length));
   PutU32(static_cast<uint32_t>(length), out);

@@ -270,12 +270,18 @@ Fingerprint PrintOf(const LevelImage& level) {
 }
 
 // The level `changes` came from, of `size` bytes, made of `level`, the one
-// they gave.
-void Undo(const LevelImage& level, const Changes& changes, uint64_t size,
+// they gave. Moved changes are checked against it as a file's actions are:
+// false where they don't fit it.
+bool Undo(const LevelImage& level, const Changes& changes, uint64_t size,
           std::vector<uint8_t>* out) {
   out->clear();
   out->reserve(static_cast<size_t>(size));
-  ApplyActionList(level, UndoOf(changes), AppendSlice, out);
+  return ApplyActionList(level, UndoOf(changes), AppendSlice, out);
+}
+
+// The fingerprint of the level `changes` came from, made of `level`.
+bool PrintUndone(const LevelImage& level, const Changes& changes, Fingerprint* print) {
+  return FingerprintOfChanged(level, UndoOf(changes), print);
 }
 
 // The level the layers end at: the one given, until a removal holds its own.
@@ -311,9 +317,10 @@ RemovalOutcome TakeOut(std::vector<Layer>* layers, size_t at, Levels* levels) {
   }
 
   std::vector<uint8_t> next;
-  Undo(levels->top, movedUp[top],
-       static_cast<uint64_t>(static_cast<int64_t>(stack[top].after.size) - growth),
-       &next);
+  if (!Undo(levels->top, movedUp[top],
+            static_cast<uint64_t>(static_cast<int64_t>(stack[top].after.size) - growth),
+            &next))
+    return RemovalOutcome::DAMAGED;
   // prints[j]: the level after layer j without the taken one.
   std::vector<Fingerprint> prints(stack.size());
   prints[at] = taken.before;
@@ -324,16 +331,18 @@ RemovalOutcome TakeOut(std::vector<Layer>* layers, size_t at, Levels* levels) {
   std::vector<uint8_t> work[2];
   LevelImage level = levels->top;
   for (size_t j = top; j > at; --j) {
-    if (j < top) prints[j] = FingerprintOfChanged(level, UndoOf(movedUp[j]));
+    if (j < top && !PrintUndone(level, movedUp[j], &prints[j]))
+      return RemovalOutcome::DAMAGED;
     std::vector<uint8_t>& below = work[j % 2];
-    Undo(level, stack[j].changes, stack[j].before.size, &below);
-    if (!SameFingerprint(PrintOf(ImageOf(below)), stack[j].before))
+    if (!Undo(level, stack[j].changes, stack[j].before.size, &below) ||
+        !SameFingerprint(PrintOf(ImageOf(below)), stack[j].before))
       return RemovalOutcome::DAMAGED;
     if (j == top) std::vector<uint8_t>().swap(levels->held);
     level = ImageOf(below);
   }
-  if (at < top &&
-      !SameFingerprint(FingerprintOfChanged(level, UndoOf(taken.changes)), taken.before))
+  Fingerprint before{};
+  if (at < top && (!PrintUndone(level, taken.changes, &before) ||
+                   !SameFingerprint(before, taken.before)))
     return RemovalOutcome::DAMAGED;
 
   for (size_t j = at + 1; j <= top; ++j) {
