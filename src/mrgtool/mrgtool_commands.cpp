@@ -180,10 +180,9 @@ int RunCheck(const CommandLine& line) {
               .step == LoadStep::LOADED &&
       ReadHistory(historyFile.bytes, historyFile.size, &history) == HistoryRead::WHOLE;
   std::string said;
-  CheckOutcome outcome =
-      CheckAgainstLevel(input.merge, mergePath, level, levelPath,
-                        BackupOf(levelPath, &backupFile, &backup),
-                        whole ? &history : nullptr, &said);
+  CheckOutcome outcome = CheckAgainstLevel(input.merge, mergePath, level, levelPath,
+                                           BackupOf(levelPath, &backupFile, &backup),
+                                           whole ? &history : nullptr, &said);
   Print(Stream::STANDARD_OUTPUT, "%s", said.c_str());
   switch (outcome) {
     case CheckOutcome::APPLIES: return MRGTOOL_OK;

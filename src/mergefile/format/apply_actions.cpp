@@ -34,10 +34,13 @@ bool ApplyActions(const LevelImage& level, const MergeImage& merge,
 }
 
 bool ActionListFits(const std::vector<MergeAction>& actions, uint32_t levelSize) {
+  // cppcheck takes removedEnd for 0 on every turn of the loop.
   uint64_t removedEnd = 0;
   for (const MergeAction& action : actions) {
+    // cppcheck-suppress unsignedLessThanZero
     if (action.offset < removedEnd) return false;
     removedEnd = uint64_t{action.offset} + action.removeLength;
+    // cppcheck-suppress unsignedLessThanZero
     if (removedEnd > levelSize) return false;
   }
   return true;

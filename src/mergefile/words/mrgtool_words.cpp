@@ -154,8 +154,10 @@ CheckOutcome CheckAgainstLevel(const MergeImage& merge, const char* mergePath,
                                judgement);
     *out = HistoryLine(byHistory, *history, levelPath, true);
   }
-  if (byHistory.verdict == HistoryVerdict::ALREADY_IN) return CheckOutcome::ALREADY_MERGED;
-  if (byHistory.verdict == HistoryVerdict::MADE_BEFORE) return CheckOutcome::NOT_ITS_LEVEL;
+  if (byHistory.verdict == HistoryVerdict::ALREADY_IN)
+    return CheckOutcome::ALREADY_MERGED;
+  if (byHistory.verdict == HistoryVerdict::MADE_BEFORE)
+    return CheckOutcome::NOT_ITS_LEVEL;
   // A merge file that changes what installed mods wrote still applies.
   std::string over = *out;
   *out = JudgementLine(judgement, levelPath);
