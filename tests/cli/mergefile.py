@@ -229,13 +229,17 @@ def _entry_at(data, at, level):
     if name_length > ENTRY_NAME_MAX or pack_name_at > check_at:
         raise HistoryDamaged("a name past its entry at %d" % at)
     (pack_name_length,) = struct.unpack_from("<H", entry, pack_name_at - 2)
-    if pack_name_length > ENTRY_NAME_MAX or pack_name_at + pack_name_length > check_at:
+    if pack_name_at + pack_name_length > check_at:
         raise HistoryDamaged("a pack name past its entry at %d" % at)
     if undo_at != pack_name_at + pack_name_length:
         raise HistoryDamaged("the undo not right after the names at %d" % at)
     time, pack = struct.unpack_from("<qQ", entry, 68)
+    # The pack field: the pack's name, then a NUL before each other level's.
+    pack_field = entry[pack_name_at:pack_name_at + pack_name_length].split(b"\0")
+    if pack_name_length and (not all(pack_field) or len(pack_field[0]) > ENTRY_NAME_MAX):
+        raise HistoryDamaged("an empty name in the pack field at %d" % at)
     found = {"name": entry[ENTRY_NAME_AT:ENTRY_NAME_AT + name_length],
-             "pack_name": entry[pack_name_at:pack_name_at + pack_name_length],
+             "pack_name": pack_field[0], "pack_levels": pack_field[1:],
              "time": time, "pack": pack, "before": _print_at(entry, 8),
              "after": _print_at(entry, 28), "merge": _print_at(entry, 48)}
     if pack == 0 and pack_name_length:

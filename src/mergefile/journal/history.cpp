@@ -52,6 +52,30 @@ bool UndoFits(const MergeImage& undo, uint32_t undoAt, const ModHead& head) {
 
 // Reads the entry at `at`, whose level before must be `chain`. False for
 // anything a run would not have written.
+// The pack's name, then each other level's, after a NUL: none of them empty,
+// the name no longer than a written one.
+bool ReadPackField(const uint8_t* field, uint32_t length, ModHead* head) {
+  const auto* text = reinterpret_cast<const char*>(field);
+  const char* end = text + length;
+  const char* part = text;
+  head->packName.clear();
+  head->packLevels.clear();
+  for (bool first = true; length != 0; first = false) {
+    const auto* nul = static_cast<const char*>(memchr(part, '\0', static_cast<size_t>(end - part)));
+    const char* partEnd = nul != nullptr ? nul : end;
+    if (partEnd == part) return false;
+    if (first) {
+      if (partEnd - part > static_cast<std::ptrdiff_t>(ENTRY_NAME_MAX)) return false;
+      head->packName.assign(part, partEnd);
+    } else {
+      head->packLevels.emplace_back(part, partEnd);
+    }
+    if (nul == nullptr) break;
+    part = nul + 1;
+  }
+  return true;
+}
+
 bool ReadEntry(const uint8_t* bytes, uint64_t size, uint64_t at, const Fingerprint& chain,
                HistoryEntry* read) {
   const uint64_t left = size - at;
@@ -68,8 +92,7 @@ bool ReadEntry(const uint8_t* bytes, uint64_t size, uint64_t at, const Fingerpri
     return false;
   const uint32_t packNameAt = ENTRY_NAME_AT + nameLength + 2;
   const uint32_t packNameLength = ReadU16(entry + packNameAt - 2);
-  if (packNameLength > ENTRY_NAME_MAX || packNameLength > checkAt - packNameAt)
-    return false;
+  if (packNameLength > checkAt - packNameAt) return false;
   const uint32_t undoAt = ReadU32(entry + ENTRY_UNDO_AT);
   if (undoAt != packNameAt + packNameLength) return false;
 
@@ -84,7 +107,7 @@ bool ReadEntry(const uint8_t* bytes, uint64_t size, uint64_t at, const Fingerpri
     return false;
   if (head.pack == 0 && packNameLength != 0) return false;
   head.name.assign(reinterpret_cast<const char*>(entry + ENTRY_NAME_AT), nameLength);
-  head.packName.assign(reinterpret_cast<const char*>(entry + packNameAt), packNameLength);
+  if (!ReadPackField(entry + packNameAt, packNameLength, &head)) return false;
   read->at = static_cast<uint32_t>(at);
   read->undo = {entry, checkAt};
   read->undoAt = undoAt;
@@ -102,7 +125,11 @@ uint32_t EndOf(const HistoryEntry& entry) {
 bool StartEntry(const ModHead& head, uint64_t undoSize, std::vector<uint8_t>* out,
                 size_t* start) {
   const size_t nameLength = std::min(head.name.size(), ENTRY_NAME_MAX);
-  const size_t packNameLength = std::min(head.packName.size(), ENTRY_NAME_MAX);
+  std::string pack = head.packName.substr(0, ENTRY_NAME_MAX);
+  for (const std::string& level : head.packLevels) pack += '\0' + level;
+  // A pack's levels are never cut short: such an entry would name others.
+  if (pack.size() > ENTRY_PACK_MAX) return false;
+  const size_t packNameLength = pack.size();
   const uint64_t undoAt = uint64_t{ENTRY_NAME_AT} + nameLength + 2 + packNameLength;
   const uint64_t length = undoAt + undoSize + ENTRY_CHECK_SIZE;
   if (out->size() > MERGE_FILE_MAX || length > MERGE_FILE_MAX - out->size()) return false;
@@ -119,8 +146,8 @@ bool StartEntry(const ModHead& head, uint64_t undoSize, std::vector<uint8_t>* ou
   out->insert(out->end(), head.name.begin(),
               head.name.begin() + static_cast<std::ptrdiff_t>(nameLength));
   PutU16(static_cast<uint16_t>(packNameLength), out);
-  out->insert(out->end(), head.packName.begin(),
-              head.packName.begin() + static_cast<std::ptrdiff_t>(packNameLength));
+  out->insert(out->end(), pack.begin(),
+              pack.begin() + static_cast<std::ptrdiff_t>(packNameLength));
   return true;
 }
 

@@ -28,8 +28,10 @@
 //   76        8      pack            0 for a mod put in alone, else its pack's id
 //   84        2      nameLength      N
 //   86        N      name            the merge file's name, as it was given
-//   86 + N    2      packNameLength  P, 0 for a mod put in alone
-//   88 + N    P      packName
+//   86 + N    2      packLength      P, 0 for a mod put in alone
+//   88 + N    P      pack            the pack's name, then for each other level of
+//                                    the pack a NUL and its name as seen from
+//                                    this level's folder
 //   undoAt    ...    undo            action records, as in a merge file, that
 //                                    turn the level after into the level before
 //   entryLength - 4  4  check        low 32 bits of XXH3-64 of bytes 0 to
@@ -70,6 +72,8 @@ constexpr uint32_t ENTRY_NAME_AT = 86;
 constexpr uint32_t ENTRY_CHECK_SIZE = 4;
 // Names longer than this are cut when an entry is written.
 constexpr size_t ENTRY_NAME_MAX = 1024;
+// The pack field holds the pack's name and its levels': it may be longer.
+constexpr size_t ENTRY_PACK_MAX = 0xFFFF;
 
 // What is known of a mod in the level, as it went in.
 struct ModHead {
@@ -80,6 +84,8 @@ struct ModHead {
   uint64_t pack;  // 0: put in alone
   std::string name;
   std::string packName;
+  // The pack's other levels, as named from this level's folder.
+  std::vector<std::string> packLevels;
 };
 
 struct HistoryEntry {
