@@ -68,7 +68,9 @@ Bytes HistoryOf(const Bytes& original, const std::vector<Mod>& mods, Bytes* leve
                  -5 + static_cast<int64_t>(i),
                  i % 2,
                  std::to_string(names.empty() ? i : names[i]),
-                 i % 2 ? "set" : ""};
+                 i % 2 ? "set" : "",
+                 i % 2 ? std::vector<std::string>{"b.lvl", "../c.lvl"}
+                       : std::vector<std::string>{}};
     EXPECT_TRUE(AppendModEntry(head, image, FirstActionAt(image),
                                {level->data(), static_cast<uint32_t>(level->size())},
                                &history));
@@ -216,6 +218,7 @@ TEST(ReadHistory, ReadsBackWhatWasWritten) {
   const ModHead& head = history.entries[1].head;
   EXPECT_TRUE(head.name == "1" && head.packName == "set" && head.pack == 1 &&
               head.time == -4 && SameFingerprint(head.after, Print(level)));
+  EXPECT_EQ(head.packLevels, (std::vector<std::string>{"b.lvl", "../c.lvl"}));
   EXPECT_EQ(FitOfHistory(history, Print(level)), HistoryFit::ENDS_AT_LEVEL);
   EXPECT_EQ(FitOfHistory(history, Print(ORIGINAL)), HistoryFit::BACK_AT_ORIGINAL);
   EXPECT_EQ(FitOfHistory(history, head.before), HistoryFit::LEVEL_CHANGED);
