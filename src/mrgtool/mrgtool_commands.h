@@ -23,3 +23,4 @@ int RunStamp(const CommandLine& line);
 int RunMods(const CommandLine& line);
 int RunRemove(const CommandLine& line);
 int RunOriginal(const CommandLine& line);
+int RunApply(const CommandLine& line);

@@ -36,6 +36,9 @@ const char TOOL_HELP[] =
     "                       add the record of its level to an older merge file\n"
     "\n"
     "For players, on a level and the history Vorandel keeps beside it:\n"
+    "  apply A.mrg B.mrg... [--name PACK]\n"
+    "                       put in a mod made of several merge files, whole or not at\n"
+    "                       all\n"
     "  mods LEVEL [--json]  list the mods in the level, oldest first\n"
     "  remove MOD [LEVEL]   take one mod out, wherever it stands\n"
     "  original LEVEL       take every mod out: the level as before the first\n"
@@ -152,6 +155,22 @@ const Command COMMANDS[] = {
      "as they are.\n"
      "\n"
      "  -o, --output OUT.mrg   the merge file to write (replaced if it exists)\n"},
+    {"apply", 1, MANY, false, true, false, "mrgtool apply A.mrg B.mrg... [--name PACK]",
+     "Puts in a mod made of several merge files, one or more for each level it changes,\n"
+     "as one pack: every level holds all of it afterwards, or none of it. Every merge\n"
+     "file is judged first, as Vorandel judges it; where one can't go in, nothing\n"
+     "changes, and a line for each says why. Merge files that their levels hold already\n"
+     "are left as they are. Then every level is locked, backed up and marked, the "
+     "pack's\n"
+     "journal names them all, every level is rewritten, and the pack counts once its\n"
+     "journal is gone: a run stopped anywhere is put right by the next run on any of\n"
+     "its levels, for every level alike. Two merge files for one level go in one after\n"
+     "the other, in the order given; where they change the same bytes, nothing changes.\n"
+     "Each level's history records its part of the pack, and mrgtool remove given any\n"
+     "part, or the pack's name, takes the whole pack out.\n"
+     "\n"
+     "  --name PACK   the pack's name, by default the folder its merge files share, or\n"
+     "                the first merge file's name\n"},
     {"mods", 1, 1, false, false, true, "mrgtool mods LEVEL [--json]",
      "Lists the mods in LEVEL, oldest first, from the history Vorandel keeps beside it\n"
      "(LEVEL.history): each merge file's name, when it went in, how many bytes it took\n"
@@ -269,6 +288,7 @@ int RunCommand(const Command& command, int argc, char** argv) {
   if (strcmp(command.name, "invert") == 0) return RunInvert(line);
   if (strcmp(command.name, "stamp") == 0) return RunStamp(line);
   if (strcmp(command.name, "mods") == 0) return RunMods(line);
+  if (strcmp(command.name, "apply") == 0) return RunApply(line);
   if (strcmp(command.name, "remove") == 0) return RunRemove(line);
   if (strcmp(command.name, "original") == 0) return RunOriginal(line);
   return RunCombine(line);

@@ -2,7 +2,9 @@
 #include <string>
 #include <vector>
 
+#include "format/merge_checks.h"
 #include "identity/fingerprint.h"
+#include "journal/history.h"
 #include "journal/mod_stack.h"
 #include "journal/run_names.h"
 #include "level_history.h"
@@ -10,6 +12,7 @@
 #include "mrgtool_io.h"
 #include "mrgtool_merge_input.h"
 #include "mrgtool_status.h"
+#include "pack_run.h"
 #include "removal_run.h"
 #include "words/mrgtool_words.h"
 
@@ -114,4 +117,39 @@ int RunOriginal(const CommandLine& line) {
   std::string level;
   if (!EnterLevelFolder(line.operands[0], &level)) return MRGTOOL_FAILED;
   return StatusOf(RunRemoval(level.c_str(), ModChoice{true, false, {}, ""}));
+}
+
+namespace {
+
+// A pack's name by default: the folder its merge files share, or the first
+// merge file's name.
+std::string PackNameOf(const std::vector<const char*>& paths) {
+  std::string folder;
+  for (const char* path : paths) {
+    std::string one = path;
+    size_t cut = one.find_last_of(kWindowsPaths ? "\\/" : "/");
+    one = cut == std::string::npos ? "" : one.substr(0, cut);
+    if (path == paths[0]) folder = one;
+    if (one != folder || one.empty()) return paths[0];
+  }
+  size_t cut = folder.find_last_of(kWindowsPaths ? "\\/" : "/");
+  std::string last = cut == std::string::npos ? folder : folder.substr(cut + 1);
+  return last.empty() || last == "." || last == ".." ? paths[0] : last;
+}
+
+}  // namespace
+
+int RunApply(const CommandLine& line) {
+  std::string name = line.name != nullptr ? line.name : PackNameOf(line.operands);
+  if (name.empty() || HasControlByte(name.c_str()) || name.size() > ENTRY_NAME_MAX) {
+    Say(MrgtoolSays::PACK_NAME_REFUSED, {name.c_str()});
+    return MRGTOOL_USAGE;
+  }
+  switch (RunPack(line.operands, name)) {
+    case PackEnd::IN:
+    case PackEnd::ALREADY_IN: return MRGTOOL_OK;
+    case PackEnd::REFUSED:
+    case PackEnd::FAILED: break;
+  }
+  return MRGTOOL_FAILED;
 }

@@ -3,6 +3,7 @@
 #include "durable_write.h"
 #include "exit_status.h"
 #include "flush_backup.h"
+#include "journal/pack_journal.h"
 #include "mark_file.h"
 #include "report.h"
 #include "system.h"
@@ -25,7 +26,7 @@ int CopyBackup(const RunNames& names) {
   return STATUS_OK;
 }
 
-int PrepareChange(const LevelChange& change) {
+int BackUpLevel(const LevelChange& change) {
   const RunNames& names = *change.names;
   if (CopyBackup(names) != STATUS_OK) return STATUS_FAILED;
   DWORD error = FlushBackup(names.backup, names.folder);
@@ -36,6 +37,12 @@ int PrepareChange(const LevelChange& change) {
     Say(VorandelSays::LEVEL_CHANGED, {names.level, names.backup});
     return STATUS_FAILED;
   }
+  return STATUS_OK;
+}
+
+int MarkChange(const LevelChange& change) {
+  const RunNames& names = *change.names;
+  DWORD error = NO_ERROR;
   if (change.setAside[0] != '\0') {
     error = RenameReplacing(names.history, change.setAside);
     if (error == NO_ERROR) error = FlushFolder(names.folder);
@@ -92,7 +99,86 @@ int CommitChange(const LevelChange& change, RewriteOutcome written) {
   return STATUS_OK;
 }
 
+int PrepareChange(const LevelChange& change) {
+  return BackUpLevel(change) == STATUS_OK ? MarkChange(change) : STATUS_FAILED;
+}
+
 int MakeChange(const LevelChange& change) {
   if (PrepareChange(change) != STATUS_OK) return STATUS_FAILED;
   return CommitChange(change, WriteChange(change));
+}
+
+namespace {
+
+// The marked levels of a pack that went no further, their drafts and marks
+// gone, and its journal: nothing of the pack is left.
+void Unmark(const std::vector<LevelChange>& changes, size_t marked,
+            const std::string& journal, const char* journalFolder) {
+  for (size_t i = 0; i < marked; ++i) {
+    (void)RemoveFile(changes[i].names->historyDraft);
+    (void)ClearMark(*changes[i].names);
+  }
+  if (RemoveFile(journal.c_str()) == NO_ERROR) (void)FlushFolder(journalFolder);
+}
+
+}  // namespace
+
+int ChangeLevels(const std::vector<LevelChange>& changes, const std::string& journal,
+                 const PackJournal& content) {
+  for (const LevelChange& change : changes)
+    if (BackUpLevel(change) != STATUS_OK) return STATUS_FAILED;
+  char journalFolder[NAME_FIELD_MAX];
+  LevelFolder(journal.c_str(), kWindowsPaths, journalFolder);
+  std::string text = FormatPackJournal(content);
+  Bytes bytes = {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
+  DWORD error = WriteOwnFile(journal.c_str(), WriteBytes, &bytes);
+  if (error == NO_ERROR) error = FlushFolder(journalFolder);
+  if (error != NO_ERROR) {
+    (void)RemoveFile(journal.c_str());
+    Say(VorandelSays::MARK_WRITE_FAILED, {journal.c_str(), {}, error});
+    return STATUS_FAILED;
+  }
+  for (size_t i = 0; i < changes.size(); ++i)
+    if (MarkChange(changes[i]) != STATUS_OK) {
+      Unmark(changes, i, journal, journalFolder);
+      return STATUS_FAILED;
+    }
+  for (size_t i = 0; i < changes.size(); ++i) {
+    RewriteOutcome written = WriteChange(changes[i]);
+    if (written == RewriteOutcome::MERGED) continue;
+    // One level could not be written: the ones written before go back to
+    // what they were, from the memory that holds them still.
+    bool whole = written == RewriteOutcome::UNCHANGED;
+    for (size_t j = 0; j < i && whole; ++j) {
+      Bytes old = {changes[j].level.buffer, changes[j].level.size};
+      bool emptied = false;
+      HoldInterruptions();
+      whole =
+          WriteDurably(changes[j].names->level, WriteBytes, &old, &emptied) == NO_ERROR;
+      (void)ReleaseInterruptions();
+    }
+    if (whole) {
+      Unmark(changes, changes.size(), journal, journalFolder);
+      Say(VorandelSays::PACK_UNCHANGED, {content.name.c_str()});
+    } else {
+      Say(VorandelSays::PACK_IN_PIECES, {content.name.c_str(), journal.c_str()});
+    }
+    return STATUS_FAILED;
+  }
+  // The pack counts once its journal is gone from the disk.
+  error = RemoveFile(journal.c_str());
+  if (error == NO_ERROR) error = FlushFolder(journalFolder);
+  if (error != NO_ERROR) {
+    Say(VorandelSays::PACK_JOURNAL_KEPT, {journal.c_str(), content.name.c_str(), error});
+    return STATUS_FAILED;
+  }
+  int status = STATUS_OK;
+  for (const LevelChange& change : changes) {
+    error = CommitHistoryDraft(*change.names);
+    if (error == NO_ERROR) error = ClearMark(*change.names);
+    if (error == NO_ERROR) continue;
+    Say(MarkMessage::MERGED_MARK_KEPT, *change.names, error);
+    status = STATUS_FAILED;
+  }
+  return status;
 }

@@ -7,8 +7,10 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
+#include "journal/pack_journal.h"
 #include "journal/rewrite_mark.h"
 #include "journal/run_names.h"
 #include "level_history.h"
@@ -36,10 +38,16 @@ struct LevelChange {
 // the copy's message.
 int CopyBackup(const RunNames& names);
 
-// The backup on the disk and proven, the history set aside where asked, the
-// new history's draft, and the mark: only after all that may the level be
-// emptied. STATUS_OK, or STATUS_FAILED after saying why, with the level
-// untouched. Begins with CopyBackup.
+// The backup copied (CopyBackup), on the disk and proven to hold the level.
+// STATUS_OK, or STATUS_FAILED after saying why, with the level untouched.
+int BackUpLevel(const LevelChange& change);
+
+// The history set aside where asked, the new history's draft, and the mark:
+// only after all that may the level be emptied. STATUS_OK, or STATUS_FAILED
+// after saying why, with the level untouched and no mark left.
+int MarkChange(const LevelChange& change);
+
+// BackUpLevel, then MarkChange.
 int PrepareChange(const LevelChange& change);
 
 // The level rewritten (RewriteInPlace).
@@ -53,3 +61,13 @@ int CommitChange(const LevelChange& change, RewriteOutcome written);
 
 // All of it: STATUS_OK once the change counts; the caller says so.
 int MakeChange(const LevelChange& change);
+
+// Several levels changed as one, a pack: every level backed up and proven,
+// then the pack's journal `journal` (which each change's mark names), then
+// every level marked and rewritten, and the commit, once: the journal gone.
+// A level that can't be written puts every level back from memory and says
+// so; a stop anywhere leaves what the next run needs to put every level back
+// (ActOnMark), or, once the journal is gone, to finish them all. STATUS_OK
+// once the pack counts.
+int ChangeLevels(const std::vector<LevelChange>& changes, const std::string& journal,
+                 const PackJournal& content);

@@ -1,7 +1,13 @@
 #include "mark_file.h"
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
 #include "durable_write.h"
+#include "journal/pack_journal.h"
 #include "report.h"
+#include "run_lock.h"
 #include "system.h"
 
 namespace {
@@ -74,17 +80,15 @@ DWORD DropHistoryDraft(const RunNames& names) {
   return error == ERROR_FILE_NOT_FOUND ? NO_ERROR : error;
 }
 
-}  // namespace
-
-MarkOutcome ActOnMark(const RunNames& names, WholeFile* level, LoadFailure* loaded) {
-  Loaded mark(names.mark);
-  FoundFile markFound = Found(mark.failure, mark.file);
-  if (markFound.state == FileState::MISSING) return MarkOutcome::GO_ON;
+// ActOnMark for one level whose mark was found, a pack's never gone in where
+// `packOpen`.
+MarkOutcome ActOnFoundMark(const RunNames& names, const FoundFile& markFound,
+                           WholeFile* level, LoadFailure* loaded, bool packOpen) {
   // Read into memory of the run's own, since the run copies the level over
   // the backup later.
   Loaded backup(names.backup);
   MarkDecision decision = DecideOnMark(names, markFound, Found(*loaded, *level),
-                                       Found(backup.failure, backup.file));
+                                       Found(backup.failure, backup.file), packOpen);
   DWORD error = NO_ERROR;
   switch (decision.plan) {
     case MarkPlan::NOTHING: return MarkOutcome::GO_ON;
@@ -146,4 +150,91 @@ MarkOutcome ActOnMark(const RunNames& names, WholeFile* level, LoadFailure* load
   if (!interrupted) return MarkOutcome::GO_ON;
   Say(MarkMessage::STOPPED_RESTORED, names, NO_ERROR);
   return MarkOutcome::STOPPED;
+}
+
+// Every level a pack's journal names goes back, each under its lock, the
+// level `held` (whose lock the run holds) too; then the journal goes. The
+// pack never went in: none of it may stay.
+MarkOutcome RollBackPack(const std::string& journalName, const RunNames& held) {
+  Loaded journalFile(journalName.c_str());
+  PackJournal journal;
+  if (journalFile.failure.step != LoadStep::LOADED ||
+      !ReadPackJournal(journalFile.file.bytes, journalFile.file.size, &journal)) {
+    Say(VorandelSays::PACK_JOURNAL_DAMAGED,
+        {journalName.c_str(), {}, journalFile.failure.error});
+    return MarkOutcome::FAILED;
+  }
+  std::vector<std::string> levels;
+  for (const std::string& level : journal.levels)
+    levels.push_back(NameBesideLevel(journalName.c_str(), level, kWindowsPaths));
+  std::sort(levels.begin(), levels.end(), [](const std::string& a, const std::string& b) {
+    return LockOrderKey(a.c_str(), kWindowsPaths) <
+           LockOrderKey(b.c_str(), kWindowsPaths);
+  });
+  std::vector<RunNames> names(levels.size());
+  std::vector<RunLock> locks(levels.size());
+  std::vector<LockTaken> taken(levels.size(), LockTaken::UNLOCKED);
+  MarkOutcome outcome = MarkOutcome::GO_ON;
+  for (size_t i = 0; i < levels.size() && outcome == MarkOutcome::GO_ON; ++i) {
+    if (levels[i].size() > NAME_CHARS_MAX) {
+      Say(VorandelSays::PACK_JOURNAL_DAMAGED, {journalName.c_str()});
+      outcome = MarkOutcome::FAILED;
+      break;
+    }
+    NameRun(levels[i].c_str(), kWindowsPaths, &names[i]);
+    if (SameLevelName(names[i].level, held.level, kWindowsPaths)) continue;
+    taken[i] = TakeLevelLock(names[i], &locks[i]);
+    if (taken[i] == LockTaken::REFUSED) outcome = MarkOutcome::FAILED;
+  }
+  for (size_t i = 0; i < levels.size() && outcome == MarkOutcome::GO_ON; ++i) {
+    Loaded mark(names[i].mark);
+    FoundFile markFound = Found(mark.failure, mark.file);
+    if (markFound.state == FileState::MISSING) continue;
+    WholeFile level;
+    LoadFailure loaded = LoadWhole(names[i].level, 0, LoadWay::READ, &level);
+    outcome = ActOnFoundMark(names[i], markFound, &level, &loaded, true);
+    ReleaseWhole(&level);
+  }
+  if (outcome == MarkOutcome::GO_ON) {
+    char folder[NAME_FIELD_MAX];
+    LevelFolder(journalName.c_str(), kWindowsPaths, folder);
+    DWORD error = RemoveFile(journalName.c_str());
+    if (error == NO_ERROR) error = FlushFolder(folder);
+    if (error == NO_ERROR) {
+      Say(VorandelSays::PACK_ROLLED_BACK, {journal.name.c_str(), journalName.c_str()});
+    } else {
+      Say(VorandelSays::MARK_WRITE_FAILED, {journalName.c_str(), {}, error});
+      outcome = MarkOutcome::FAILED;
+    }
+  }
+  for (size_t i = 0; i < levels.size(); ++i) ReleaseLevelLock(taken[i], &locks[i]);
+  return outcome;
+}
+
+}  // namespace
+
+MarkOutcome ActOnMark(const RunNames& names, WholeFile* level, LoadFailure* loaded) {
+  Loaded mark(names.mark);
+  FoundFile markFound = Found(mark.failure, mark.file);
+  if (markFound.state == FileState::MISSING) return MarkOutcome::GO_ON;
+  // A mark of a pack whose journal is still there: the pack never went in,
+  // and every level of it goes back before anything else.
+  RewriteMark read{};
+  if (markFound.state == FileState::LOADED &&
+      ReadMark(names, markFound.bytes, markFound.size, &read) == MarkRead::WHOLE &&
+      read.pack[0] != '\0') {
+    std::string journal = NameBesideLevel(names.level, read.pack, kWindowsPaths);
+    uint32_t size = 0;
+    LoadFailure there = SizeOfFile(journal.c_str(), FILE_SHARE_READ, &size);
+    if (!(there.step == LoadStep::OPEN_FAILED &&
+          (there.error == ERROR_FILE_NOT_FOUND || there.error == ERROR_PATH_NOT_FOUND))) {
+      MarkOutcome outcome = RollBackPack(journal, names);
+      if (outcome != MarkOutcome::GO_ON) return outcome;
+      // The level is as the pack found it now: the run goes on from there.
+      ReleaseWhole(level);
+      *loaded = LoadWhole(names.level, 0, LoadWay::READ, level);
+      return MarkOutcome::GO_ON;
+    }
+  }
+  return ActOnFoundMark(names, markFound, level, loaded, false);
 }

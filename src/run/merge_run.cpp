@@ -137,8 +137,14 @@ int MergeLevel(const RunNames& names, const MergeImage& merge, const char* merge
   MergedLevel merged = {&level, &merge, first, staging.get()};
   LevelChange change{&names, level, {}, WriteMergedLevel, &merged, nullptr, "", &history};
   change.mark = {judgement.level, judgement.merged, FirstChangeOf(merge, level), "", 3};
-  ModHead head{judgement.level, judgement.merged, mergePrint, std::time(nullptr), 0,
-               mergePath, "", {}};
+  ModHead head{judgement.level,
+               judgement.merged,
+               mergePrint,
+               std::time(nullptr),
+               0,
+               mergePath,
+               "",
+               {}};
   std::vector<uint8_t> newHistory;
   if (!HistoryWithMod(names, history, head, merge, first, level, &newHistory,
                       change.setAside)) {

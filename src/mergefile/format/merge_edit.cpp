@@ -82,11 +82,8 @@ bool PartOrder(const PartAction& x, const PartAction& y) {
   return (x.action.removeLength != 0) < (y.action.removeLength != 0);
 }
 
-}  // namespace
-
-EditOutcome CombineMerges(const std::vector<CombinePart>& parts, const char* levelName,
-                          std::vector<uint8_t>* out, CombineConflict* conflict,
-                          const LevelRecord* levelRecord) {
+// Every part's actions that do something, in the order of the level.
+std::vector<PartAction> InLevelOrder(const std::vector<CombinePart>& parts) {
   std::vector<PartAction> all;
   for (size_t part = 0; part < parts.size(); ++part) {
     RecordCursor cursor = RecordsFrom(parts[part].merge, parts[part].firstActionAt);
@@ -99,6 +96,31 @@ EditOutcome CombineMerges(const std::vector<CombinePart>& parts, const char* lev
   }
   // Stable: one part's actions at one offset keep their order.
   std::stable_sort(all.begin(), all.end(), PartOrder);
+  return all;
+}
+
+}  // namespace
+
+std::vector<std::vector<MergeAction>> PartsInTurn(const std::vector<CombinePart>& parts) {
+  std::vector<std::vector<MergeAction>> inTurn(parts.size());
+  // The change in length each part's actions before the one at hand made.
+  std::vector<int64_t> growth(parts.size(), 0);
+  for (const PartAction& item : InLevelOrder(parts)) {
+    int64_t shift = 0;
+    for (size_t earlier = 0; earlier < item.part; ++earlier) shift += growth[earlier];
+    MergeAction moved = item.action;
+    moved.offset = static_cast<uint32_t>(int64_t{moved.offset} + shift);
+    inTurn[item.part].push_back(moved);
+    growth[item.part] +=
+        int64_t{item.action.insertLength} - int64_t{item.action.removeLength};
+  }
+  return inTurn;
+}
+
+EditOutcome CombineMerges(const std::vector<CombinePart>& parts, const char* levelName,
+                          std::vector<uint8_t>* out, CombineConflict* conflict,
+                          const LevelRecord* levelRecord) {
+  std::vector<PartAction> all = InLevelOrder(parts);
 
   uint64_t size = MergeHeaderSize(levelName, levelRecord);
   uint64_t reach = 0;  // end of the furthest removed range so far

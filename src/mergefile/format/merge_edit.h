@@ -64,6 +64,13 @@ struct CombineConflict {
   bool sameOffset;  // both put data at one offset; else the ranges overlap
 };
 
+// The parts as put in one after another, in the order given: each part's
+// actions that do something, moved by what the parts before it add or take
+// away before them, so that each applies to the level the ones before it
+// made. For parts that CombineMerges joins without a conflict, the last one's
+// result is the combined file's.
+std::vector<std::vector<MergeAction>> PartsInTurn(const std::vector<CombinePart>& parts);
+
 // One merge file for `levelName` with the actions of every part, in level
 // order, and `record` where one is given; actions that neither remove nor
 // insert are left out. Each part's actions must have passed CheckActions

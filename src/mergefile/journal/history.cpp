@@ -61,7 +61,8 @@ bool ReadPackField(const uint8_t* field, uint32_t length, ModHead* head) {
   head->packName.clear();
   head->packLevels.clear();
   for (bool first = true; length != 0; first = false) {
-    const auto* nul = static_cast<const char*>(memchr(part, '\0', static_cast<size_t>(end - part)));
+    const auto* nul =
+        static_cast<const char*>(memchr(part, '\0', static_cast<size_t>(end - part)));
     const char* partEnd = nul != nullptr ? nul : end;
     if (partEnd == part) return false;
     if (first) {

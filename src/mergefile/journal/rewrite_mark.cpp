@@ -219,7 +219,8 @@ bool LeftByRun(const FoundFile& level, const FoundFile& backup, const RewriteMar
 }  // namespace
 
 MarkDecision DecideOnMark(const RunNames& names, const FoundFile& mark,
-                          const FoundFile& level, const FoundFile& backup) {
+                          const FoundFile& level, const FoundFile& backup,
+                          bool packOpen) {
   RewriteMark read{};
   auto refuse = [&read](MarkMessage message, unsigned long error = 0) {
     return MarkDecision{MarkPlan::REFUSE, message, error, read};
@@ -239,8 +240,8 @@ MarkDecision DecideOnMark(const RunNames& names, const FoundFile& mark,
   MarkRead kind = ReadMark(names, mark.bytes, mark.size, &read);
   if (kind == MarkRead::DAMAGED) return refuse(MarkMessage::MARK_DAMAGED);
   // The run that left the mark finished the level and was stopped before it
-  // could remove the mark.
-  if (kind == MarkRead::WHOLE && level.state == FileState::LOADED &&
+  // could remove the mark; a pack counts only once its journal is gone.
+  if (kind == MarkRead::WHOLE && !packOpen && level.state == FileState::LOADED &&
       SameFingerprint(FingerprintOf(level.bytes, level.size), read.merged))
     return act(MarkPlan::CLEAR_MARK);
   // A level longer than any the run could leave was put there since: a

@@ -98,5 +98,8 @@ struct MarkDecision {
 // The decision on the files a front end found: every front end, Vorandel
 // and the page alike, acts on this one. Where the mark is MISSING, neither
 // the level nor the backup is looked at, so a front end need not load them.
+// `packOpen`: the mark names a pack's journal that is still there, so the
+// pack never went in, and the level goes back even where it is finished.
 MarkDecision DecideOnMark(const RunNames& names, const FoundFile& mark,
-                          const FoundFile& level, const FoundFile& backup);
+                          const FoundFile& level, const FoundFile& backup,
+                          bool packOpen = false);

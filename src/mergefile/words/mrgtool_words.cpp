@@ -350,6 +350,13 @@ std::string FormatMrgtool(MrgtoolSays message, const SaidOf& of) {
           "no control character, end in no dot or space and name no device",
           name, static_cast<unsigned long>(NAME_CHARS_MAX));
       break;
+    case MrgtoolSays::PACK_NAME_REFUSED:
+      snprintf(
+          text, sizeof text,
+          "can't name a pack '%s': a pack's name has 1 to 1024 characters, none of them "
+          "a control character",
+          name);
+      break;
     case MrgtoolSays::LEVEL_MISSING:
       snprintf(text, sizeof text,
                "%s is no merge file here, so it names no level: give the level too",
@@ -404,6 +411,9 @@ std::string FormatRemoval(RemovalSays message, const RemovalOf& of) {
              " says it is: nothing changed.\n";
     case RemovalSays::TOO_LARGE:
       return level + " without " + mods + " would be 4 GiB or larger: nothing changed.\n";
+    case RemovalSays::PACK_REMOVED:
+      return "Took the pack " + mods + " out of " + std::to_string(of.count) +
+             (of.count == 1 ? " level.\n" : " levels.\n");
   }
   return "";
 }
@@ -564,4 +574,20 @@ std::string ConflictLine(const CombineConflict& conflict, const char* firstPath,
            uint64_t{y.action.offset} + y.action.removeLength, secondPath,
            static_cast<unsigned long>(y.recordAt));
   return out;
+}
+
+std::string FormatPack(PackSays message, const PackOf& of) {
+  switch (message) {
+    case PackSays::IN:
+      return "The pack " + of.pack + " is in: " + of.count +
+             (of.count == "1" ? " level" : " levels") + " changed.\n";
+    case PackSays::ALREADY_IN:
+      return "The pack " + of.pack + " is in already: nothing to do, nothing changed.\n";
+    case PackSays::REFUSED:
+      return "The pack " + of.pack + " can't go in whole: nothing changed.\n";
+    case PackSays::PARTS_OVERLAP:
+      return of.pack + " and " + of.count + " change the same bytes of " +
+             Shown(of.level) + ": the pack can't put both in.\n";
+  }
+  return "";
 }

@@ -81,6 +81,7 @@ enum class MrgtoolSays {
   NO_RECORD_TO_CHECK,           // a warning, name: the merge file, other: the level file
   LEVEL_NAME_REFUSED,           // name: the level as given
   LEVEL_MISSING,                // name: the mod as given
+  PACK_NAME_REFUSED,            // name: the pack's name
   PART_WITHOUT_RECORD,  // name: the merge file not written, other: a part without one
   CHANGES_NOTHING,      // name: the level file, other: the merge file
   RESULT_TOO_LARGE,     // name: the level file, other: the merge file
@@ -117,6 +118,7 @@ enum class RemovalSays {
   HISTORY_UNUSABLE,  // level, history
   PROOF_FAILED,      // level, history, mods
   TOO_LARGE,         // level, mods
+  PACK_REMOVED,      // mods: the pack, count: its levels
 };
 
 struct RemovalOf {
@@ -151,3 +153,19 @@ std::string ModsText(const char* level, const char* historyName, ModsState state
 std::string ModsJson(const char* level, const char* historyName, ModsState state,
                      const History* history,
                      const std::vector<std::vector<size_t>>& changedBy);
+
+// What mrgtool apply says of a pack, in a line of its own on standard output.
+enum class PackSays {
+  IN,             // pack, count: how many levels
+  ALREADY_IN,     // pack
+  REFUSED,        // pack
+  PARTS_OVERLAP,  // level, pack: the first part, count: the second
+};
+
+struct PackOf {
+  const char* level;
+  std::string pack;
+  std::string count;
+};
+
+std::string FormatPack(PackSays message, const PackOf& of);

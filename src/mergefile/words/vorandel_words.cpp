@@ -122,6 +122,46 @@ void FormatVorandel(VorandelSays message, const SaidOf& of, char* text, size_t s
     case VorandelSays::HISTORY_UNREADABLE:
       snprintf(text, size, "Can't read %s (error %lu): nothing changed.\n", name, error);
       break;
+    case VorandelSays::PACK_ROLLED_BACK:
+      snprintf(text, size,
+               "The pack %s was stopped before it was in: every level of it is as it was "
+               "before, and %s is deleted.\n",
+               name, other);
+      break;
+    case VorandelSays::PACK_UNCHANGED:
+      snprintf(text, size,
+               "Every level of the pack %s is as it was before: nothing of it went in.\n",
+               name);
+      break;
+    case VorandelSays::PACK_IN_PIECES:
+      snprintf(
+          text, size,
+          "The levels of the pack %s can't all be put back now: the next run on any of "
+          "them puts every one back from its backup first, as %s tells it.\n",
+          name, other);
+      break;
+    case VorandelSays::PACK_JOURNAL_KEPT:
+      snprintf(
+          text, size,
+          "Can't delete %s (error %lu), the journal of the pack %s, so the pack is not "
+          "in: the next run on any of its levels takes it out of every one.\n",
+          name, error, other);
+      break;
+    case VorandelSays::PACK_JOURNAL_DAMAGED:
+      if (error != 0)
+        snprintf(
+            text, size,
+            "Can't read %s (error %lu), the journal of a pack that was stopped before "
+            "it was in: nothing changed.\n",
+            name, error);
+      else
+        snprintf(
+            text, size,
+            "%s, the journal of a pack that was stopped before it was in, is damaged: "
+            "put each level it names back from its .bak, then delete it and their "
+            ".merging marks.\n",
+            name);
+      break;
     case VorandelSays::ALREADY_IN:
       snprintf(
           text, size,

@@ -40,7 +40,12 @@ enum class VorandelSays {
   HISTORY_OF_LATER_VERSION,
   HISTORY_AT_ORIGINAL,
   HISTORY_OUTRUN,
-  HISTORY_UNREADABLE,  // name: the history, error
+  HISTORY_UNREADABLE,    // name: the history, error
+  PACK_ROLLED_BACK,      // name: the pack, other: its journal
+  PACK_UNCHANGED,        // name: the pack
+  PACK_IN_PIECES,        // name: the pack, other: its journal
+  PACK_JOURNAL_KEPT,     // name: the journal, other: the pack, error
+  PACK_JOURNAL_DAMAGED,  // name: the journal, error: 0 where it was read
   // name: the level, other: the mods, error: how many
   ALREADY_IN,
   MADE_BEFORE,
