@@ -37,12 +37,12 @@ struct Part {
 // One level of the pack, with all that its change needs held to the end.
 struct PackLevel {
   std::string key;  // the lock order's
-  RunNames names;
-  RunLock lock;
+  RunNames names{};
+  RunLock lock{};
   LockTaken taken = LockTaken::UNLOCKED;
   WholeFile file;
-  LoadFailure loaded;
-  Fingerprint print;
+  LoadFailure loaded{};
+  Fingerprint print{};
   LevelHistory history;
   std::vector<size_t> parts;    // the parts that go in, in the order given
   std::vector<uint8_t> merged;  // the new level
@@ -233,7 +233,7 @@ PackEnd PutIn(std::deque<PackLevel>& levels, std::vector<Part>& parts,
   bool judged = Judged(levels, parts);
   bool joined = judged && every && Joined(levels, parts);
   if (!every || !judged || !joined) {
-    Report(FormatPack(PackSays::REFUSED, {"", Shown(packName.c_str()), ""}).c_str());
+    Report(FormatPack(PackSays::REFUSED, {"", Shown(packName), ""}).c_str());
     return PackEnd::REFUSED;
   }
 
@@ -244,7 +244,7 @@ PackEnd PutIn(std::deque<PackLevel>& levels, std::vector<Part>& parts,
   std::sort(changed.begin(), changed.end(),
             [](const PackLevel* a, const PackLevel* b) { return a->key < b->key; });
   if (changed.empty()) {
-    Report(FormatPack(PackSays::ALREADY_IN, {"", Shown(packName.c_str()), ""}).c_str());
+    Report(FormatPack(PackSays::ALREADY_IN, {"", Shown(packName), ""}).c_str());
     return PackEnd::ALREADY_IN;
   }
   std::string journal = std::string(changed[0]->names.level) + PACK_SUFFIX;
@@ -293,8 +293,7 @@ PackEnd PutIn(std::deque<PackLevel>& levels, std::vector<Part>& parts,
     changes.push_back(change);
   }
   if (ChangeLevels(changes, journal, content) != STATUS_OK) return PackEnd::FAILED;
-  Report(FormatPack(PackSays::IN,
-                    {"", Shown(packName.c_str()), std::to_string(changed.size())})
+  Report(FormatPack(PackSays::IN, {"", Shown(packName), std::to_string(changed.size())})
              .c_str());
   return PackEnd::IN;
 }
@@ -337,7 +336,7 @@ PackEnd RunPack(const std::vector<const char*>& mergePaths, const std::string& p
   }
   PackEnd end = PackEnd::REFUSED;
   if (!loaded) {
-    Report(FormatPack(PackSays::REFUSED, {"", Shown(packName.c_str()), ""}).c_str());
+    Report(FormatPack(PackSays::REFUSED, {"", Shown(packName), ""}).c_str());
   } else {
     // One fixed order of locks, so that two packs never wait on each other;
     // any lock held, and the pack goes no further.

@@ -64,15 +64,15 @@ uint32_t FirstDifference(const LevelImage& old, const std::vector<uint8_t>& chan
 
 // One level a removal takes mods out of, with all its change needs held.
 struct LevelRemoval {
-  RunNames names;
-  RunLock lock;
+  RunNames names{};
+  RunLock lock{};
   LockTaken taken = LockTaken::UNLOCKED;
   WholeFile file;
-  Fingerprint print;
+  Fingerprint print{};
   LevelHistory history;
   std::vector<size_t> chosen;
-  Removal removal;
-  Bytes content;
+  Removal removal{};
+  Bytes content{};
 
   LevelRemoval() = default;
   LevelRemoval(const LevelRemoval&) = delete;

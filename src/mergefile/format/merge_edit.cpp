@@ -111,8 +111,8 @@ std::vector<std::vector<MergeAction>> PartsInTurn(const std::vector<CombinePart>
     MergeAction moved = item.action;
     moved.offset = static_cast<uint32_t>(int64_t{moved.offset} + shift);
     inTurn[item.part].push_back(moved);
-    growth[item.part] +=
-        int64_t{item.action.insertLength} - int64_t{item.action.removeLength};
+    const int64_t change = int64_t{item.action.insertLength} - item.action.removeLength;
+    growth[item.part] += change;
   }
   return inTurn;
 }
