@@ -5,7 +5,7 @@
 // an origin-private folder and making a merge file. Same bytes everywhere.
 //
 // Run: node package_test.mjs --dist build/package/dist --windows W.zip --native N.tar.gz
-//        --version 1.1.0 --chromium /usr/bin/chromium --wine /usr/bin/wine
+//        --version 1.2.0 --chromium /usr/bin/chromium --wine /usr/bin/wine
 //        --readelf readelf --objdump objdump --scratch DIR
 // Exits with 77 (skipped) where Wine, Chromium or playwright-core is missing.
 import assert from 'node:assert/strict';
