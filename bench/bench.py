@@ -106,7 +106,8 @@ class Scenario:
                      .format(paths.level_name)).encode()
 
     def restore(self):
-        for path in (self.backup, self.xdelta_out):
+        # Each run is a player's first mod on the level: no history before it.
+        for path in (self.backup, self.xdelta_out, self.level + ".history"):
             if os.path.exists(path):
                 os.remove(path)
         shutil.copyfile(self.paths.original, self.level)
