@@ -8,7 +8,7 @@
 #include "differ/merge_make.h"
 #include "format/merge_build.h"
 #include "format/merge_checks.h"
-#include "format/merge_edit.h"
+#include "edits/merge_edit.h"
 #include "identity/level_verdict.h"
 #include "journal/history.h"
 #include "journal/run_names.h"

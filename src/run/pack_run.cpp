@@ -9,7 +9,7 @@
 #include "format/apply_actions.h"
 #include "format/merge_build.h"
 #include "format/merge_checks.h"
-#include "format/merge_edit.h"
+#include "edits/merge_edit.h"
 #include "format/merge_records.h"
 #include "identity/level_verdict.h"
 #include "journal/history_verdict.h"

@@ -12,7 +12,7 @@
 #include "differ/merge_make.h"
 #include "format/apply_actions.h"
 #include "format/merge_checks.h"
-#include "format/merge_edit.h"
+#include "edits/merge_edit.h"
 
 namespace {
 

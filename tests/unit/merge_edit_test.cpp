@@ -1,4 +1,4 @@
-#include "format/merge_edit.h"
+#include "edits/merge_edit.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "differ/merge_make.h"
 
+#include "edits/merge_edit.h"
 #include "format/merge_checks.h"
-#include "format/merge_edit.h"
 #include "identity/level_record.h"
 
 std::string DefaultLevelName(const char* path, bool windowsPaths) {
@@ -40,6 +40,19 @@ bool IsPlainAscii(const std::string& name) {
   for (char c : name)
     if (static_cast<uint8_t>(c) >= 0x80) return false;
   return true;
+}
+
+EditOutcome MergeFromEdits(const char* levelName, const std::vector<Edit>& edits,
+                           const uint8_t* modified, std::vector<uint8_t>* out,
+                           const LevelRecord* record) {
+  uint64_t size = MergeHeaderSize(levelName, record);
+  for (const Edit& edit : edits) size += RECORD_HEAD_SIZE + uint64_t{edit.bLength};
+  if (size > MERGE_FILE_MAX) return EditOutcome::FILE_TOO_LARGE;
+  out->reserve(static_cast<size_t>(size));
+  StartMergeFile(levelName, out, record);
+  for (const Edit& edit : edits)
+    AppendAction({edit.aAt, edit.aLength, edit.bLength, modified + edit.bAt}, out);
+  return EditOutcome::OK;
 }
 
 namespace {

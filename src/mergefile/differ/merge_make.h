@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "differ/diff.h"
+#include "edits/merge_edit.h"
 #include "format/merge_format.h"
 #include "identity/level_verdict.h"
 
@@ -25,6 +26,13 @@ std::string LevelNameRules();
 // False for a name with a byte outside plain ASCII: Vorandel.exe reads names
 // in the player's code page, so such a name may not reach the level there.
 bool IsPlainAscii(const std::string& name);
+
+// The merge file for `levelName` whose actions are `edits`, their data taken
+// from `modified`, with `record` in its name field where one is given.
+// FILE_TOO_LARGE when it would be too large to load.
+EditOutcome MergeFromEdits(const char* levelName, const std::vector<Edit>& edits,
+                           const uint8_t* modified, std::vector<uint8_t>* out,
+                           const LevelRecord* record = nullptr);
 
 enum class MakeOutcome { OK, FILE_TOO_LARGE, NOT_REPRODUCED };
 

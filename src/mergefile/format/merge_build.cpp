@@ -12,21 +12,16 @@ void PutU32(uint32_t value, std::vector<uint8_t>* out) {
     out->push_back(static_cast<uint8_t>(value >> shift));
 }
 
-bool HasRoomForRecord(const char* levelName) {
-  return strlen(levelName) <= RECORD_NAME_CHARS_MAX;
-}
-
-uint64_t MergeHeaderSize(const char* levelName, const LevelRecord* record) {
-  return LEVEL_NAME_AT + strlen(levelName) + 1 + (record != nullptr ? RECORD_SIZE : 0);
+uint64_t MergeHeaderSize(const char* levelName, uint32_t tailLength) {
+  return LEVEL_NAME_AT + strlen(levelName) + 1 + tailLength;
 }
 
 void StartMergeFile(const char* levelName, std::vector<uint8_t>* out,
-                    const LevelRecord* record) {
+                    uint32_t tailLength) {
   out->clear();
   auto nameWithNul = static_cast<uint32_t>(strlen(levelName) + 1);
-  PutU32(nameWithNul + (record != nullptr ? RECORD_SIZE : 0), out);
+  PutU32(nameWithNul + tailLength, out);
   out->insert(out->end(), levelName, levelName + nameWithNul);
-  if (record != nullptr) AppendLevelRecord(*record, out);
 }
 
 void AppendAction(const MergeAction& action, std::vector<uint8_t>* out) {

@@ -8,23 +8,19 @@
 
 #include "format/merge_format.h"
 #include "format/merge_records.h"
-#include "identity/level_record.h"
 
 // The largest merge file the merge tool loads: one byte less than 4 GiB - 1.
 constexpr uint64_t MERGE_FILE_MAX = 0xFFFFFFFEu;
 
-// True for a name short enough to leave room for a record in its field.
-bool HasRoomForRecord(const char* levelName);
-
 // Size of the header naming `levelName`: nameLength is its characters and
-// NUL, and the record's size where there is one.
-uint64_t MergeHeaderSize(const char* levelName, const LevelRecord* record = nullptr);
+// NUL, and `tailLength` bytes after the NUL.
+uint64_t MergeHeaderSize(const char* levelName, uint32_t tailLength = 0);
 
-// Starts `out` with the header, the record after the name's NUL where it is
-// given (the name must have room for it); AppendAction then adds records in
-// order.
+// Starts `out` with the header, its field holding `tailLength` bytes after
+// the name's NUL, which the caller appends (level_record.h writes a record
+// there); AppendAction then adds records in order.
 void StartMergeFile(const char* levelName, std::vector<uint8_t>* out,
-                    const LevelRecord* record = nullptr);
+                    uint32_t tailLength = 0);
 void AppendAction(const MergeAction& action, std::vector<uint8_t>* out);
 
 // A 16- or 32-bit field, little-endian, at the end of `out`.

@@ -79,14 +79,6 @@ enum class MergeVerdict {
   BAD_RECORD
 };
 
-// The verdict on the level name by `rules`, then on the record beside it.
-MergeVerdict JudgeLevelName(const MergeImage& merge, NameRules rules);
-
-// Vorandel's checks in its order: the level name, then every action against a
-// level of `levelSize` bytes; the first faulty action in *fault.
-MergeVerdict JudgeMergeFile(const MergeImage& merge, uint32_t levelSize, NameRules rules,
-                            ActionFault* fault);
-
 // A merge file that show lists all the same, marked: one whose name is unsafe,
 // or whose record is damaged, so that its author sees what it would do.
 inline bool ShowsAnyway(MergeVerdict verdict) {

@@ -41,3 +41,17 @@ void AppendLevelRecord(const LevelRecord& record, std::vector<uint8_t>* out) {
   AppendStoredPrint(record.result, out);
   PutU32(ShortCheck(out->data() + start, RECORD_CHECK_AT), out);
 }
+
+bool HasRoomForRecord(const char* levelName) {
+  return strlen(levelName) <= RECORD_NAME_CHARS_MAX;
+}
+
+uint64_t MergeHeaderSize(const char* levelName, const LevelRecord* record) {
+  return MergeHeaderSize(levelName, record != nullptr ? RECORD_SIZE : 0);
+}
+
+void StartMergeFile(const char* levelName, std::vector<uint8_t>* out,
+                    const LevelRecord* record) {
+  StartMergeFile(levelName, out, record != nullptr ? RECORD_SIZE : 0);
+  if (record != nullptr) AppendLevelRecord(*record, out);
+}

@@ -52,3 +52,12 @@ RecordFound FindLevelRecord(const MergeImage& merge, LevelRecord* record);
 // Appends the record's bytes, for a header being written. Both levels must be
 // below 4 GiB.
 void AppendLevelRecord(const LevelRecord& record, std::vector<uint8_t>* out);
+
+// True for a name short enough to leave room for a record in its field.
+bool HasRoomForRecord(const char* levelName);
+
+// MergeHeaderSize and StartMergeFile (merge_build.h), with `record` after
+// the name's NUL where one is given; the name must have room for it.
+uint64_t MergeHeaderSize(const char* levelName, const LevelRecord* record);
+void StartMergeFile(const char* levelName, std::vector<uint8_t>* out,
+                    const LevelRecord* record);

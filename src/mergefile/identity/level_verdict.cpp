@@ -100,3 +100,25 @@ Judgement JudgeMerge(const MergeImage& merge, const LevelImage& level,
                           SameFingerprint(judgement.merged, record.result);
   return judgement;
 }
+
+MergeVerdict JudgeLevelName(const MergeImage& merge, NameRules rules) {
+  if (!HasValidLevelName(merge)) return MergeVerdict::BAD_NAME;
+  const auto* name = reinterpret_cast<const char*>(merge.buffer + LEVEL_NAME_AT);
+  bool safeHere = IsSafeLevelName(name, rules == NameRules::WINDOWS);
+  bool safeOnWindows = rules != NameRules::BOTH || IsSafeLevelName(name, true);
+  if (!safeHere) return MergeVerdict::UNSAFE_NAME;
+  if (!safeOnWindows) return MergeVerdict::UNSAFE_ON_WINDOWS;
+  LevelRecord record;
+  return FindLevelRecord(merge, &record) == RecordFound::DAMAGED
+             ? MergeVerdict::BAD_RECORD
+             : MergeVerdict::OK;
+}
+
+MergeVerdict JudgeMergeFile(const MergeImage& merge, uint32_t levelSize, NameRules rules,
+                            ActionFault* fault) {
+  *fault = {FaultKind::NONE, 0, 0};
+  MergeVerdict verdict = JudgeLevelName(merge, rules);
+  if (verdict != MergeVerdict::OK) return verdict;
+  *fault = CheckActions(merge, FirstActionAt(merge), levelSize);
+  return fault->kind == FaultKind::NONE ? MergeVerdict::OK : MergeVerdict::BAD_ACTION;
+}

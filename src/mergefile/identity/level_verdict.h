@@ -20,6 +20,14 @@ enum class LevelVerdict {
   NOT_ITS_LEVEL,   // neither what it was made for nor what it makes
 };
 
+// The verdict on the level name by `rules`, then on the record beside it.
+MergeVerdict JudgeLevelName(const MergeImage& merge, NameRules rules);
+
+// Vorandel's checks in its order: the level name, then every action against a
+// level of `levelSize` bytes; the first faulty action in *fault.
+MergeVerdict JudgeMergeFile(const MergeImage& merge, uint32_t levelSize, NameRules rules,
+                            ActionFault* fault);
+
 // By a merge file's record and the level's fingerprint alone.
 LevelVerdict JudgeByRecord(const LevelRecord& record, const Fingerprint& level);
 

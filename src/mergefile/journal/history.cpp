@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "edits/merge_edit.h"
 #include "format/merge_build.h"
 #include "format/merge_checks.h"
-#include "format/merge_edit.h"
 
 #define XXH_INLINE_ALL
 #include <xxhash.h>

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "edits/merge_edit.h"
 #include "format/merge_build.h"
 #include "format/merge_checks.h"
-#include "format/merge_edit.h"
 #include "format/merge_format.h"
 #include "identity/level_verdict.h"
 #include "journal/history.h"

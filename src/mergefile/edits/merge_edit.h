@@ -6,18 +6,11 @@
 #include <cstdint>
 #include <vector>
 
-#include "differ/diff.h"
 #include "format/merge_build.h"
 #include "format/merge_format.h"
+#include "identity/level_record.h"
 
 enum class EditOutcome { OK, LEVEL_TOO_LARGE, FILE_TOO_LARGE, CONFLICT };
-
-// The merge file for `levelName` whose actions are `edits`, their data taken
-// from `modified`, with `record` in its name field where one is given.
-// FILE_TOO_LARGE when it would be too large to load.
-EditOutcome MergeFromEdits(const char* levelName, const std::vector<Edit>& edits,
-                           const uint8_t* modified, std::vector<uint8_t>* out,
-                           const LevelRecord* record = nullptr);
 
 // The size of the action records AppendUndoActions writes for `merge`.
 uint64_t UndoActionsSize(const MergeImage& merge, uint32_t firstActionAt);

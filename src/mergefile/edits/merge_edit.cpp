@@ -1,21 +1,8 @@
-#include "format/merge_edit.h"
+#include "edits/merge_edit.h"
 
 #include <algorithm>
 
 #include "format/merge_checks.h"
-
-EditOutcome MergeFromEdits(const char* levelName, const std::vector<Edit>& edits,
-                           const uint8_t* modified, std::vector<uint8_t>* out,
-                           const LevelRecord* record) {
-  uint64_t size = MergeHeaderSize(levelName, record);
-  for (const Edit& edit : edits) size += RECORD_HEAD_SIZE + uint64_t{edit.bLength};
-  if (size > MERGE_FILE_MAX) return EditOutcome::FILE_TOO_LARGE;
-  out->reserve(static_cast<size_t>(size));
-  StartMergeFile(levelName, out, record);
-  for (const Edit& edit : edits)
-    AppendAction({edit.aAt, edit.aLength, edit.bLength, modified + edit.bAt}, out);
-  return EditOutcome::OK;
-}
 
 uint64_t UndoActionsSize(const MergeImage& merge, uint32_t firstActionAt) {
   uint64_t size = 0;
