@@ -6,9 +6,9 @@
 #include <string>
 
 #include "differ/merge_make.h"
+#include "edits/merge_edit.h"
 #include "format/merge_build.h"
 #include "format/merge_checks.h"
-#include "edits/merge_edit.h"
 #include "identity/level_verdict.h"
 #include "journal/history.h"
 #include "journal/run_names.h"

@@ -15,25 +15,6 @@
 
 namespace {
 
-// A JSON string: the bytes as Latin-1 characters.
-std::string JsonString(const std::string& bytes) {
-  std::string out = "\"";
-  for (char c : bytes) {
-    auto byte = static_cast<uint8_t>(c);
-    if (byte == '"' || byte == '\\') {
-      out += '\\';
-      out += c;
-    } else if (Printable(byte)) {
-      out += c;
-    } else {
-      char escape[7];
-      snprintf(escape, sizeof escape, "\\u%04x", byte);
-      out += escape;
-    }
-  }
-  return out + "\"";
-}
-
 std::string PrintJson(const Fingerprint& print) {
   char hex[FINGERPRINT_HEX_SIZE];
   HexOfHash(print, hex);
@@ -67,11 +48,11 @@ void PrintJson(const char* path, const MergeInput& input, MergeVerdict verdict) 
   const char* unsafeOn = verdict == MergeVerdict::UNSAFE_NAME         ? "\"every system\""
                          : verdict == MergeVerdict::UNSAFE_ON_WINDOWS ? "\"Windows\""
                                                                       : "null";
-  Print(Stream::STANDARD_OUTPUT, "{\n  \"file\": %s,\n", JsonString(path).c_str());
+  Print(Stream::STANDARD_OUTPUT, "{\n  \"file\": %s,\n", JsonText(path).c_str());
   Print(Stream::STANDARD_OUTPUT,
         "  \"level\": %s,\n  \"levelNameSafe\": %s,\n  \"levelNameUnsafeOn\": %s,\n",
-        JsonString(input.levelName).c_str(),
-        verdict == MergeVerdict::OK ? "true" : "false", unsafeOn);
+        JsonText(input.levelName).c_str(), verdict == MergeVerdict::OK ? "true" : "false",
+        unsafeOn);
   Print(Stream::STANDARD_OUTPUT, "  \"record\": %s,\n", RecordJson(input.merge).c_str());
   Print(Stream::STANDARD_OUTPUT,
         "  \"actions\": %" PRIu64 ",\n  \"removed\": %" PRIu64 ",\n", totals.actions,
@@ -92,7 +73,7 @@ void PrintJson(const char* path, const MergeInput& input, MergeVerdict verdict) 
           static_cast<unsigned long>(action.offset),
           static_cast<unsigned long>(action.removeLength),
           static_cast<unsigned long>(action.insertLength), HexPreview(action, "").c_str(),
-          JsonString(TextPreview(action)).c_str());
+          JsonText(TextPreview(action)).c_str());
     separator = ",\n";
   }
   Print(Stream::STANDARD_OUTPUT, "%s]\n}\n", totals.actions == 0 ? "" : "\n  ");

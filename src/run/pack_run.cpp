@@ -5,11 +5,11 @@
 #include <deque>
 #include <memory>
 
+#include "edits/merge_edit.h"
 #include "exit_status.h"
 #include "format/apply_actions.h"
 #include "format/merge_build.h"
 #include "format/merge_checks.h"
-#include "edits/merge_edit.h"
 #include "format/merge_records.h"
 #include "identity/level_verdict.h"
 #include "journal/history_verdict.h"
@@ -53,29 +53,6 @@ struct PackLevel {
 // "PART: LINE", for a line of Vorandel's about one part.
 void SayOfPart(const char* path, const std::string& line) {
   Report((Shown(path) + ": " + line).c_str());
-}
-
-std::string LoadLine(const char* path, const LoadFailure& failure) {
-  char text[SAYS_TEXT_MAX];
-  text[0] = '\0';
-  switch (failure.step) {
-    case LoadStep::LOADED: break;
-    case LoadStep::OPEN_FAILED:
-      FormatVorandel(VorandelSays::FILE_NOT_FOUND, {path}, text, sizeof text);
-      break;
-    case LoadStep::SIZE_FAILED:
-      FormatVorandel(VorandelSays::SIZE_FAILED, {{}, {}, failure.error}, text,
-                     sizeof text);
-      break;
-    case LoadStep::TOO_LARGE:
-      FormatVorandel(VorandelSays::FILE_TOO_LARGE, {path}, text, sizeof text);
-      break;
-    case LoadStep::READ_FAILED:
-      FormatVorandel(VorandelSays::READ_FAILED, {{}, {}, failure.error}, text,
-                     sizeof text);
-      break;
-  }
-  return text;
 }
 
 // The backup merged, for a merge file without a record, as Vorandel reads it.

@@ -442,26 +442,6 @@ ModCounts CountsOf(const HistoryEntry& entry) {
   return {undo.inserted, undo.removed};
 }
 
-std::string JsonText(const std::string& text) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out = "\"";
-  for (char c : text) {
-    auto byte = static_cast<uint8_t>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (byte < 0x20 || byte >= 0x7F) {
-      // Bytes, not characters: each as the code point of its value.
-      out += "\\u00";
-      out += digits[byte >> 4];
-      out += digits[byte & 0xF];
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
-
 }  // namespace
 
 std::string ModsText(const char* level, const char* historyName, ModsState state,
@@ -590,4 +570,24 @@ std::string FormatPack(PackSays message, const PackOf& of) {
              Shown(of.level) + ": the pack can't put both in.\n";
   }
   return "";
+}
+
+std::string JsonText(const std::string& text) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out = "\"";
+  for (char c : text) {
+    auto byte = static_cast<uint8_t>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (byte < 0x20 || byte >= 0x7F) {
+      // Bytes, not characters: each as the code point of its value.
+      out += "\\u00";
+      out += digits[byte >> 4];
+      out += digits[byte & 0xF];
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
 }

@@ -131,6 +131,10 @@ struct RemovalOf {
 
 std::string FormatRemoval(RemovalSays message, const RemovalOf& of);
 
+// A JSON string of bytes, each byte as the character of its value (Latin-1),
+// escaped where it is no printable ASCII.
+std::string JsonText(const std::string& text);
+
 // How a level's history stands, for mrgtool mods and the page's list.
 enum class ModsState {
   NO_HISTORY,
