@@ -85,10 +85,14 @@ RemovalEnd RemoveFromLevel(const RunNames& names, const ModChoice& choice) {
       return RemovalEnd::FAILED;
     case HistoryFound::WHOLE: break;
   }
+  // A level back at the original has no mod in it, as one whose history is
+  // empty: nothing to do.
+  if (history.fit == HistoryFit::BACK_AT_ORIGINAL) {
+    SayRemoval(RemovalSays::BACK_AT_ORIGINAL, of);
+    return RemovalEnd::NOTHING_IN;
+  }
   if (history.fit != HistoryFit::ENDS_AT_LEVEL) {
-    SayRemoval(history.fit == HistoryFit::BACK_AT_ORIGINAL ? RemovalSays::BACK_AT_ORIGINAL
-                                                           : RemovalSays::LEVEL_CHANGED,
-               of);
+    SayRemoval(RemovalSays::LEVEL_CHANGED, of);
     return RemovalEnd::FAILED;
   }
   RemovalSays why = RemovalSays::NOT_FOUND;
