@@ -68,7 +68,12 @@ DWORD ClearMark(const RunNames& names) {
 
 DWORD CommitHistoryDraft(const RunNames& names) {
   DWORD error = RenameReplacing(names.historyDraft, names.history);
-  return error == ERROR_FILE_NOT_FOUND ? NO_ERROR : error;
+  if (error != NO_ERROR && error != ERROR_FILE_NOT_FOUND) return error;
+  // The history's new name on the disk before the mark's deletion, whether
+  // this run renamed it or a stopped one did: a power failure could
+  // otherwise keep the deletion alone, and leave the changed level beside
+  // the old history with no mark to tell it.
+  return FlushFolder(names.folder);
 }
 
 namespace {

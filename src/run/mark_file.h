@@ -16,7 +16,8 @@ DWORD ClearMark(const RunNames& names);
 
 // A run's new history, LEVEL.history.new, is what the level holds once the
 // run finished it: it takes the history's place before the mark goes.
-// Missing, it took it already. Returns NO_ERROR or the error of the rename.
+// Missing, it took it already. The folder is flushed after the rename.
+// Returns NO_ERROR or the error of the rename or the flush.
 DWORD CommitHistoryDraft(const RunNames& names);
 
 enum class MarkOutcome {

@@ -27,7 +27,8 @@ import sys
 import tempfile
 import unittest
 
-from mergefile import PRESS_ENTER, USAGE, level_record, merge_file, name_field, record, rewrite_mark
+from mergefile import (PRESS_ENTER, USAGE, expected_run, level_record, merge_file, name_field,
+                       record, rewrite_mark)
 from tool_run import run_captured
 
 TOOL = None
@@ -531,6 +532,12 @@ class SystemPaths(ToolCase):
         os.mkdir(self.path("maps"))
         for name, on_windows in self.CASES:
             with self.subTest(name):
+                # Two names of one file share its history on Windows: each
+                # case starts without one.
+                for folder in (self.folder, self.path("maps")):
+                    for left in os.listdir(folder):
+                        if ".history" in left:
+                            os.remove(os.path.join(folder, left))
                 self.put("m.mrg", merge_file(name, [(0, 1, b"X")]))
                 refused = name.endswith((".", " "))
                 level, backup = per_system((name, None if refused else name + ".bak"),
@@ -822,7 +829,65 @@ class Sequences(ToolCase):
         self.assertEqual(self.content("keep.lvl.bak"), self.original)
 
     def mrgtool(self, *args):
-        return run_captured(RUNNER + [MRGTOOL] + list(args), self.folder, windows=WINDOWS)[1]
+        return self.mrgtool_run(*args)[1]
+
+    def mrgtool_run(self, *args):
+        return run_captured(RUNNER + [MRGTOOL] + list(args), self.folder, windows=WINDOWS)
+
+    def make(self, name, level, modded):
+        """A mod made by mrgtool make, turning `level` into `modded`."""
+        self.put("from.lvl", level)
+        self.put("to.lvl", modded)
+        self.assertEqual(self.mrgtool("make", "from.lvl", "to.lvl", "-o", name, "--name",
+                                      "keep.lvl"), 0)
+        os.remove(self.path("from.lvl"))
+        os.remove(self.path("to.lvl"))
+
+    def test_mods_come_out_in_any_order_and_the_original_back(self):
+        """keep.mrg, then a mod made on top of it: both out at once, or
+        keep.mrg alone, the later mod staying in."""
+        self.make("b.mrg", self.merged, self.merged + b"# B\n")
+        self.assertEqual(self.run_tool("b.mrg"), (said("keep.lvl") + "Done !\n", 0))
+        both = self.content("keep.lvl")
+        history = self.content("keep.lvl.history")
+        self.assertEqual(self.mrgtool_run("original", "keep.lvl"), (
+            said("keep.lvl") + "keep.lvl is the level from before its mods again: took "
+            "keep.mrg and b.mrg out.\n", 0))
+        self.assertEqual((self.content("keep.lvl"), self.content("keep.lvl.bak")),
+                         (self.original, both))
+        self.put("keep.lvl", both)
+        self.put("keep.lvl.history", history)
+        self.assertEqual(self.mrgtool_run("remove", "keep.mrg"),
+                         (said("keep.lvl") + "Took keep.mrg out of keep.lvl.\n", 0))
+        self.assertEqual(self.content("keep.lvl"), self.original + b"# B\n")
+
+    def test_the_original_comes_back_after_a_damaged_mod(self):
+        """A damaged merge file run after the mod copies the modded level over
+        the backup, as every run does: the history still has the original."""
+        self.put("bad.mrg", merge_file("keep.lvl", [(500, 0, b"x")]))
+        self.check(["bad.mrg"], said("keep.lvl") + "Action at offset 13 reaches past the end "
+                   "of the level !\n", 255, level=self.merged, backup=self.merged,
+                   name="keep.lvl")
+        self.assertEqual(self.mrgtool_run("original", "keep.lvl"), (
+            said("keep.lvl") + "keep.lvl is the level from before its mods again: took "
+            "keep.mrg out.\n", 0))
+        self.assertEqual(self.content("keep.lvl"), self.original)
+
+    def test_a_combined_mod_without_a_record_over_one_of_its_parts(self):
+        """keep.mrg combined with another mod into a file without a record,
+        run after keep.mrg: it goes in over keep.mrg's bytes, saying so, and
+        the original still comes back."""
+        self.make("c.mrg", self.original, self.original.replace(b"@", b"&"))
+        self.assertEqual(self.mrgtool("combine", "keep.mrg", "c.mrg", "--no-record", "-o",
+                                      "ac.mrg"), 0)
+        over = expected_run(self.content("ac.mrg"), self.merged)[2]
+        self.check(["ac.mrg"], "This merge file changes bytes that keep.mrg wrote in keep.lvl: "
+                   "it goes in over it.\n" + said("keep.lvl") + "Done !\n", 0, level=over,
+                   backup=self.merged, name="keep.lvl", original=self.merged)
+        self.assertEqual(self.mrgtool_run("original", "keep.lvl"), (
+            said("keep.lvl") + "keep.lvl is the level from before its mods again: took "
+            "keep.mrg and ac.mrg out.\n", 0))
+        self.assertEqual(self.content("keep.lvl"), self.original)
 
     def test_the_same_mod_run_twice_merges_once(self):
         self.check(["keep.mrg"], ALREADY.replace("l.lvl", "keep.lvl"), 0, level=self.merged,

@@ -1,7 +1,10 @@
 """The folders a crash of the tool can leave, found from its own system calls,
 and what the next run makes of each.
 
-The tool runs under strace in a scratch folder, which records its calls on
+The runs explored are Vorandel's merges, on a level with no history and on
+one whose history holds an earlier mod, and mrgtool's removals (remove,
+original) from a level with two mods in its history. The run's command
+runs under strace in a scratch folder, which records its calls on
 the folder's files. Each call that changes a file or a name, flushes one, or
 prints a line is a crash point. The tool is run again, killed on entering
 that call (strace counts `when` per system call, not over the set traced),
@@ -27,14 +30,20 @@ Files are named by their history in the trace (the name they had first, and
 #n for the n-th file created under a name), never by inode. File modes and
 writes through memory mappings are not followed.
 
-Each distinct folder then gets the natural re-run, with the same merge file:
-  - crash before "Done !": the re-run ends with 0, the level merged once and
-    the backup the original (by merging, or finding the merge already
-    made), or in a message and -1 with the original whole in the level or
-    its backup;
-  - crash after "Done !": the folder holds the merged level and the original
-    backup, and unless it is the folder a finished run leaves, a re-run keeps
-    the original in one of them.
+Each distinct folder then gets the natural re-run, the same command:
+  - crash before its line of success ("Done !", "Took ... out"): the re-run
+    ends with 0, the level changed once and the backup the level before
+    the run (by changing it, or finding the change already made), or in a
+    message and a status of failure with the level before the run whole in
+    the level or its backup;
+  - crash after that line: the folder holds the changed level and the
+    backup of the level before, and unless it is the folder a finished run
+    leaves, a re-run keeps the level before in one of them.
+In every folder, crashed or re-run, the level's history, if there is one,
+must read back whole (mergefile.py's reader) and end at the level, or,
+while a mark stands, at the level its run started from, in the backup; and
+the level before any mod must be in the level or the backup, or come back by
+unwinding the history from there.
 The lock's file, l.lvl.lock, that a kill may leave is harmless, but no
 re-run may leave it. A re-run that lost nothing but wrote some file more
 often than a plain run does (it put the level back first, say), or that
@@ -45,12 +54,17 @@ else is a lost state: the test prints the states explored per model and
 fails with a description of each lost one, and fails too where the recorded
 run shows no call it understands, since it would then explore nothing.
 
-Run: python3 crash_test.py PATH/TO/Vorandel [--deep] [unittest arguments]"""
+Run: python3 crash_test.py PATH/TO/Vorandel [--mrgtool PATH/TO/mrgtool] [--deep]
+         [unittest arguments]
+Without --mrgtool, mrgtool's removals are left out. The runs go WORKERS at a
+time, each in a folder of its own."""
 import ast
 import collections
+import concurrent.futures
 import functools
 import itertools
 import os
+import queue
 import re
 import shutil
 import subprocess
@@ -59,10 +73,16 @@ import unittest
 
 import cli_test
 from fault_test import STRACE, TracedCase, merged, traced_env
-from mergefile import merge_file
+from mergefile import (HistoryDamaged, LaterHistory, fingerprint, history_file, merge_file,
+                       read_history, unwind)
 
 DEEP = False
+MRGTOOL = None
 LEVEL, BACKUP, MERGE, LOCK = "l.lvl", "l.lvl.bak", "m.mrg", "l.lvl.lock"
+HISTORY, MARK = "l.lvl.history", "l.lvl.merging"
+# Runs at once, each in a scratch folder of its own: a run waits on its
+# flushes and on strace as much as it computes.
+WORKERS = 3
 PAGE = 4096
 # The calls that change, flush or name a file; "?" lets an older strace
 # that lacks one go on. Reads, closes and sync_file_range change nothing that
@@ -166,11 +186,37 @@ def folder_files(folder):
 
 
 class Explorer:
-    """Runs the tool in one scratch folder, recorded or killed at a call."""
+    """Runs a command in one scratch folder, recorded or killed at a call:
+    by default the tool with the merge file."""
 
-    def __init__(self, root):
+    def __init__(self, root, command=None):
         self.root = os.path.realpath(root)
         self.folder = os.path.join(self.root, "run")
+        self.command = command or [cli_test.TOOL, MERGE]
+        self.helpers, self.pool = None, None
+
+    def each(self, job, items):
+        """[job(explorer, item) for each item], run WORKERS at a time, each
+        with an explorer of its own, in a folder of its own."""
+        if self.pool is None:
+            self.helpers, self.pool = queue.Queue(), concurrent.futures.ThreadPoolExecutor(WORKERS)
+            for number in range(WORKERS):
+                root = os.path.join(self.root, "w%d" % number)
+                os.makedirs(root, exist_ok=True)
+                self.helpers.put(Explorer(root, self.command))
+
+        def one(item):
+            helper = self.helpers.get()
+            try:
+                return job(helper, item)
+            finally:
+                self.helpers.put(helper)
+
+        return list(self.pool.map(one, items))
+
+    def close(self):
+        if self.pool is not None:
+            self.pool.shutdown()
 
     def run(self, files, kill=None):
         lay_out(self.folder, files)
@@ -179,7 +225,7 @@ class Explorer:
         with open(out, "wb") as stdout:
             done = subprocess.run(
                 [STRACE, "-f", "-qq", "-y", "-s", "0", "-o", trace, "-e", "trace=" + CALLS]
-                + inject + [cli_test.TOOL, MERGE], cwd=self.folder, stdin=subprocess.DEVNULL,
+                + inject + self.command, cwd=self.folder, stdin=subprocess.DEVNULL,
                 stdout=stdout, stderr=subprocess.PIPE, timeout=120, env=traced_env())
         with open(trace, encoding="latin-1") as f, open(out, "rb") as o:
             events, printed = self.events(parse(f.read()), files), o.read().decode("latin-1")
@@ -289,9 +335,9 @@ class Explorer:
             disk_names = {n: here[f] for n, f in unsettled.names}
             pending = [tuple(here[x] if i in FILES_AT[op[0]] else x for i, x in enumerate(op))
                        for op in unsettled.pending]
+        killed = self.each(lambda helper, event: helper.run(start, event[:2]), run.events)
         for p in range(len(run.events) + 1):
-            snap = run if p == len(run.events) else self.same_names(
-                self.run(start, run.events[p][:2]), run)
+            snap = run if p == len(run.events) else self.same_names(killed[p], run)
             if snap.events != run.events[:p]:
                 raise AssertionError("killed at call %d, the run went another way: %s"
                                      % (p + 1, snap.events[p:]))
@@ -364,28 +410,94 @@ def changes(run):
                                if op[0] in ("change", "flush"))
 
 
+# A run to explore: the folder it starts from, its command (the program and
+# its arguments), the level and backup a whole run leaves, the level before
+# any mod (which must stay recoverable), the line that says the change is
+# made, the statuses of a refusal or failure, and names for known contents.
+Scenario = collections.namedtuple("Scenario", "title start command want original done failed "
+                                              "known")
+
+
+def history_fault(files, original):
+    """What a folder lost of the level's history, or None: the history, if
+    there is one, must read back whole and end at the level (or, while a
+    run's mark is there, at the level that run started from, in the backup);
+    the original must be in the level or the backup, or come back by
+    unwinding the history from there."""
+    level, backup, history = files.get(LEVEL), files.get(BACKUP), files.get(HISTORY)
+    levels = [c for c in (level, backup if MARK in files else None) if c is not None]
+    if history is not None:
+        try:
+            first, entries = read_history(history)
+        except (HistoryDamaged, LaterHistory) as damage:
+            return "the history is damaged (%s)" % damage
+        end = entries[-1]["after"] if entries else first
+        if end not in map(fingerprint, levels):
+            return "the history doesn't end at the level"
+    if original in (level, backup):
+        return None
+    for content in levels if history is not None else ():
+        try:
+            if unwind(content, history)[0] == original:
+                return None
+        except HistoryDamaged:
+            pass
+    return "the original is lost"
+
+
 class CrashStates(TracedCase):
     BASE = bytes(range(32, 132))
     BIG = bytes(range(256)) * 1024
-    # title, level, actions (offset, removeLength, data)
+    # Vorandel's merges: title, level, actions (offset, removeLength, data),
+    # and the actions of a mod that went in before, in the level's history
     SCENARIOS = [
-        ("grows", BASE, [(10, 2, b"+" * 30)]),
-        ("shrinks", BASE, [(10, 40, b"-")]),
-        ("same size", BASE, [(10, 2, b""), (50, 0, b"==")]),
-        ("empty level", b"", [(0, 0, b"new")]),
+        ("grows", BASE, [(10, 2, b"+" * 30)], None),
+        ("shrinks", BASE, [(10, 40, b"-")], None),
+        ("same size", BASE, [(10, 2, b""), (50, 0, b"==")], None),
+        ("empty level", b"", [(0, 0, b"new")], None),
+        ("after an earlier mod", BASE, [(80, 5, b"-")], [(10, 2, b"+" * 30)]),
     ]
     DEEP_SCENARIOS = [
-        ("grows 256 KiB", BIG, [(0, 0, b"<"), (100000, 10, b"+" * 20000)]),
-        ("shrinks 256 KiB", BIG, [(5000, 150000, b"")]),
-        ("emptied", BASE, [(0, 100, b"")]),
+        ("grows 256 KiB", BIG, [(0, 0, b"<"), (100000, 10, b"+" * 20000)], None),
+        ("shrinks 256 KiB", BIG, [(5000, 150000, b"")], None),
+        ("emptied", BASE, [(0, 100, b"")], None),
     ]
+    # mrgtool's removals from a level with two mods, e.mrg then m.mrg, in its
+    # history: title, arguments
+    REMOVALS = [("remove the earlier mod", ["remove", "e.mrg", LEVEL]),
+                ("original", ["original", LEVEL])]
+
+    def scenarios(self):
+        for title, level, actions, earlier in self.SCENARIOS + (
+                self.DEEP_SCENARIOS if DEEP else []):
+            merge, start = merge_file(LEVEL, actions), {LEVEL: level}
+            if earlier:
+                start[HISTORY], start[LEVEL] = history_file(level, [("e.mrg", earlier)])
+                start[BACKUP] = level
+            want = merged(start[LEVEL], actions)
+            yield Scenario(title, dict(start, **{MERGE: merge}), [cli_test.TOOL, MERGE],
+                           (want, start[LEVEL]), level, "Done !\n", (255,),
+                           {merged(want, actions): "merged twice", merge: "merge file"})
+        if MRGTOOL is None:
+            return
+        earlier, later = [(10, 2, b"+" * 30)], [(80, 5, b"-")]
+        history, level = history_file(self.BASE, [("e.mrg", earlier), ("m.mrg", later)])
+        start = {LEVEL: level, BACKUP: merged(self.BASE, earlier), HISTORY: history}
+        for title, args in self.REMOVALS:
+            want = self.BASE if args[0] == "original" else merged(self.BASE, [(52, 5, b"-")])
+            yield Scenario(title, start, [MRGTOOL] + args, (want, level), self.BASE,
+                           "out of l.lvl" if args[0] == "remove" else "again: took",
+                           (1, 6), {})
 
     def test_no_crash_loses_the_original(self):
-        explorer = Explorer(self.folder)
         figures, lost, total = [], [], collections.Counter()
-        for title, level, actions in self.SCENARIOS + (self.DEEP_SCENARIOS if DEEP else []):
-            points, tally = self.explore(explorer, title, level, actions, lost)
-            figures.append("%s: %d crash points" % (title, points))
+        for scenario in self.scenarios():
+            explorer = Explorer(self.folder, scenario.command)
+            try:
+                points, tally = self.explore(explorer, scenario, lost)
+            finally:
+                explorer.close()
+            figures.append("%s: %d crash points" % (scenario.title, points))
             for model, (keys, bad) in sorted(tally.items()):
                 figures.append("  %-20s %5d states %5d lost" % (model, len(keys), bad))
                 total[model, "states"] += len(keys)
@@ -395,23 +507,29 @@ class CrashStates(TracedCase):
         print("\nCrash states (%s):\n%s" % ("deep" if DEEP else "CI", "\n".join(figures)))
         self.assertEqual(len(lost), 0, "%d lost states:\n%s" % (len(lost), "\n".join(lost)))
 
-    def explore(self, explorer, title, level, actions, lost):
-        merge, want = merge_file(LEVEL, actions), merged(level, actions)
-        start = {LEVEL: level, MERGE: merge}
+    def explore(self, explorer, scenario, lost):
+        title, start, (want, before) = scenario.title, scenario.start, scenario.want
         plain = explorer.run(start)
-        self.assertEqual((plain.out.endswith("Done !\n"), plain.status), (True, 0), title)
+        self.assertEqual((scenario.done in plain.out, plain.status), (True, 0),
+                         "%s: %s" % (title, plain.out))
+        self.assertEqual((plain.files[LEVEL], plain.files.get(BACKUP)), scenario.want, title)
+        self.assertIsNone(history_fault(plain.files, scenario.original), title)
         seen = {op[0] for _, _, op in plain.events}
         self.assertTrue({"create", "change", "flush", "out"} <= seen, "%s: the recorded run "
                         "creates, writes, flushes or prints nothing the explorer understands "
                         "(%s): it would explore no state" % (title, sorted(seen)))
         known = {}
-        for content, said in [(level, "original"), (want, "merged"), (b"", "empty"),
-                              (merged(want, actions), "merged twice"), (merge, "merge file")]:
+        for content, said in [(scenario.original, "original"), (before, "level before"),
+                              (want, "level after"), (b"", "empty"),
+                              (start.get(HISTORY), "history before"),
+                              (plain.files[HISTORY], "history after"),
+                              *scenario.known.items()]:
             known.setdefault(content, said)
 
         def show(files):  # the merge file, unchanged, goes without saying
             return ", ".join("%s: %s" % (n, known.get(c, "%d other bytes" % len(c)))
-                             for n, c in sorted(files.items()) if c != merge) or "nothing"
+                             for n, c in sorted(files.items())
+                             if n != MERGE or c != start[MERGE]) or "nothing"
 
         verdicts, tally = {}, collections.defaultdict(lambda: [set(), 0])
 
@@ -421,27 +539,46 @@ class CrashStates(TracedCase):
         def judge(model, label, done, state, finished, before=""):
             seen = key(state, done, finished)
             if seen not in verdicts:
-                verdicts[seen] = self.verdict(explorer, state, done, finished, level, want)
+                verdicts[seen] = self.verdict(explorer, state, done, finished, scenario)
             fault, after = verdicts[seen]
             if seen in tally[model][0]:
                 return after
             tally[model][0].add(seen)
             if fault:
                 tally[model][1] += 1
-                lost.append("[%s] %s, %s%s, %s \"Done !\": %s\n    held: %s" % (
-                    title, model, label, before, "after" if done else "before", fault,
-                    show(state)) + ("" if after is None else "\n    re-run said %r (status %d), "
-                                    "left: %s" % (after.out, after.status, show(after.files))))
+                lost.append("[%s] %s, %s%s, %s %r: %s\n    held: %s" % (
+                    title, model, label, before, "after" if done else "before",
+                    scenario.done, fault, show(state))
+                    + ("" if after is None else "\n    re-run said %r (status %d), "
+                       "left: %s" % (after.out, after.status, show(after.files))))
             return after
 
-        labels, crashed = set(), set()
+        def judge_all(states):
+            """The verdicts on (state, done, finished), the re-runs made at once."""
+            todo = {}
+            for state, done, finished in states:
+                todo.setdefault(key(state, done, finished), (state, done, finished))
+            for seen in list(todo):
+                if seen in verdicts:
+                    del todo[seen]
+            for seen, found in zip(todo, explorer.each(
+                    lambda helper, s: self.verdict(helper, *s, scenario), todo.values())):
+                verdicts[seen] = found
+
+        labels, crashed, again = set(), set(), []
         player = b"the player's own level, put back after the kill " * 4
         known[player] = "the player's level"
-        for model, label, done, state, unsettled in explorer.crash_states(start, plain):
-            labels.add(label)
+        states = list(explorer.crash_states(start, plain))
+        judge_all((state, done, plain.files) for _, _, done, state, _ in states)
+        replaced = {}
+        for model, label, done, state, _ in states:
             if model == "kill" and not done:
-                self.judge_replaced(explorer, title, label, dict(state, **{LEVEL: player}),
-                                    player, tally, lost, show)
+                replaced.setdefault(tuple(sorted(dict(state, **{LEVEL: player}).items())), label)
+        for (seen, label), after in zip(replaced.items(), explorer.each(
+                lambda helper, s: helper.run(dict(s)), replaced)):
+            self.judge_replaced(scenario, label, dict(seen), after, player, tally, lost, show)
+        for model, label, done, state, unsettled in states:
+            labels.add(label)
             after = judge(model, label, done, state, plain.files)
             # A re-run that lost nothing is crashed in turn where it wrote more
             # than a plain one, and after each kill that left a name changed or
@@ -452,53 +589,64 @@ class CrashStates(TracedCase):
                     (first, unsettled) not in crashed if renamed else
                     (first not in crashed and (DEEP or changes(after) - changes(plain)))):
                 crashed.update([first, (first, unsettled)])
-                for model2, label2, done2, state2, _ in explorer.crash_states(
-                        state, after, unsettled):
-                    judge(model2 + ", second crash", label2, done2, state2, after.files,
-                          " of the re-run after (%s, %s, held: %s)" % (model, label, show(state)))
+                again += [(model2 + ", second crash", label2, done2, state2, after.files,
+                           " of the re-run after (%s, %s, held: %s)" % (model, label, show(state)))
+                          for model2, label2, done2, state2, _ in explorer.crash_states(
+                              state, after, unsettled)]
+        judge_all((state, done, finished) for _, _, done, state, finished, _ in again)
+        for second in again:
+            judge(*second)
         return len(labels), tally
 
-    def judge_replaced(self, explorer, title, label, state, player, tally, lost, show):
+    @staticmethod
+    def judge_replaced(scenario, label, state, after, player, tally, lost, show):
         """A level put in place after a kill, as a reinstall or the game's
-        check of its files does: the re-run keeps it, merged or as it is."""
+        check of its files does: the re-run keeps it, changed or as it is."""
         keys, model = tally["kill, level replaced"], "kill, level replaced"
-        seen = tuple(sorted(state.items()))
-        if seen in keys[0]:
-            return
-        keys[0].add(seen)
-        after = explorer.run(state)
-        fault = ("the re-run crashed" if after.status not in (0, 255) else
+        keys[0].add(tuple(sorted(state.items())))
+        fault = ("the re-run crashed" if after.status not in (0,) + scenario.failed else
                  "the re-run left %s" % LOCK if LOCK in after.files else
                  "the player's level is gone" if player not in (
                      after.files.get(LEVEL), after.files.get(BACKUP)) else None)
         if fault:
             keys[1] += 1
             lost.append("[%s] %s, %s: %s\n    held: %s\n    re-run said %r (status %d), left: %s"
-                        % (title, model, label, fault, show(state), after.out, after.status,
-                           show(after.files)))
+                        % (scenario.title, model, label, fault, show(state), after.out,
+                           after.status, show(after.files)))
 
-    def verdict(self, explorer, state, done, finished, level, want):
+    @staticmethod
+    def verdict(explorer, state, done, finished, scenario):
         """(what was lost or None, the re-run or None)."""
-        if done and (state.get(LEVEL), state.get(BACKUP)) != (want, level):
-            return "the merge it reported done is not in the folder", None
+        want, before = scenario.want
+        if done and (state.get(LEVEL), state.get(BACKUP)) != (want, before):
+            return "the change it reported done is not in the folder", None
+        fault = history_fault(state, scenario.original)
+        if fault:
+            return fault, None
         # A kill may leave the lock's file, which holds nothing.
         if done and dict(state, **{LOCK: None}) == dict(finished, **{LOCK: None}):
             return None, None
         after = explorer.run(state)
-        kept = level in (after.files.get(LEVEL), after.files.get(BACKUP))
-        if after.status not in (0, 255):
+        kept = before in (after.files.get(LEVEL), after.files.get(BACKUP))
+        if after.status not in (0,) + scenario.failed:
             return "the re-run crashed", after
         if LOCK in after.files:
             return "the re-run left %s" % LOCK, after
-        if done or after.status == 255:
-            return (None if kept else "the original is gone"), after
-        if (after.files.get(LEVEL), after.files.get(BACKUP)) == (want, level):
+        fault = history_fault(after.files, scenario.original)
+        if fault:
+            return fault + " after the re-run", after
+        if done or after.status != 0:
+            return (None if kept else "the level before the run is gone"), after
+        if (after.files.get(LEVEL), after.files.get(BACKUP)) == (want, before):
             return None, after
-        return ("not merged once" if kept else "the original is gone"), after
-
+        return ("not changed once" if kept else "the level before the run is gone"), after
 
 if __name__ == "__main__":
     cli_test.TOOL = os.path.abspath(sys.argv.pop(1))
+    if "--mrgtool" in sys.argv:
+        at = sys.argv.index("--mrgtool")
+        MRGTOOL = os.path.abspath(sys.argv[at + 1])
+        del sys.argv[at:at + 2]
     if "--deep" in sys.argv:
         sys.argv.remove("--deep")
         DEEP = True

@@ -10,13 +10,16 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
-from mergefile import expected_run, fingerprint, level_record, merge_file, name_field, record
+from mergefile import (apply_actions, expected_run, fingerprint, level_record, merge_file,
+                       name_field, read_history, record, unwind)
 
 MRGTOOL = None
 VORANDEL = None
 LEVEL = b"0123456789"
+SAID = "Backuping l.lvl to l.lvl.bak\nProcessing level: l.lvl\n"  # a run's first lines
 
 
 class ToolCase(unittest.TestCase):
@@ -671,6 +674,315 @@ class Make(ToolCase):
                 self.assertEqual(self.mrgtool("make", *args), ("", err, 1))
                 self.assertEqual(self.files(), ["folder", "l.lvl", "m.mrg"])
                 self.assertEqual(self.content("m.mrg"), b"older merge file")
+
+
+class Stack:
+    """Mods put in one after another on a level, kept as every byte that was
+    ever in it, in order: [value, the mod that wrote it (None: the
+    original's), the mod that took it out (None: none)]. Each mod's actions
+    are kept by the byte each starts at, so that they can be placed in the
+    level made without any set of other mods."""
+
+    def __init__(self, original):
+        self.original = original
+        self.cells = [[b, None, None] for b in original]
+        self.mods = []  # per mod: [(first byte's cell, removeLength, data)]
+
+    @staticmethod
+    def present(cell, mods):
+        return (cell[1] is None or cell[1] in mods) and (cell[2] is None or cell[2] not in mods)
+
+    def view(self, mods):
+        """Per byte of the level made by `mods`, its writer; and the points
+        between bytes where one of them removed bytes."""
+        writers, points = [], set()
+        for cell in self.cells:
+            if self.present(cell, mods):
+                writers.append(cell[1])
+            elif cell[2] in mods:
+                points.add(len(writers))
+        return writers, points
+
+    def add(self, rng):
+        """A new mod's actions for the level the mods so far make: inserts,
+        removals and same-size changes, at least one byte away from any byte
+        an earlier mod wrote and any point where it removed bytes."""
+        writers, points = self.view(set(range(len(self.mods))))
+        actions, at = [], 0
+        for _ in range(rng.randrange(1, 4)):
+            for _ in range(50):
+                offset = rng.randrange(at, len(writers) + 1)
+                kind = rng.choice(["insert", "remove", "same size"])
+                remove = 0 if kind == "insert" else rng.randrange(1, 6)
+                data = rng.randbytes(remove if kind == "same size" else
+                                     rng.randrange(1, 6) if kind == "insert" else 0)
+                end = offset + remove
+                if end <= len(writers) and not any(
+                        writers[i] is not None for i in range(max(offset - 1, 0),
+                                                              min(end + 1, len(writers)))) \
+                        and not any(offset - 1 <= p <= end + 1 for p in points):
+                    actions.append((offset, remove, data))
+                    at = end + 2
+                    break
+            if at > len(writers):
+                break
+        if not actions:
+            return None
+        number = len(self.mods)
+        present = [i for i, cell in enumerate(self.cells)
+                   if self.present(cell, set(range(number)))] + [len(self.cells)]
+        placed = []
+        for offset, remove, data in reversed(actions):
+            first = present[offset]
+            for cell in self.cells[first:first + remove]:
+                cell[2] = number
+            new = [[b, number, None] for b in data]
+            self.cells[first + remove:first + remove] = new
+            placed.append(((self.cells[first] if remove else new[0]), remove, data))
+        self.mods.append(placed[::-1])
+        return actions
+
+    def level(self, mods):
+        """The original with `mods` replayed in order, each one's actions
+        placed in the level the ones before it in `mods` made."""
+        level = self.original
+        for number in sorted(mods):
+            before = {m for m in mods if m < number}
+            index = {id(cell): i for i, cell in enumerate(self.cells)}
+            actions = [(sum(self.present(cell, before)
+                            for cell in self.cells[:index[id(first)]]), remove, data)
+                       for first, remove, data in self.mods[number]]
+            level = apply_actions(level, actions)
+        return level
+
+
+class Mods(ToolCase):
+    """mrgtool mods, remove and original, on levels whose mods Vorandel put
+    in, against the history's independent reader."""
+
+    def run_ok(self, *args):
+        out, err, code = self.mrgtool(*args)
+        self.assertEqual((err, code), ("", 0), args)
+        return out
+
+    def history_of(self, level, names):
+        """The original the level's history unwinds `level` to, each step
+        proven, and the history, which lists the mods `names`, in order."""
+        history = self.content("l.lvl.history")
+        original, entries = unwind(level, history)
+        self.assertEqual([e["name"] for e in entries], [n.encode() for n in names])
+        return original, history
+
+    def test_mods_come_out_in_any_order(self):
+        rng = random.Random(27)
+        for stack_number in range(6):
+            with self.subTest(stack=stack_number):
+                for name in self.files():
+                    os.remove(self.path(name))
+                original = rng.randbytes(rng.randrange(20, 120))
+                stack = Stack(original)
+                self.put("l.lvl", original)
+                names = []
+                for number in range(rng.randrange(2, 7)):
+                    actions = stack.add(rng)
+                    if actions is None:
+                        break
+                    names.append("m%d.mrg" % number)
+                    self.put(names[-1], merge_file("l.lvl", actions))
+                    self.assertEqual(self.vorandel(names[-1]), (SAID + "Done !\n", 0))
+                left = set(range(len(names)))
+                level = stack.level(left)
+                self.assertEqual(self.content("l.lvl"), level)
+                self.assertEqual(self.history_of(level, names)[0], original)
+                order = rng.sample(sorted(left), len(left))
+                # Every other stack ends with original, before its last two.
+                last = len(order) - (2 if stack_number % 2 else 0)
+                for number in order[:last]:
+                    by_name = rng.random() < 0.3
+                    if by_name:
+                        os.remove(self.path(names[number]))
+                    out = self.run_ok("remove", names[number], *["l.lvl"] * by_name)
+                    self.assertEqual(out, SAID + "Took %s out of l.lvl.\n" % names[number])
+                    left.discard(number)
+                    self.assert_level(stack.level(left), level,
+                                      [names[m] for m in sorted(left)], original)
+                    level = stack.level(left)
+                if left:
+                    out = self.run_ok("original", "l.lvl")
+                    self.assertEqual(out, SAID + "l.lvl is the level from before its mods "
+                                     "again: took %s out.\n" % " and ".join(
+                                         names[m] for m in sorted(left)))
+                    self.assert_level(original, level, [], original)
+
+    # title, each mod's actions (a.mrg, b.mrg, ...) on the level the ones
+    # before make of LONG, the mod taken out, and the mods named as keeping
+    # it in, or the level without it
+    OVERLAPS = [
+        ("a byte it wrote removed", [[(4, 4, b"AAAA")], [(5, 1, b"")]], "a", ["b"]),
+        ("an insert strictly inside its bytes", [[(4, 4, b"AAAA")], [(6, 0, b"B")]], "a",
+         ["b"]),
+        ("an insert right after its bytes", [[(4, 4, b"AAAA")], [(8, 0, b"B")]], "a",
+         b"01234567B89abcdefghij"),
+        ("an insert right before its bytes", [[(4, 4, b"AAAA")], [(4, 0, b"B")]], "a",
+         b"0123B456789abcdefghij"),
+        ("an insert where it only removed", [[(4, 3, b"")], [(4, 0, b"B")]], "a", ["b"]),
+        ("a removal across where it only removed", [[(4, 3, b"")], [(3, 2, b"")]], "a",
+         ["b"]),
+        ("a removal ending where it only removed", [[(4, 3, b"")], [(2, 2, b"")]], "a",
+         b"01456789abcdefghij"),
+        ("a mod in between, changing other bytes",
+         [[(4, 4, b"AAAA")], [(5, 1, b"B")], [(15, 1, b"D")], [(5, 1, b"C")]], "a",
+         ["b", "d"]),
+        ("kept in by the one that keeps a later one in",
+         [[(4, 4, b"AAAA")], [(5, 1, b"B")], [(15, 1, b"D")], [(5, 1, b"C")]], "b", ["d"]),
+        ("three mods over its bytes",
+         [[(4, 4, b"AAAA")], [(4, 1, b"B")], [(6, 1, b"C")], [(7, 1, b"D")]], "a",
+         ["b", "c", "d"]),
+        ("a later mod over the first's bytes only, the second out",
+         [[(4, 4, b"AAAA")], [(5, 1, b"B")], [(7, 1, b"C")]], "b", b"0123AAAC89abcdefghij"),
+    ]
+
+    def test_mods_over_a_mods_bytes_keep_it_in(self):
+        long_level = b"0123456789abcdefghij"
+        for title, mods, taken, kept in self.OVERLAPS:
+            with self.subTest(title):
+                for name in self.files():
+                    os.remove(self.path(name))
+                self.put("l.lvl", long_level)
+                names = ["abcd"[i] + ".mrg" for i in range(len(mods))]
+                for name, actions in zip(names, mods):
+                    self.put(name, merge_file("l.lvl", actions))
+                    self.assertEqual(self.vorandel(name)[1], 0)
+                before = {n: self.content(n) for n in self.files() if n.startswith("l.lvl")}
+                for by_name in [False, True]:
+                    out, err, code = self.mrgtool("remove", taken + ".mrg",
+                                                  *["l.lvl"] * by_name)
+                    if isinstance(kept, bytes):
+                        break
+                    blockers = [k + ".mrg" for k in kept]
+                    self.assertEqual((out, err, code), (
+                        "%s.mrg can't come out of l.lvl yet: %s changed bytes it wrote. Take "
+                        "%s out first; nothing changed.\n" % (
+                            taken, ", ".join(blockers[:-1]) + " and " * (len(blockers) > 1)
+                            + blockers[-1], "them" if len(blockers) > 1 else "it"), "", 6))
+                    self.assertEqual({n: self.content(n) for n in self.files()
+                                      if n.startswith("l.lvl")}, before)
+                    if not by_name:
+                        os.remove(self.path(taken + ".mrg"))
+                if isinstance(kept, bytes):
+                    self.assertEqual((out, err, code), (SAID + "Took %s.mrg out of l.lvl.\n"
+                                                        % taken, "", 0))
+                    self.assertEqual(self.content("l.lvl"), kept)
+                    self.history_of(kept, [n for n in names if n != taken + ".mrg"])
+
+    def test_mods_listed_and_the_history_as_the_level_stands_to_it(self):
+        """mods' text and JSON, remove's refusal where the history doesn't end
+        at the level, original, and Vorandel's next run starting a new history."""
+        self.put("l.lvl", LEVEL)
+        over = "This merge file changes bytes that a.mrg wrote in l.lvl: it goes in over it.\n"
+        for name, actions, line in [("a.mrg", [(2, 2, b"AB")], ""),
+                                    ("b.mrg", [(3, 1, b"x")], over),
+                                    ("c.mrg", [(9, 0, b"!!")], "")]:
+            self.put(name, merge_file("l.lvl", actions))
+            self.assertEqual(self.vorandel(name), (line + SAID + "Done !\n", 0))
+        modded = self.content("l.lvl")
+        self.assertEqual(modded, b"01Ax45678!!9")
+        history = self.content("l.lvl.history")
+        times = [time.strftime("%Y-%m-%d %H:%M:%S UTC", time.gmtime(e["time"]))
+                 for e in read_history(history)[1]]
+        listed = ("Mods in l.lvl, oldest first (l.lvl.history):\n"
+                  "  1. a.mrg, %s: 2 bytes out, 2 in%s\n"
+                  "  2. b.mrg, %s: 1 byte out, 1 in\n"
+                  "  3. c.mrg, %s: 0 bytes out, 2 in\n")
+        json_mods = [{"name": name, "pack": None, "time": e["time"], "bytesOut": out,
+                      "bytesIn": put_in, "changedLaterBy": later}
+                     for name, e, out, put_in, later in zip(
+                         ["a.mrg", "b.mrg", "c.mrg"], read_history(history)[1], [2, 1, 0],
+                         [2, 1, 2], [["b.mrg"], [], []])]
+        unchanged = ": its mods can't be taken out by it; nothing changed.\n"
+        # title, the level and history, mods' text, its JSON state (the mods
+        # listed where it is not None), remove's line, Vorandel's line
+        # setting the old history aside
+        for title, level, old, text, state, refused, set_aside in [
+                ("mods in", modded, history, listed % (
+                    times[0], "; b.mrg changed bytes it wrote", times[1], times[2]),
+                 "mods in", None, None),
+                ("no history", modded, None,
+                 "l.lvl has no history beside it (l.lvl.history): no mod went in by a run that "
+                 "keeps one.\n", "no history",
+                 "l.lvl has no history beside it (l.lvl.history): no mod in it can be told, "
+                 "nothing changed.\n", ""),
+                ("the level changed behind it", modded[:-1] + b"?", history, listed % (
+                    times[0], "", times[1], times[2]) + "l.lvl changed since l.lvl.history "
+                 "was written, by a game update, an editor or another tool: these mods may not "
+                 "be in it any more. The next run keeps this history under another name and "
+                 "starts a new one.\n", "level changed",
+                 "l.lvl changed since l.lvl.history was written, by a game update, an editor "
+                 "or another tool" + unchanged,
+                 "l.lvl changed since l.lvl.history was written, by a game update, an editor "
+                 "or another tool: that history is kept as l.lvl.history.1, and a new one "
+                 "starts with this run.\n"),
+                ("the level put back by hand", LEVEL, history, listed % (
+                    times[0], "", times[1], times[2])
+                 + "l.lvl is again the level from before these mods: none of them is in.\n",
+                 "original", "l.lvl is the level from before the mods that l.lvl.history "
+                 "lists, with none of them in: nothing to do.\n",
+                 "l.lvl is again the level from before the mods that l.lvl.history lists, "
+                 "with none of them in: that history is kept as l.lvl.history.1, and a new "
+                 "one starts with this run.\n"),
+                ("a damaged history", modded, history[:40] + b"?" + history[41:],
+                 "l.lvl.history is damaged, or of a later version: the mods in l.lvl can't be "
+                 "told by it. The next run keeps it under another name and starts a new "
+                 "one.\n", "damaged", "l.lvl.history is damaged, or of a later version: no mod "
+                 "can be taken out of l.lvl by it; nothing changed.\n",
+                 "l.lvl.history is damaged: it is kept as l.lvl.history.1, and a new history "
+                 "of l.lvl starts with this run.\n")]:
+            with self.subTest(title):
+                for name in self.files():
+                    if name.startswith("l.lvl.history"):
+                        os.remove(self.path(name))
+                self.put("l.lvl", level)
+                if old is not None:
+                    self.put("l.lvl.history", old)
+                self.assertEqual(self.mrgtool("mods", "l.lvl"), (text, "", 0))
+                shown = json.loads(self.run_ok("mods", "l.lvl", "--json"))
+                self.assertEqual(shown, {
+                    "level": "l.lvl", "history": "l.lvl.history", "state": state,
+                    "mods": json_mods if state == "mods in" else
+                    [dict(m, changedLaterBy=[]) for m in json_mods]
+                    if old is not None and state != "damaged" else []})
+                if refused is None:
+                    continue
+                files = {n: self.content(n) for n in self.files()}
+                # Nothing to do is no failure: a level at its original has no mod in.
+                status = 0 if "nothing to do" in refused else 1
+                for args in [("remove", "c.mrg"), ("remove", "c.mrg", "l.lvl"),
+                             ("original", "l.lvl")]:
+                    self.assertEqual(self.mrgtool(*args), (refused, "", status), args)
+                    self.assertEqual({n: self.content(n) for n in self.files()}, files)
+                # The next run keeps the old history and starts one at the
+                # level it found.
+                self.put("d.mrg", merge_file("l.lvl", [(0, 0, b"d")]))
+                self.assertEqual(self.vorandel("d.mrg"), (SAID + set_aside + "Done !\n", 0))
+                self.assertEqual(self.content("l.lvl.history.1"), old)
+                self.assertEqual(self.history_of(b"d" + level, ["d.mrg"])[0], level)
+        self.put("l.lvl", modded)
+        self.put("l.lvl.history", history)
+        self.assertEqual(self.run_ok("original", "l.lvl"),
+                         SAID + "l.lvl is the level from before its mods again: took a.mrg, "
+                         "b.mrg and c.mrg out.\n")
+        self.assertEqual(self.content("l.lvl"), LEVEL)
+        self.assertEqual(self.run_ok("original", "l.lvl"), "l.lvl has no mod in it: nothing "
+                         "to do.\n")
+
+    def assert_level(self, level, before, names, original):
+        """The level, its backup (the level before the run) and its history
+        after a removal, and no other file of the run's."""
+        self.assertEqual(self.content("l.lvl"), level)
+        self.assertEqual(self.content("l.lvl.bak"), before)
+        self.assertEqual(self.history_of(level, names)[0], original)
+        self.assertEqual([n for n in self.files() if n.startswith("l.lvl")],
+                         ["l.lvl", "l.lvl.bak", "l.lvl.history"])
 
 
 if __name__ == "__main__":

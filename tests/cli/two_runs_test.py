@@ -8,13 +8,15 @@ point: A runs again, and strace stops it right after that call (an injected
 SIGSTOP: the stop ends when we send SIGCONT, once run B has ended, so no
 guessed delay decides anything).
 B runs whole during the stop, with the same merge file or with another mod
-of the same level; then A goes on. Both end, and:
+of the same level, or, where the level's history holds an earlier mod, as
+mrgtool remove taking that one out; then A goes on. Both end, and:
   - the folder must be one that the two runs leave one after the other, or
     one run alone (the other refused, or finding nothing to do): the same
     build's results on copies of the starting folder, in each order;
-  - each run that printed "Done !" must have its merge in the level: an
-    order that explains the folder has that run print "Done !" too;
-  - a run that printed "Done !" ends with 0, and no mark is left.
+  - each run that printed "Done !" (mrgtool: "Took ... out") must have its
+    change in the level: an order that explains the folder has that run
+    print it too;
+  - a run that printed it ends with 0, and no mark is left.
 The lock's file may stand in the way before either run starts: a lock file
 left by a run of another user, which both runs take over in turn, or one they
 may not open, or a folder in its place, where both must refuse. Those runs
@@ -41,7 +43,7 @@ import unittest
 import cli_test
 from crash_test import BACKUP, FD, LEVEL, MERGE, Explorer, folder_files, lay_out, parse
 from fault_test import STRACE, TracedCase, merged, stopped_once, traced_env
-from mergefile import merge_file, timeless
+from mergefile import history_file, merge_file, timeless
 from tool_run import run_captured
 
 MRGTOOL = None
@@ -53,6 +55,14 @@ MARKS = (LEVEL + ".merging", LEVEL + ".merging.new")
 # A waits in a stop, not on the processor: a few at once keep the test short.
 WORKERS = 4
 Order = collections.namedtuple("Order", "runs files done")
+# mrgtool's run as B, taking an earlier mod out of the level A merges into.
+REMOVE = ("remove", "e.mrg", LEVEL)
+
+
+def did(out):
+    """Whether a run says it changed the level: Vorandel's merge, mrgtool's
+    removal of one mod or of all."""
+    return "Done !" in out or " out of %s.\n" % LEVEL in out or "again: took" in out
 
 
 def watched(folder, out, names):
@@ -125,9 +135,29 @@ class TwoRuns(TracedCase):
              ("another mod", "mrgtool make", OTHER, None),
              ("another mod, a lock left by another user", "mergefile.py", OTHER, "left"),
              ("another mod, a lock that may not be opened", "mergefile.py", OTHER, "closed"),
-             ("another mod, a folder in the lock's place", "mergefile.py", OTHER, "folder")]
+             ("another mod, a folder in the lock's place", "mergefile.py", OTHER, "folder"),
+             ("an earlier mod taken out", "mergefile.py, after e.mrg", REMOVE, None)]
+    # The earlier mod of the level that B takes out, in its history: away from
+    # the bytes either mod changes.
+    EARLIER = [(85, 3, b"E")]
     KINDS = ["lost merge", "lost original", 'false "Done !"', "mark left",
              "unexplained state", "a run crashed", "B waited for A"]
+
+    def start(self, maker):
+        """The folder both runs start from: the level, the merge files and,
+        where a mod went in before, its history and backup."""
+        if maker != "mergefile.py, after e.mrg":
+            return {**self.merge_files(maker), LEVEL: self.LEVEL_BYTES}
+        history, level = history_file(self.LEVEL_BYTES, [("e.mrg", self.EARLIER)])
+        return {MERGE: merge_file(LEVEL, self.MODS[MERGE]), LEVEL: level,
+                LEVEL + ".bak": self.LEVEL_BYTES, LEVEL + ".history": history}
+
+    def command(self, run):
+        """The command of run A, or of a run B with `run`: a merge file's
+        name, or mrgtool's arguments."""
+        if isinstance(run, str):
+            return [cli_test.TOOL, run]
+        return [MRGTOOL] + list(run)
 
     def merge_files(self, maker):
         if maker == "mergefile.py":
@@ -178,8 +208,8 @@ class TwoRuns(TracedCase):
         found, folder = [], os.path.join(self.folder, "orders")
         for runs in [("A",), ("B",), ("A", "B"), ("B", "A")]:
             lay_out_as(folder, start, lock)
-            done = {r for r in runs if "Done !" in run_captured(
-                as_user(lock) + [cli_test.TOOL, MERGE if r == "A" else other], folder)[0]}
+            done = {r for r in runs if did(run_captured(
+                as_user(lock) + self.command(MERGE if r == "A" else other), folder)[0])}
             found.append(Order(runs, left_in(folder), done))
         return found
 
@@ -193,7 +223,7 @@ class TwoRuns(TracedCase):
 
         def run_b():
             try:
-                runs["B"] = run_captured(as_user(lock) + [cli_test.TOOL, other], folder, timeout=10)
+                runs["B"] = run_captured(as_user(lock) + self.command(other), folder, timeout=10)
             except subprocess.TimeoutExpired:
                 in_time[0], runs["B"] = False, ("(still running after 10 s)", None)
 
@@ -214,7 +244,7 @@ class TwoRuns(TracedCase):
             for maker, lock in dict.fromkeys((case[1], case[3]) for case in self.CASES):
                 if lock is not None and (os.geteuid() != 0 or shutil.which("setpriv") is None):
                     continue  # another user's runs need root and setpriv
-                start = {**self.merge_files(maker), LEVEL: self.LEVEL_BYTES}
+                start = self.start(maker)
                 names, points = self.pause_points(start, lock)
                 folders = [os.path.join(self.folder, "p%d" % i) for i in range(len(points))]
                 for title, _, other, _ in (case for case in self.CASES
@@ -246,18 +276,18 @@ class TwoRuns(TracedCase):
 
     def judge(self, start, orders, files, runs, in_time):
         """The kinds of failure of one outcome."""
-        done = {r for r, (out, _) in runs.items() if "Done !" in out}
+        done = {r for r, (out, _) in runs.items() if did(out)}
         rest = {n: c for n, c in files.items() if n not in MARKS}
         explaining = [o for o in orders if o.files == rest]
         faults = [] if in_time else ["B waited for A"]
-        if any(status not in (0, 255) for _, status in runs.values()):
+        if any(status not in (0, 1, 6, 255) for _, status in runs.values()):
             faults.append("a run crashed")
         if not explaining:
             faults.append("lost original" if start[LEVEL] not in (
                 files.get(LEVEL), files.get(BACKUP)) else "unexplained state")
         elif not any(done <= o.done for o in explaining):
             faults.append("lost merge")
-        if any("Done !" in out and status != 0 for out, status in runs.values()):
+        if any(did(out) and status != 0 for out, status in runs.values()):
             faults.append('false "Done !"')
         if any(m in files for m in MARKS):
             faults.append("mark left")

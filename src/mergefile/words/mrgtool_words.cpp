@@ -467,9 +467,10 @@ std::string ModsText(const char* level, const char* historyName, ModsState state
     for (size_t i = 0; i < history->entries.size(); ++i) {
       const HistoryEntry& entry = history->entries[i];
       ModCounts counts = CountsOf(entry);
-      Append(&out, "%3zu. %s, %s: %" PRIu64 " byte%s out, %" PRIu64 " in", i + 1,
-             ModList(*history, {i}).c_str(), WhenOf(entry.head.time).c_str(), counts.out,
-             counts.out == 1 ? "" : "s", counts.in);
+      Append(&out, "%3" PRIu64 ". %s, %s: %" PRIu64 " byte%s out, %" PRIu64 " in",
+             static_cast<uint64_t>(i + 1), ModList(*history, {i}).c_str(),
+             WhenOf(entry.head.time).c_str(), counts.out, counts.out == 1 ? "" : "s",
+             counts.in);
       if (i < changedBy.size() && !changedBy[i].empty())
         out += "; " + ModList(*history, changedBy[i]) + " changed bytes it wrote";
       out += "\n";

@@ -384,7 +384,7 @@ std::string HistoryLine(const HistoryJudgement& judgement, const History& histor
   std::vector<char> room(SAYS_TEXT_MAX + mods.size(), '\0');
   char* text = room.data();
   size_t size = room.size();
-  SaidOf of{levelName, mods.c_str(), judgement.mods.size()};
+  SaidOf of{levelName, mods.c_str(), static_cast<unsigned long>(judgement.mods.size())};
   switch (judgement.verdict) {
     case HistoryVerdict::NOTHING: break;
     case HistoryVerdict::ALREADY_IN:
