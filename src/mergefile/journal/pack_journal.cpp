@@ -76,8 +76,9 @@ bool ReadPackJournal(const uint8_t* bytes, size_t size, PackJournal* journal) {
   std::string body = text.substr(0, size - checkLine);
   if (text.compare(body.size(), std::string::npos, CheckLine(body)) != 0) return false;
   // The head names the pack; the level lines follow it.
-  const std::string start(JOURNAL_HEAD, strstr(JOURNAL_HEAD, "%s"));
-  const std::string rest(strstr(JOURNAL_HEAD, "%s") + 2);
+  const std::string head = JOURNAL_HEAD;
+  const std::string start = head.substr(0, head.find("%s"));
+  const std::string rest = head.substr(head.find("%s") + 2);
   size_t restAt = body.find(rest);
   if (body.compare(0, start.size(), start) != 0 || restAt == std::string::npos ||
       restAt < start.size())
