@@ -146,7 +146,7 @@ int RunApply(const CommandLine& line) {
     return MRGTOOL_USAGE;
   }
   switch (RunPack(line.operands, name)) {
-    case PackEnd::IN:
+    case PackEnd::PUT_IN:
     case PackEnd::ALREADY_IN: return MRGTOOL_OK;
     case PackEnd::REFUSED:
     case PackEnd::FAILED: break;

@@ -270,9 +270,9 @@ PackEnd PutIn(std::deque<PackLevel>& levels, std::vector<Part>& parts,
     changes.push_back(change);
   }
   if (ChangeLevels(changes, journal, content) != STATUS_OK) return PackEnd::FAILED;
-  Report(FormatPack(PackSays::IN, {"", Shown(packName), std::to_string(changed.size())})
+  Report(FormatPack(PackSays::PUT_IN, {"", Shown(packName), std::to_string(changed.size())})
              .c_str());
-  return PackEnd::IN;
+  return PackEnd::PUT_IN;
 }
 
 }  // namespace
@@ -321,7 +321,7 @@ PackEnd RunPack(const std::vector<const char*>& mergePaths, const std::string& p
     for (size_t i = 0; i < order.size(); ++i) order[i] = i;
     std::sort(order.begin(), order.end(),
               [&](size_t a, size_t b) { return levels[a].key < levels[b].key; });
-    end = PackEnd::IN;
+    end = PackEnd::PUT_IN;
     for (size_t i : order) {
       levels[i].taken = TakeLevelLock(levels[i].names, &levels[i].lock);
       if (levels[i].taken == LockTaken::REFUSED) {
@@ -329,7 +329,7 @@ PackEnd RunPack(const std::vector<const char*>& mergePaths, const std::string& p
         break;
       }
     }
-    if (end == PackEnd::IN) end = PutIn(levels, parts, packName);
+    if (end == PackEnd::PUT_IN) end = PutIn(levels, parts, packName);
     ReleaseLocks(levels);
   }
   for (PackLevel& level : levels) ReleaseWhole(&level.file);

@@ -8,7 +8,7 @@
 #include <vector>
 
 enum class PackEnd {
-  IN,          // every part is in now; said
+  PUT_IN,      // every part is in now; said
   ALREADY_IN,  // every part was in already: nothing changed; said
   REFUSED,     // a part can't go in: each one that can't said why; nothing changed
   FAILED,      // said why; nothing changed, or as the run's lines say

@@ -559,7 +559,7 @@ std::string ConflictLine(const CombineConflict& conflict, const char* firstPath,
 
 std::string FormatPack(PackSays message, const PackOf& of) {
   switch (message) {
-    case PackSays::IN:
+    case PackSays::PUT_IN:
       return "The pack " + of.pack + " is in: " + of.count +
              (of.count == "1" ? " level" : " levels") + " changed.\n";
     case PackSays::ALREADY_IN:

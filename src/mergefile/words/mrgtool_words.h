@@ -160,7 +160,7 @@ std::string ModsJson(const char* level, const char* historyName, ModsState state
 
 // What mrgtool apply says of a pack, in a line of its own on standard output.
 enum class PackSays {
-  IN,             // pack, count: how many levels
+  PUT_IN,         // pack, count: how many levels
   ALREADY_IN,     // pack
   REFUSED,        // pack
   PARTS_OVERLAP,  // level, pack: the first part, count: the second
