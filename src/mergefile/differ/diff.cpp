@@ -17,6 +17,7 @@
 #include <thread>
 #endif
 
+#include "differ/diff_realign.h"
 #include "differ/diff_walk.h"
 #include "format/merge_format.h"
 
@@ -259,6 +260,7 @@ std::vector<Edit> DiffBytes(const uint8_t* a, uint32_t aSize, const uint8_t* b,
   }
   std::vector<EqualRun>().swap(runs);
   list.Add(i, differ.in.aHi - i, j, differ.in.bHi - j);
+  RealignEdits(a, aSize, b, bSize, &list.edits);
   if (progress != nullptr) progress(context, bSize, bSize);
   return std::move(list.edits);
 }
