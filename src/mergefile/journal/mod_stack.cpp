@@ -279,11 +279,6 @@ bool Undo(const LevelImage& level, const Changes& changes, uint64_t size,
   return ApplyActionList(level, UndoOf(changes), AppendSlice, out);
 }
 
-// The fingerprint of the level `changes` came from, made of `level`.
-bool PrintUndone(const LevelImage& level, const Changes& changes, Fingerprint* print) {
-  return FingerprintOfChanged(level, UndoOf(changes), print);
-}
-
 // The level the layers end at: the one given, until a removal holds its own.
 struct Levels {
   LevelImage top;
@@ -292,10 +287,9 @@ struct Levels {
 
 // Takes layers[at] out. It is moved past the layers after it, which are
 // rewritten to the level without it, and its undo, applied at the top, gives
-// the next level. On the way down from the top, each level met is checked
-// against its fingerprint, and the levels without the layer, which the
-// rewritten layers give, are fingerprinted. Levels the layers met are left
-// behind as soon as they are passed.
+// the next level. The rewritten layers unwind the next level down to the
+// taken one's level before, fingerprinting each level they meet for their
+// entries; two levels are held on the way at most, besides the top.
 RemovalOutcome TakeOut(std::vector<Layer>* layers, size_t at, Levels* levels) {
   std::vector<Layer>& stack = *layers;
   const Layer& taken = stack[at];
@@ -321,29 +315,24 @@ RemovalOutcome TakeOut(std::vector<Layer>* layers, size_t at, Levels* levels) {
             static_cast<uint64_t>(static_cast<int64_t>(stack[top].after.size) - growth),
             &next))
     return RemovalOutcome::DAMAGED;
-  // prints[j]: the level after layer j without the taken one.
+  // prints[j]: the level after layer j without the taken one, unwound from
+  // the new level through the rewritten layers: the one it ends at must be
+  // the taken layer's level before, or the new level is not the one the
+  // layers left in make. That is the removal's proof.
   std::vector<Fingerprint> prints(stack.size());
-  prints[at] = taken.before;
   prints[top] = PrintOf(ImageOf(next));
-  if (at == top && !SameFingerprint(prints[top], taken.before))
-    return RemovalOutcome::DAMAGED;
-
   std::vector<uint8_t> work[2];
-  LevelImage level = levels->top;
+  LevelImage level = ImageOf(next);
   for (size_t j = top; j > at; --j) {
-    if (j < top && !PrintUndone(level, movedUp[j], &prints[j]))
-      return RemovalOutcome::DAMAGED;
     std::vector<uint8_t>& below = work[j % 2];
-    if (!Undo(level, stack[j].changes, stack[j].before.size, &below) ||
-        !SameFingerprint(PrintOf(ImageOf(below)), stack[j].before))
+    const int64_t size = static_cast<int64_t>(stack[j].before.size) - growth;
+    if (size < 0 || !Undo(level, without[j], static_cast<uint64_t>(size), &below))
       return RemovalOutcome::DAMAGED;
-    if (j == top) std::vector<uint8_t>().swap(levels->held);
     level = ImageOf(below);
+    prints[j - 1] = PrintOf(level);
   }
-  Fingerprint before{};
-  if (at < top && (!PrintUndone(level, taken.changes, &before) ||
-                   !SameFingerprint(before, taken.before)))
-    return RemovalOutcome::DAMAGED;
+  if (!SameFingerprint(prints[at], taken.before)) return RemovalOutcome::DAMAGED;
+  std::vector<uint8_t>().swap(levels->held);
 
   for (size_t j = at + 1; j <= top; ++j) {
     stack[j].changes = std::move(without[j]);
@@ -356,28 +345,12 @@ RemovalOutcome TakeOut(std::vector<Layer>* layers, size_t at, Levels* levels) {
   return RemovalOutcome::REMOVED;
 }
 
-// The proof of a removal: the new history reads back whole, and the new level,
-// unwound through its entries from `first` on, meets each of their
-// fingerprints and ends at `bottom`.
-bool Proven(const std::vector<uint8_t>& bytes, const LevelImage& top, size_t first,
-            const Fingerprint& bottom) {
+// What is written of a removal reads back as it was meant: the new history
+// whole, ending at the new level. Each step's proof is TakeOut's.
+bool ReadsBack(const std::vector<uint8_t>& bytes, const LevelImage& top) {
   History proof{};
-  if (ReadHistory(bytes.data(), bytes.size(), &proof) != HistoryRead::WHOLE) return false;
-  Fingerprint reached = PrintOf(top);
-  if (!SameFingerprint(reached, LevelAtEnd(proof))) return false;
-  std::vector<uint8_t> work[2];
-  LevelImage level = top;
-  for (size_t k = proof.entries.size(); k-- > first;) {
-    const HistoryEntry& entry = proof.entries[k];
-    std::vector<uint8_t>& below = work[k % 2];
-    below.clear();
-    below.reserve(static_cast<size_t>(entry.head.before.size));
-    ApplyActions(level, entry.undo, entry.undoAt, AppendSlice, &below);
-    level = ImageOf(below);
-    reached = PrintOf(level);
-    if (!SameFingerprint(reached, entry.head.before)) return false;
-  }
-  return SameFingerprint(reached, bottom);
+  return ReadHistory(bytes.data(), bytes.size(), &proof) == HistoryRead::WHOLE &&
+         SameFingerprint(PrintOf(top), LevelAtEnd(proof));
 }
 
 }  // namespace
@@ -432,9 +405,7 @@ Removal RemoveMods(const History& history, const uint8_t* historyBytes,
       return removal;
     }
   }
-  const Fingerprint& bottom =
-      oldest < count ? history.entries[oldest].head.before : LevelAtEnd(history);
-  if (!Proven(bytes, ImageOf(levels.held), oldest, bottom)) return removal;
+  if (!ReadsBack(bytes, ImageOf(levels.held))) return removal;
 
   removal.outcome = RemovalOutcome::REMOVED;
   removal.level = std::move(levels.held);
