@@ -100,6 +100,7 @@ function startPage() {
     },
     [REPLY.DOWNLOAD]: download,
     [REPLY.SHOW]: drawShow,
+    [REPLY.MODS]: drawMods,
     [REPLY.END]: ({ ok }) => finish(ok),
   };
   worker.onmessage = ({ data }) => onReply[data.type](data);
@@ -111,29 +112,36 @@ function startPage() {
     if (running) finish(false);
   };
 
+  // The jobs on a folder's level, which list its mods at their end where
+  // they can: else the list, which may no longer hold, is hidden.
+  const LISTING = [JOB.APPLY_TO_FOLDER, JOB.MODS, JOB.REMOVE];
+
   // The job's result comes into view: the log, which ends with it, or Show's
-  // picture and table.
+  // picture and table; its command line keeps whether it ended well.
   function finish(ok) {
-    clearTimeout(running.slow);
+    const { command, resolve, lines, slow, view, job, listed } = running;
+    clearTimeout(slow);
+    command.dataset.ok = ok;
+    if (LISTING.includes(job) && !listed) $('mods-panel').hidden = true;
     document.body.classList.remove('busy', 'slow');
     for (const button of document.querySelectorAll('button')) button.disabled = false;
-    (running.view ?? $('console')).scrollIntoView({ block: 'nearest' });
-    running.resolve({ ok, lines: running.lines });
+    (view ?? $('console')).scrollIntoView({ block: 'nearest' });
     running = null;
+    resolve({ ok, lines });
   }
 
   // One job at a time; `command` is what the same job is on the command line.
   // The progress bar shows only for a job that runs over about a second.
   function run(command, job, ...args) {
     if (running) return Promise.reject(new Error('a job is running'));
-    logLine(command, 'command');
+    const line = logLine(command, 'command');
     document.body.classList.add('busy');
     $('progress-label').textContent = 'starting';
     $('progress').value = 0;
     for (const button of document.querySelectorAll('button')) button.disabled = true;
     if (job === JOB.SHOW) $('show-panel').hidden = true;
     return new Promise((resolve) => {
-      running = { resolve, lines: [],
+      running = { command: line, resolve, lines: [], job, args,
         slow: setTimeout(() => document.body.classList.add('slow'), SLOW_JOB_MS) };
       worker.postMessage({ job, args });
     });
@@ -151,12 +159,20 @@ function startPage() {
     check: (merge, level) =>
       run(`> mrgtool check ${merge.name} ${level.name}`, JOB.CHECK, merge, level),
     show: (merge) => run(`> mrgtool show ${merge.name}`, JOB.SHOW, merge),
+    mods: (folder, level) => run(`${folder.name}> mrgtool mods ${level}`, JOB.MODS, folder, level),
+    // `mod` as the list gives it: its name, a character per byte, and as shown.
+    remove: (folder, level, mod) => run(`${folder.name}> mrgtool remove ${mod.shown} ${level}`,
+      JOB.REMOVE, folder, level, mod.name),
+    original: (folder, level) =>
+      run(`${folder.name}> mrgtool original ${level}`, JOB.REMOVE, folder, level, null),
   };
   window.vorandel = page;
 
-  // Runs `action` with the chosen files, or says which one is missing.
+  // Runs `action` with the chosen files (or folder, or text), or says which
+  // one is missing.
   const withFiles = (ids, action) => () => {
-    const files = ids.map((id) => $(id).files?.[0] ?? $(id).handle);
+    const files = ids.map((id) => $(id).files?.[0] ?? $(id).handle
+      ?? ($(id).type === 'text' ? $(id).value.trim() || undefined : undefined));
     const missing = ids.filter((id, i) => !files[i]);
     if (missing.length === 0) return action(...files);
     logLine(`Choose ${missing.map((id) => $(id).dataset.what).join(' and ')} first.`, 'note');
@@ -177,10 +193,43 @@ function startPage() {
   $('make').onclick = withFiles(['make-original', 'make-modified'], (a, b) =>
     page.make(a, b, $('make-name').value.trim()));
   $('check').onclick = withFiles(['check-merge', 'check-level'], page.check);
+  $('list-mods').onclick = withFiles(['folder', 'mods-level'], page.mods);
   $('show').onclick = withFiles(['check-merge'], page.show);
   $('make-original').onchange = () => {
     $('make-name').placeholder = $('make-original').files[0]?.name ?? "the original level's file name";
   };
+
+  // A level's mods, as mrgtool mods lists them, line by line: after its first
+  // line, one line per mod, oldest first, each with its Remove button where
+  // the mods can come out, and Back to the original below.
+  function drawMods({ level, text, mods, removable }) {
+    const folder = running.args[0];
+    const lines = text.replace(/\n$/, '').split('\n');
+    const line = (tag, said) => Object.assign(document.createElement(tag),
+      { className: 'line', textContent: said });
+    const items = document.createElement('ul');
+    $('mods-list').replaceChildren(...lines.map((said, i) => {
+      const mod = i >= 1 && i <= mods.length ? mods[i - 1] : null;
+      if (!mod) return line('p', said);
+      const item = document.createElement('li');
+      item.append(line('span', said));
+      if (removable) {
+        const button = Object.assign(document.createElement('button'),
+          { type: 'button', textContent: 'Remove', disabled: true, // until the job ends
+            onclick: () => page.remove(folder, level, mod) });
+        button.setAttribute('aria-label', `Remove ${mod.shown}`);
+        item.append(button);
+      }
+      items.append(item);
+      return i === 1 ? items : null;
+    }).filter(Boolean));
+    $('mods-level').value = level;
+    $('original').hidden = !removable;
+    $('original').onclick = () => page.original(folder, level);
+    $('mods-panel').hidden = false;
+    running.listed = true;
+    logLine('The list is under Mods in a level.', 'note');
+  }
 
   // Show's picture: the level as a bar, from 0 to the end of the last removed
   // range, each action at its offset; the keyboard and the pointer pick one,

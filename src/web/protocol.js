@@ -13,6 +13,8 @@ self.VorandelProtocol = Object.freeze({
     MAKE: 'make', // (original level File, modded level File, level name or '')
     CHECK: 'check', // (merge File, level File)
     SHOW: 'show', // (merge File)
+    MODS: 'mods', // (folder handle, the level's path from it)
+    REMOVE: 'remove', // (folder handle, the level's path, the mod's name, or null for every mod)
   }),
   REPLY: Object.freeze({
     READY: 'ready', // the WebAssembly is compiled: jobs can run
@@ -21,6 +23,8 @@ self.VorandelProtocol = Object.freeze({
     PROGRESS: 'progress', // { label, done, total }: total 0 when unknown
     DOWNLOAD: 'download', // { name, bytes }: a file for the player to save
     SHOW: 'show', // { head, rows, actions, stride }: show's table and numbers
+    MODS: 'mods', // { level, text, mods: [{ name, shown }], removable }: a level's mods,
+    // from a list, or at the end of a run on the level
     END: 'end', // { ok }: the job is over, ok unless it failed
   }),
   // How a line of the log reads: the tool's output, its warning, its message

@@ -3,10 +3,17 @@
 // made by the functions Vorandel and mrgtool print with, so that all three
 // say the same thing. A call leaves its text, bytes and number behind for
 // the web_text, web_bytes and web_number calls that read them.
+//
+// A job on a level names it first (web_run_names, web_level_names); the calls
+// after that work on that level, and what each finds stays for the next: the
+// level's history, Vorandel's judgement, and the change the job makes (its
+// mark, the new history, the name an old history is kept under). Each job
+// runs on a fresh instance, so nothing of one job reaches another.
 #include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "differ/merge_make.h"
@@ -16,6 +23,9 @@
 #include "format/merge_records.h"
 #include "identity/level_record.h"
 #include "identity/level_verdict.h"
+#include "journal/history.h"
+#include "journal/history_verdict.h"
+#include "journal/mod_stack.h"
 #include "journal/rewrite_mark.h"
 #include "words/mrgtool_words.h"
 #include "words/vorandel_words.h"
@@ -25,6 +35,25 @@ constexpr bool kPlayersPaths = true;
 
 // Numbers per action in show's data for the page.
 constexpr uint32_t SHOW_FIELDS = 4;
+
+// Windows' ERROR_FILE_TOO_LARGE, which Vorandel names for a history that
+// would be too large to write.
+constexpr uint32_t kFileTooLarge = 223;
+
+// The page's own outcomes, which its worker reads by name (web_enums) as it
+// reads the library's.
+//
+// Vorandel's verdict before the backup, the history's included (web_judge):
+// go on; go on after the line that names the mods it changes; back up, then
+// stop on the faulty action; stop, done already; stop, refused.
+enum class Judged { GO_ON, OVER_MODS, FAULTY, DONE_ALREADY, REFUSED };
+// A level given by its path from the data folder (web_level_names): taken;
+// refused by mrgtool's rule for the level's file name; or reaching outside
+// the folder, which the page can't.
+enum class LevelPath { TAKEN, NAME_REFUSED, OUTSIDE };
+// How a removal ends, as mrgtool's (removal_run.h): REMOVED goes on to write
+// the level; the others stop with their line, NOTHING_IN a success.
+enum class Removed { REMOVED, NOTHING_IN, BLOCKED, FAILED };
 
 // Given by the page's worker (web_imports.js): how far a long diff has come;
 // and that memory the library needs can't be had, which ends the job there.
@@ -41,6 +70,39 @@ namespace {
 std::string text;
 std::vector<uint8_t> bytes;
 double number = 0;
+
+// How the history beside the level was found, as the runs tell it
+// (src/run/level_history.h).
+enum class HistoryFound { NONE, WHOLE, DAMAGED, LATER_VERSION, UNREADABLE };
+
+struct FoundHistory {
+  HistoryFound found = HistoryFound::NONE;
+  uint32_t error = 0;  // for UNREADABLE
+  // The page's bytes of it, which stay for the job: the entries point into them.
+  const uint8_t* bytes = nullptr;
+  uint32_t size = 0;
+  History history{};
+  HistoryFit fit = HistoryFit::ENDS_AT_LEVEL;  // for WHOLE, against the level
+
+  bool GoesOn() const {
+    return found == HistoryFound::WHOLE && fit == HistoryFit::ENDS_AT_LEVEL;
+  }
+};
+
+// The job's level, as the calls before left it.
+struct JobLevel {
+  RunNames names{};
+  FoundHistory history;
+  Judgement judgement{};
+  Fingerprint mergePrint{};
+  // The change: its mark, the level's history once it is in, and the name the
+  // old history is kept under first, if any.
+  RewriteMark mark{};
+  std::vector<uint8_t> newHistory;
+  char setAside[JOURNAL_NAME_MAX] = "";
+};
+
+JobLevel job;
 
 MergeImage Image(const uint8_t* buffer, uint32_t size) { return {buffer, size}; }
 
@@ -157,6 +219,13 @@ constexpr Named MRGTOOL_SAYS[] = {NAMED(MrgtoolSays, NAME_REFUSED),
                                   NAMED(MrgtoolSays, NO_ROOM_FOR_RECORD_TO_STAMP),
                                   NAMED(MrgtoolSays, COMBINED_WITHOUT_RECORD),
                                   NAMED(MrgtoolSays, NO_RECORD_TO_CHECK)};
+constexpr Named JUDGED[] = {NAMED(Judged, GO_ON), NAMED(Judged, OVER_MODS),
+                            NAMED(Judged, FAULTY), NAMED(Judged, DONE_ALREADY),
+                            NAMED(Judged, REFUSED)};
+constexpr Named LEVEL_PATHS[] = {NAMED(LevelPath, TAKEN), NAMED(LevelPath, NAME_REFUSED),
+                                 NAMED(LevelPath, OUTSIDE)};
+constexpr Named REMOVALS[] = {NAMED(Removed, REMOVED), NAMED(Removed, NOTHING_IN),
+                              NAMED(Removed, BLOCKED), NAMED(Removed, FAILED)};
 
 #undef NAMED
 
@@ -165,12 +234,19 @@ constexpr EnumTable Table(const char* name, const Named (&values)[N]) noexcept {
   return {name, values, N};
 }
 
-constexpr EnumTable ENUMS[] = {
-    Table("NameRules", NAME_RULES),        Table("MergeVerdict", MERGE_VERDICTS),
-    Table("MakeOutcome", MAKE_OUTCOMES),   Table("LevelVerdict", LEVEL_VERDICTS),
-    Table("CheckOutcome", CHECK_OUTCOMES), Table("FileState", FILE_STATES),
-    Table("MarkPlan", MARK_PLANS),         Table("MarkMessage", MARK_MESSAGES),
-    Table("VorandelSays", VORANDEL_SAYS),  Table("MrgtoolSays", MRGTOOL_SAYS)};
+constexpr EnumTable ENUMS[] = {Table("NameRules", NAME_RULES),
+                               Table("MergeVerdict", MERGE_VERDICTS),
+                               Table("MakeOutcome", MAKE_OUTCOMES),
+                               Table("LevelVerdict", LEVEL_VERDICTS),
+                               Table("CheckOutcome", CHECK_OUTCOMES),
+                               Table("FileState", FILE_STATES),
+                               Table("MarkPlan", MARK_PLANS),
+                               Table("MarkMessage", MARK_MESSAGES),
+                               Table("VorandelSays", VORANDEL_SAYS),
+                               Table("MrgtoolSays", MRGTOOL_SAYS),
+                               Table("Judged", JUDGED),
+                               Table("LevelPath", LEVEL_PATHS),
+                               Table("Removed", REMOVALS)};
 
 // The names of a run on the level of `merge`, whose name passed.
 RunNames NamesOf(const uint8_t* merge) {
@@ -187,6 +263,151 @@ size_t InFolderAt(const RunNames& names) {
   bool inFolder = strncmp(names.level, names.folder, length) == 0 &&
                   (names.level[length] == '\\' || names.level[length] == '/');
   return inFolder ? length + 1 : 0;
+}
+
+// The parts of a folder's path as a JSON array, "." parts left out.
+std::string FolderParts(const char* folder) {
+  std::string parts = "[";
+  for (const char* at = folder; *at != '\0';) {
+    size_t length = strcspn(at, "\\/");
+    if (length != 0 && !(length == 1 && at[0] == '.'))
+      parts += (parts.size() > 1 ? ", " : "") + JsonString(std::string(at, length));
+    at += length;
+    if (*at != '\0') ++at;
+  }
+  return parts + "]";
+}
+
+// The job's names as JSON text: each file of the run as Vorandel names it,
+// the folder and its parts, and each file's name in that folder (from `cut`
+// on), for the page's folder handles.
+std::string NamesJson(const char* folder, const std::string& parts, size_t cut) {
+  const RunNames& names = job.names;
+  std::string all;
+  std::string inFolder;
+  const std::pair<const char*, const char*> files[] = {
+      {"level", names.level},     {"backup", names.backup},
+      {"mark", names.mark},       {"markDraft", names.markDraft},
+      {"history", names.history}, {"historyDraft", names.historyDraft}};
+  for (const auto& [key, name] : files) {
+    const char* separator = all.empty() ? "" : ", ";
+    all += separator + JsonString(key) + ": " + JsonString(name);
+    inFolder += separator + JsonString(key) + ": " + JsonString(name + cut);
+  }
+  return "{" + all + ", \"folder\": " + JsonString(folder) +
+         ", \"folderParts\": " + parts + ", \"inFolder\": {" + inFolder + "}}";
+}
+
+// Vorandel's message, without its line end, as text.
+void SayVorandel(VorandelSays message, const SaidOf& of) {
+  char said[SAYS_TEXT_MAX];
+  FormatVorandel(message, of, said, sizeof said);
+  SetMessage(said);
+}
+
+// The history beside the job's level of fingerprint `level`, from the file
+// as the page found it (a FileState, with the Windows error or the bytes),
+// read as the runs read it (ReadLevelHistory).
+void FindHistory(int state, uint32_t error, const uint8_t* at, uint32_t size,
+                 const Fingerprint& level) {
+  FoundHistory& found = job.history;
+  found = FoundHistory{};
+  switch (static_cast<FileState>(state)) {
+    case FileState::MISSING: return;
+    case FileState::UNREADABLE:
+      found.found = HistoryFound::UNREADABLE;
+      found.error = error;
+      return;
+    // No run writes a history that large.
+    case FileState::TOO_LARGE: found.found = HistoryFound::DAMAGED; return;
+    case FileState::LOADED: break;
+  }
+  found.bytes = at;
+  found.size = size;
+  switch (ReadHistory(at, size, &found.history)) {
+    case HistoryRead::WHOLE:
+      found.found = HistoryFound::WHOLE;
+      found.fit = FitOfHistory(found.history, level);
+      return;
+    case HistoryRead::DAMAGED: found.found = HistoryFound::DAMAGED; return;
+    case HistoryRead::LATER_VERSION: found.found = HistoryFound::LATER_VERSION; return;
+  }
+}
+
+// Where a merge first writes other bytes than the level's: its first
+// action's offset, or the level's end for a merge file without actions; as
+// Vorandel's mark gives it (merge_run.cpp).
+uint32_t FirstChangeOf(const MergeImage& merge, uint32_t levelSize) {
+  RecordCursor cursor = RecordsFrom(merge, FirstActionAt(merge));
+  ActionRecord record;
+  return NextRecord(&cursor, &record) == RecordRead::RECORD ? record.action.offset
+                                                            : levelSize;
+}
+
+// Where the new level first differs from the old one, as a removal's mark
+// gives it (removal_run.cpp).
+uint32_t FirstDifference(const LevelImage& old, const std::vector<uint8_t>& changed) {
+  uint32_t length =
+      old.size < changed.size() ? old.size : static_cast<uint32_t>(changed.size());
+  uint32_t at = 0;
+  while (at < length && old.buffer[at] == changed[at]) ++at;
+  return at;
+}
+
+// The entries mrgtool remove takes out for the mod named `name`, or for
+// every mod (removal_run.cpp): the mod of that name and every other part of
+// its pack. Empty where there is none, with why in *said.
+std::vector<size_t> Chosen(const History& history, const char* name, bool every,
+                           RemovalSays* said) {
+  std::vector<size_t> chosen;
+  for (size_t i = 0; i < history.entries.size(); ++i)
+    if (every || history.entries[i].head.name == name) chosen.push_back(i);
+  *said = history.entries.empty() ? RemovalSays::NOTHING_IN : RemovalSays::NOT_FOUND;
+  if (every || chosen.empty()) return chosen;
+  uint64_t pack = history.entries[chosen[0]].head.pack;
+  for (size_t i : chosen)
+    if (chosen.size() > 1 && (pack == 0 || history.entries[i].head.pack != pack)) {
+      *said = RemovalSays::AMBIGUOUS;
+      return {};
+    }
+  if (pack == 0) return chosen;
+  chosen.clear();
+  for (size_t i = 0; i < history.entries.size(); ++i)
+    if (history.entries[i].head.pack == pack) chosen.push_back(i);
+  return chosen;
+}
+
+// mrgtool mods on the job's level, with its history as found: false with
+// mrgtool's error as text; else true with its list as text, its --json list
+// as bytes, and the number 1 where the mods can be taken out.
+bool ListMods() {
+  const RunNames& names = job.names;
+  const FoundHistory& found = job.history;
+  ModsState state = ModsState::NO_HISTORY;
+  switch (found.found) {
+    case HistoryFound::NONE: break;
+    case HistoryFound::UNREADABLE:
+      text = MRGTOOL_PREFIX +
+             FormatMrgtool(MrgtoolSays::CANT_READ, {names.history, {}, found.error});
+      return false;
+    case HistoryFound::DAMAGED:
+    case HistoryFound::LATER_VERSION: state = ModsState::DAMAGED; break;
+    case HistoryFound::WHOLE:
+      state = found.fit == HistoryFit::ENDS_AT_LEVEL   ? ModsState::GOES_ON
+              : found.fit == HistoryFit::LEVEL_CHANGED ? ModsState::LEVEL_CHANGED
+                                                       : ModsState::BACK_AT_ORIGINAL;
+      break;
+  }
+  std::vector<std::vector<size_t>> changedBy;
+  if (state == ModsState::GOES_ON)
+    for (size_t i = 0; i < found.history.entries.size(); ++i)
+      changedBy.push_back(BlockersOf(found.history, i));
+  const History* shown = found.found == HistoryFound::WHOLE ? &found.history : nullptr;
+  text = ModsText(names.level, names.history, state, shown, changedBy);
+  std::string json = ModsJson(names.level, names.history, state, shown, changedBy);
+  bytes.assign(json.begin(), json.end());
+  number = state == ModsState::GOES_ON && !found.history.entries.empty() ? 1 : 0;
+  return true;
 }
 
 }  // namespace
@@ -291,15 +512,17 @@ bool web_name_fault(const char* levelName) {
   return !text.empty();
 }
 
-// What Vorandel does about a mark beside the level of `merge`, from the
-// three files as the page found them (FileState and Windows error numbers;
-// bytes where LOADED): a MarkPlan, with Vorandel's message as text for one
-// that refuses.
-int web_decide_on_mark(uint8_t* merge, int markState, uint32_t markError, uint8_t* mark,
+// What Vorandel does about a mark beside the job's level, from the three
+// files as the page found them (FileState and Windows error numbers; bytes
+// where LOADED): a MarkPlan, with Vorandel's message as text for one that
+// refuses. For CLEAR_MARK the number is 1 where the history's draft beside
+// the mark is the stopped run's own, to be put in place, and 0 where it is
+// no run's (a mark of Vorandel 1.1.0, which wrote no history), to go.
+int web_decide_on_mark(int markState, uint32_t markError, uint8_t* mark,
                        uint32_t markSize, int levelState, uint32_t levelError,
                        uint8_t* level, uint32_t levelSize, int backupState,
                        uint32_t backupError, uint8_t* backup, uint32_t backupSize) {
-  RunNames names = NamesOf(merge);
+  const RunNames& names = job.names;
   auto found = [](int state, uint32_t error, const uint8_t* at, uint32_t size) {
     return FoundFile{static_cast<FileState>(state), error, at, size};
   };
@@ -308,6 +531,7 @@ int web_decide_on_mark(uint8_t* merge, int markState, uint32_t markError, uint8_
                    found(levelState, levelError, level, levelSize),
                    found(backupState, backupError, backup, backupSize));
   text.clear();
+  number = decision.mark.version == 2 ? 0 : 1;
   if (decision.plan == MarkPlan::REFUSE) {
     char said[MARK_MESSAGE_MAX];
     FormatMarkMessage(decision.message, names, decision.error, said, sizeof said);
@@ -316,10 +540,10 @@ int web_decide_on_mark(uint8_t* merge, int markState, uint32_t markError, uint8_
   return static_cast<int>(decision.plan);
 }
 
-// Vorandel's MarkMessage for the level of `merge`, as text.
-void web_mark_message(uint8_t* merge, int message, uint32_t error) {
+// Vorandel's MarkMessage for the job's level, as text.
+void web_mark_message(int message, uint32_t error) {
   char said[MARK_MESSAGE_MAX];
-  FormatMarkMessage(static_cast<MarkMessage>(message), NamesOf(merge), error, said,
+  FormatMarkMessage(static_cast<MarkMessage>(message), job.names, error, said,
                     sizeof said);
   SetMessage(said);
 }
@@ -341,28 +565,51 @@ void web_enums() {
   text += "}";
 }
 
-// The names of a run on the level of `merge`, whose name passed, as JSON
-// text: the level, its backup, mark and folder as Vorandel names them, and
-// the folder's parts and the three files' names in it, for the page's
+// Names the job's level after the merge file `merge`, whose name passed: the
+// names of Vorandel's run as JSON text: the level, its backup, mark, the
+// mark's draft, history and the history's draft as Vorandel names them, the
+// level's folder and its parts, and the files' names in it, for the page's
 // folder handles.
 void web_run_names(uint8_t* merge) {
-  RunNames names = NamesOf(merge);
-  size_t folderLength = InFolderAt(names);
-  std::string parts = "[";
-  for (const char* at = names.folder; folderLength != 0 && *at != '\0';) {
-    size_t length = strcspn(at, "\\/");
-    if (length != 0 && !(length == 1 && at[0] == '.'))
-      parts += (parts.size() > 1 ? ", " : "") + JsonString(std::string(at, length));
-    at += length;
-    if (*at != '\0') ++at;
+  job.names = NamesOf(merge);
+  size_t cut = InFolderAt(job.names);
+  text =
+      NamesJson(job.names.folder, cut != 0 ? FolderParts(job.names.folder) : "[]", cut);
+}
+
+// Names the job's level by `path`, a level given to mrgtool mods, remove or
+// original from the data folder: a LevelPath. Where TAKEN, the names as
+// web_run_names gives them, as mrgtool names them: after the level's file
+// name, in its folder (the path's folder, which mrgtool enters). Else
+// mrgtool's refusal as text, or for OUTSIDE nothing: mrgtool may leave the
+// folder, the page can't.
+int web_level_names(const char* path) {
+  std::string file = path;
+  std::string folder;
+  size_t cut = file.find_last_of("\\/");
+  if (cut != std::string::npos) {
+    folder = file.substr(0, cut == 0 ? 1 : cut);
+    file = file.substr(cut + 1);
   }
-  text = "{\"level\": " + JsonString(names.level) +
-         ", \"backup\": " + JsonString(names.backup) +
-         ", \"mark\": " + JsonString(names.mark) +
-         ", \"folder\": " + JsonString(names.folder) + ", \"folderParts\": " + parts +
-         "], \"inFolder\": {\"level\": " + JsonString(names.level + folderLength) +
-         ", \"backup\": " + JsonString(names.backup + folderLength) +
-         ", \"mark\": " + JsonString(names.mark + folderLength) + "}}";
+  text.clear();
+  if (file.empty() || file.size() > NAME_CHARS_MAX ||
+      !IsSafeLevelName(file.c_str(), kPlayersPaths)) {
+    text = MRGTOOL_PREFIX + FormatMrgtool(MrgtoolSays::LEVEL_NAME_REFUSED, {path});
+    return static_cast<int>(LevelPath::NAME_REFUSED);
+  }
+  if (strlen(path) > NAME_CHARS_MAX || !IsSafeLevelName(path, kPlayersPaths))
+    return static_cast<int>(LevelPath::OUTSIDE);
+  NameRun(file.c_str(), kPlayersPaths, &job.names);
+  text = NamesJson(folder.c_str(), FolderParts(folder.c_str()), 0);
+  return static_cast<int>(LevelPath::TAKEN);
+}
+
+// LEVEL.history.N, a name to keep the old history under, as JSON text: the
+// name and its name in the level's folder. The job keeps the latest one.
+void web_set_aside_name(uint32_t count) {
+  SetAsideName(job.names, count, job.setAside);
+  text = "{\"name\": " + JsonString(job.setAside) +
+         ", \"inFolder\": " + JsonString(job.setAside + InFolderAt(job.names)) + "}";
 }
 
 // Whether a level of `levelSize` bytes could be the backup of `backupSize`
@@ -373,27 +620,196 @@ bool web_backup_wanted(uint8_t* merge, uint32_t mergeSize, uint32_t levelSize,
   return BackupWanted(Image(merge, mergeSize), levelSize, backupSize);
 }
 
-// Vorandel's verdict on the level before anything is touched, for a merge
-// file whose name and record passed: a LevelVerdict; Vorandel's line as text
-// where the run stops there (a level already merged, not its level, a record
-// the actions don't make: then true), else the first faulty action's message,
-// or nothing. The backup is null where there is none.
+// Vorandel's verdict on the level before anything is touched, the level's
+// history's included, for a merge file whose name and record passed: a
+// Judged, with Vorandel's line as text (empty for GO_ON; for FAULTY, the
+// first faulty action's message, said once the backup is made). The backup
+// is null where there is none; the history is as the page found it (a
+// FileState, the Windows error, its bytes where LOADED, which stay for the
+// job).
 int web_judge(uint8_t* merge, uint32_t mergeSize, uint8_t* level, uint32_t levelSize,
-              uint8_t* backup, uint32_t backupSize) {
+              uint8_t* backup, uint32_t backupSize, int historyState,
+              uint32_t historyError, uint8_t* history, uint32_t historySize) {
   MergeImage image = Image(merge, mergeSize);
   LevelImage levelImage{level, levelSize};
   LevelImage backupImage{backup, backupSize};
-  Judgement judgement =
+  const RunNames& names = job.names;
+  const Judgement& judgement = job.judgement =
       JudgeMerge(image, levelImage, backup != nullptr ? &backupImage : nullptr);
-  RunNames names = NamesOf(merge);
+  FindHistory(historyState, historyError, history, historySize, judgement.level);
+  const FoundHistory& found = job.history;
+  text.clear();
+  if (found.found == HistoryFound::UNREADABLE) {
+    SayVorandel(VorandelSays::HISTORY_UNREADABLE, {names.history, {}, found.error});
+    return static_cast<int>(Judged::REFUSED);
+  }
+  job.mergePrint = FingerprintOf(merge, mergeSize);
+  HistoryJudgement byHistory{HistoryVerdict::NOTHING, {}, false};
+  if (found.GoesOn())
+    byHistory = JudgeByHistory(found.history, job.mergePrint, image, judgement);
+  std::string line = HistoryLine(byHistory, found.history, names.level, false);
+  switch (byHistory.verdict) {
+    case HistoryVerdict::ALREADY_IN:
+      SetMessage(line.c_str());
+      return static_cast<int>(Judged::DONE_ALREADY);
+    case HistoryVerdict::MADE_BEFORE:
+      SetMessage(line.c_str());
+      return static_cast<int>(Judged::REFUSED);
+    default: break;
+  }
   SetMessage(JudgementLine(judgement, names.level).c_str());
-  number = text.empty() ? 0 : 1;
-  if (text.empty() && judgement.fault.kind != FaultKind::NONE) {
+  if (!text.empty())
+    return static_cast<int>(judgement.verdict == LevelVerdict::ALREADY_MERGED
+                                ? Judged::DONE_ALREADY
+                                : Judged::REFUSED);
+  if (judgement.fault.kind != FaultKind::NONE) {
     char message[FAULT_TEXT_MAX];
     FormatActionFault(judgement.fault, message, sizeof message);
     SetMessage(message);
+    return static_cast<int>(Judged::FAULTY);
   }
-  return static_cast<int>(judgement.verdict);
+  if (byHistory.verdict != HistoryVerdict::OVER_MODS)
+    return static_cast<int>(Judged::GO_ON);
+  SetMessage(line.c_str());
+  return static_cast<int>(Judged::OVER_MODS);
+}
+
+// The history the level will have once the merge web_judge let go on is in,
+// as Vorandel writes it (HistoryWithMod): the one found with the mod's entry
+// added, where it goes on; else a new one from the level before the mod, and
+// then the number is 1: the old one, if any, is kept under another name
+// first. The mod is named `mergeName` and went in at `time`, in seconds since
+// 1970. Also the change's mark. False with Vorandel's line where the history
+// would be too large.
+bool web_history_with_mod(uint8_t* merge, uint32_t mergeSize, uint8_t* level,
+                          uint32_t levelSize, double time, const char* mergeName) {
+  MergeImage image = Image(merge, mergeSize);
+  LevelImage before{level, levelSize};
+  const Judgement& judgement = job.judgement;
+  const FoundHistory& found = job.history;
+  ModHead head{judgement.level,
+               judgement.merged,
+               job.mergePrint,
+               static_cast<int64_t>(time),
+               0,
+               mergeName,
+               ""};
+  job.newHistory.clear();
+  if (found.GoesOn())
+    job.newHistory.assign(found.bytes, found.bytes + found.size);
+  else
+    StartHistory(head.before, &job.newHistory);
+  number = found.found != HistoryFound::NONE && !found.GoesOn() ? 1 : 0;
+  job.mark = {judgement.level, judgement.merged, FirstChangeOf(image, levelSize), "", 3};
+  if (AppendModEntry(head, image, FirstActionAt(image), before, &job.newHistory))
+    return true;
+  SayVorandel(VorandelSays::MARK_WRITE_FAILED,
+              {job.names.historyDraft, {}, kFileTooLarge});
+  return false;
+}
+
+// Vorandel's line for the history found, kept under the latest name
+// web_set_aside_name gave, as a new one starts (SayHistorySetAside), as text.
+void web_set_aside_line() {
+  const FoundHistory& found = job.history;
+  VorandelSays message = VorandelSays::HISTORY_DAMAGED;
+  if (found.found == HistoryFound::LATER_VERSION)
+    message = VorandelSays::HISTORY_OF_LATER_VERSION;
+  else if (found.found == HistoryFound::WHOLE)
+    message = found.fit == HistoryFit::BACK_AT_ORIGINAL
+                  ? VorandelSays::HISTORY_AT_ORIGINAL
+                  : VorandelSays::HISTORY_OUTRUN;
+  const RunNames& names = job.names;
+  SayVorandel(message, {names.history, job.setAside, 0, 0, names.level});
+}
+
+// The change's mark, as Vorandel writes it beside the level (FormatMark), as
+// text.
+void web_mark_text() {
+  char said[MARK_TEXT_MAX];
+  size_t length = FormatMark(job.names, job.mark, said, sizeof said);
+  text.assign(said, length);
+}
+
+// The level's history once the change is in, whole.
+const uint8_t* web_history_bytes() { return job.newHistory.data(); }
+uint32_t web_history_size() { return static_cast<uint32_t>(job.newHistory.size()); }
+
+// mrgtool mods on the job's level, with its history as web_judge takes it
+// (ListMods).
+bool web_mods(uint8_t* level, uint32_t levelSize, int historyState, uint32_t historyError,
+              uint8_t* history, uint32_t historySize) {
+  FindHistory(historyState, historyError, history, historySize,
+              FingerprintOf(level, levelSize));
+  return ListMods();
+}
+
+// The job's change is in: the level is what the mark says the change makes,
+// and its history the new one.
+void web_change_made() {
+  FindHistory(static_cast<int>(FileState::LOADED), 0, job.newHistory.data(),
+              static_cast<uint32_t>(job.newHistory.size()), job.mark.merged);
+}
+
+// mrgtool mods on the job's level as the job last found or left it, without
+// reading it again (ListMods).
+bool web_mods_now() { return ListMods(); }
+
+// mrgtool remove NAME, or mrgtool original where `every`, on the job's level
+// with its history as web_judge takes it, up to the change (RemoveFromLevel):
+// a Removed, with the line said at the end as text: mrgtool's, or Vorandel's
+// for a history that can't be read. For REMOVED, the new level as bytes, the
+// new history and the change's mark, and the line is said once it is in.
+int web_remove(uint8_t* level, uint32_t levelSize, int historyState,
+               uint32_t historyError, uint8_t* history, uint32_t historySize,
+               const char* name, bool every) {
+  const RunNames& names = job.names;
+  LevelImage levelImage{level, levelSize};
+  Fingerprint print = FingerprintOf(level, levelSize);
+  FindHistory(historyState, historyError, history, historySize, print);
+  const FoundHistory& found = job.history;
+  RemovalOf of{names.level, names.history, "", ""};
+  auto end = [&of](RemovalSays message, Removed removed) {
+    SetMessage(FormatRemoval(message, of).c_str());
+    return static_cast<int>(removed);
+  };
+  switch (found.found) {
+    case HistoryFound::NONE: return end(RemovalSays::NO_HISTORY, Removed::FAILED);
+    case HistoryFound::UNREADABLE:
+      SayVorandel(VorandelSays::HISTORY_UNREADABLE, {names.history, {}, found.error});
+      return static_cast<int>(Removed::FAILED);
+    case HistoryFound::DAMAGED:
+    case HistoryFound::LATER_VERSION:
+      return end(RemovalSays::HISTORY_UNUSABLE, Removed::FAILED);
+    case HistoryFound::WHOLE: break;
+  }
+  if (found.fit != HistoryFit::ENDS_AT_LEVEL)
+    return end(found.fit == HistoryFit::BACK_AT_ORIGINAL ? RemovalSays::BACK_AT_ORIGINAL
+                                                         : RemovalSays::LEVEL_CHANGED,
+               Removed::FAILED);
+  RemovalSays why = RemovalSays::NOT_FOUND;
+  std::vector<size_t> chosen = Chosen(found.history, name, every, &why);
+  std::string mods = ModList(found.history, chosen);
+  of.mods = every ? mods : Shown(name);
+  if (chosen.empty())
+    return end(why,
+               why == RemovalSays::NOTHING_IN ? Removed::NOTHING_IN : Removed::FAILED);
+  Removal removal = RemoveMods(found.history, found.bytes, levelImage, chosen);
+  switch (removal.outcome) {
+    case RemovalOutcome::REMOVED: break;
+    case RemovalOutcome::BLOCKED: {
+      of.blockers = ModList(found.history, removal.blockers);
+      of.count = removal.blockers.size();
+      return end(RemovalSays::BLOCKED, Removed::BLOCKED);
+    }
+    case RemovalOutcome::DAMAGED: return end(RemovalSays::PROOF_FAILED, Removed::FAILED);
+    case RemovalOutcome::TOO_LARGE: return end(RemovalSays::TOO_LARGE, Removed::FAILED);
+  }
+  job.mark = {print, removal.levelPrint, FirstDifference(levelImage, removal.level), "",
+              3};
+  job.newHistory = std::move(removal.history);
+  bytes = std::move(removal.level);
+  return end(every ? RemovalSays::EVERY_REMOVED : RemovalSays::REMOVED, Removed::REMOVED);
 }
 
 // True where the level name leaves room for a record: else make warns.

@@ -81,6 +81,7 @@ function decode(bytes) {
 // to the system when the job ends, whatever state a failure left it in.
 class Library {
   static async start(module, onProgress) {
+    let exports = null;
     const instance = await WebAssembly.instantiate(module, {
       env: {
         emscripten_notify_memory_growth() {},
@@ -93,8 +94,18 @@ class Library {
         proc_exit(status) {
           throw new LibraryAbort(`the library aborted with status ${status}`);
         },
+        // The C library's time functions look for TZ: the environment is
+        // empty, and times are UTC.
+        environ_sizes_get(countAt, sizeAt) {
+          const memory = new DataView(exports.memory.buffer);
+          memory.setUint32(countAt, 0, true);
+          memory.setUint32(sizeAt, 0, true);
+          return 0;
+        },
+        environ_get: () => 0,
       },
     });
+    ({ exports } = instance);
     instance.exports._initialize();
     instance.exports.web_start();
     const lib = Object.assign(new Library(), { x: instance.exports });
@@ -160,17 +171,42 @@ class Library {
     return this.lines();
   }
 
-  // Vorandel's message `id` (a MarkMessage name) on the mark beside the level
-  // of `merge`, as lines.
-  markSays(merge, id, error = 0) {
-    this.x.web_mark_message(merge, this.is('MarkMessage', id), error);
+  // Vorandel's message `id` (a MarkMessage name) on the mark beside the
+  // job's level, as lines.
+  markSays(id, error = 0) {
+    this.x.web_mark_message(this.is('MarkMessage', id), error);
     return this.lines();
   }
 
-  // The names of a run on the level of `merge` (web_run_names).
+  // Names the job's level after the merge file `merge`: the names of its run
+  // (web_run_names).
   runNames(merge) {
     this.x.web_run_names(merge);
     return JSON.parse(this.text());
+  }
+
+  // The text as the library's bytes, for a file written of it.
+  textBytes() {
+    return this.view(this.x.web_text() >>> 0, this.x.web_text_size() >>> 0).slice();
+  }
+
+  // A string of one character per byte, as the library's bytes, ended by NUL.
+  latin1(value) {
+    const at = this.alloc(value.length + 1);
+    if (at === 0) throw new OutOfMemory(`no memory for ${value.length + 1} bytes`);
+    this.memory.set(Uint8Array.from(`${value}\0`, (c) => c.charCodeAt(0)), at);
+    return at;
+  }
+
+  // The level's history once the job's change is in.
+  newHistory() {
+    return this.view(this.x.web_history_bytes() >>> 0, this.x.web_history_size() >>> 0).slice();
+  }
+
+  // The found file's FileState, Windows error, place and size, as the
+  // library's calls take them.
+  static fileArgs({ state, error, at, size }) {
+    return [state, error, at, size];
   }
 }
 
@@ -243,18 +279,24 @@ function levelName(lib, merge, size, rules) {
 }
 
 // Vorandel's verdict on `level` before anything is touched, with `backup`
-// (null where there is none): stops the job where Vorandel stops, with its
-// line, a level already merged as a success; else gives the first faulty
-// action's message, or null.
-function judge(job, merge, mergeSize, level, backup) {
+// (null where there is none) and the level's history as found (none where
+// not given): stops the job where Vorandel stops, with its line, a level
+// that holds the mod already as a success; says the line naming the mods
+// whose bytes the merge file changes, where it goes on over them; else gives
+// the first faulty action's message, or null.
+function judge(job, merge, mergeSize, level, backup, history = null) {
   const { lib, say } = job;
-  const verdict = lib.x.web_judge(merge, mergeSize, level.at, level.size, backup?.at ?? 0,
-    backup?.size ?? 0);
-  const said = lib.text() === '' ? null : lib.lines();
-  if (lib.x.web_number() !== 1) return said;
-  if (verdict !== lib.is('LevelVerdict', 'ALREADY_MERGED')) throw failed(said);
-  say(said);
-  throw new Stop();
+  const found = history ?? { state: lib.is('FileState', 'MISSING'), error: 0, at: 0, size: 0 };
+  const judged = lib.x.web_judge(merge, mergeSize, level.at, level.size, backup?.at ?? 0,
+    backup?.size ?? 0, ...Library.fileArgs(found));
+  const is = (name) => judged === lib.is('Judged', name);
+  if (is('GO_ON')) return null;
+  if (is('FAULTY')) return lib.lines();
+  if (is('REFUSED')) throw failed(lib.lines());
+  say(lib.lines());
+  if (is('DONE_ALREADY')) throw new Stop();
+  if (!is('OVER_MODS')) throw new Error(`web_judge gave ${judged}`);
+  return null;
 }
 
 // The merged level in the library's memory, for actions web_judge passed:
@@ -271,15 +313,16 @@ function mergedLevel(lib, merge, mergeSize, level, writeFailed) {
 }
 
 // The level's folder inside `root`, by the folder's parts the library gives.
-async function folderOf(root, parts) {
+// A folder in the path that is missing or a file is error 3, as on Windows
+// for a file in it; for mrgtool, which enters the folder, it is `missing`.
+async function folderOf(root, parts, missing = 3) {
   let folder = root;
   for (const part of parts) {
     try {
       folder = await folder.getDirectoryHandle(part);
     } catch (error) {
-      // A folder in the path that is missing or a file: error 3, as on Windows.
-      const missing = ['NotFoundError', 'TypeMismatchError'].includes(error.name);
-      throw missing ? { name: error.name, windowsError: 3 } : error;
+      const notThere = ['NotFoundError', 'TypeMismatchError'].includes(error.name);
+      throw notThere ? { name: error.name, windowsError: missing } : error;
     }
   }
   return folder;
@@ -340,12 +383,44 @@ async function writeWhole(job, handle, data, name, meanwhile = null) {
   }
 }
 
-// Vorandel's first step: where a run was stopped while it rewrote the level,
-// its mark stands beside it, and the library decides: the mark goes, the
-// level is put back from the backup, or nothing is touched. Gives the level
-// and the backup where they were read. The page itself writes the level
-// whole and leaves no mark.
-async function actOnMark(job, merge, names, folder, files) {
+// Deletes the file `name` of `dir`; one already gone is no fault.
+const gone = (dir, name) => dir.removeEntry(name).catch((error) => {
+  if (error.name !== 'NotFoundError') throw error;
+});
+
+// Writes `data`, a Blob or bytes, whole as the file `inFolder` of `dir`,
+// created where there is none; `name` for the progress bar.
+const put = async (job, dir, inFolder, name, data) =>
+  writeWhole(job, await dir.getFileHandle(inFolder, { create: true }), data, name);
+
+// The file `from` of `dir` put in place of `to` (names in the folder), as
+// Vorandel renames a file: moved, where the browser can move files there;
+// else `to` is written whole of `data`, the same bytes, and `from` deleted.
+async function rename(job, dir, from, to, data) {
+  try {
+    await (await dir.getFileHandle(from)).move(to);
+  } catch {
+    await put(job, dir, to, to, data);
+    await dir.removeEntry(from);
+  }
+}
+
+// A stopped run's history put in place: its draft renamed over the history.
+// Without a draft, nothing changes.
+async function commitDraft(job, names, dir) {
+  const draft = await find(dir, names.inFolder.historyDraft);
+  if (isMissing(draft)) return;
+  if (draft.error) throw draft.error;
+  await rename(job, dir, names.inFolder.historyDraft, names.inFolder.history, draft.file);
+}
+
+// Vorandel's first step: where a run was stopped while it changed the level,
+// its mark stands beside it, and the library decides: the level is finished,
+// and the history's draft goes in place and the mark goes; the level is put
+// back from the backup, and the draft goes with the mark; the level was put
+// in place since, and is kept; or nothing is touched. Gives the level and the
+// backup where they were read.
+async function actOnMark(job, names, folder, files) {
   const { lib, say } = job;
   files.mark = await find(folder, names.inFolder.mark);
   if (isMissing(files.mark)) return {};
@@ -353,37 +428,46 @@ async function actOnMark(job, merge, names, folder, files) {
   const mark = await loaded(job, files.mark, names.mark);
   const level = await loaded(job, files.level, names.level);
   const backup = await loaded(job, files.backup, names.backup);
-  const plan = lib.x.web_decide_on_mark(merge, ...[mark, level, backup]
-    .flatMap(({ state, error, at, size }) => [state, error, at, size]));
-  const markGone = async () => (await folder).removeEntry(names.inFolder.mark);
+  const plan = lib.x.web_decide_on_mark(...[mark, level, backup].flatMap(Library.fileArgs));
+  const draftIsTheRuns = lib.x.web_number() === 1;
+  const dir = await folder;
+  const markGone = () => dir.removeEntry(names.inFolder.mark);
   switch (plan) {
     case lib.is('MarkPlan', 'NOTHING'): return {};
     case lib.is('MarkPlan', 'REFUSE'): throw failed(lib.lines());
     case lib.is('MarkPlan', 'CLEAR_MARK'):
-      await markGone().catch((error) => {
-        throw failed(lib.markSays(merge, 'MERGED_MARK_KEPT', windowsError(error)));
-      });
+      try {
+        if (draftIsTheRuns) await commitDraft(job, names, dir);
+        else await gone(dir, names.inFolder.historyDraft);
+        await markGone();
+      } catch (error) {
+        throw failed(lib.markSays('MERGED_MARK_KEPT', windowsError(error)));
+      }
       return { level, backup: backup.state === lib.is('FileState', 'LOADED') ? backup : null };
     case lib.is('MarkPlan', 'KEEP_LEVEL'):
-      await markGone().catch((error) => {
-        throw failed(lib.markSays(merge, 'MARK_KEPT', windowsError(error)));
-      });
-      say(lib.markSays(merge, 'LEVEL_KEPT'));
+      try {
+        await gone(dir, names.inFolder.historyDraft);
+        await markGone();
+      } catch (error) {
+        throw failed(lib.markSays('MARK_KEPT', windowsError(error)));
+      }
+      say(lib.markSays('LEVEL_KEPT'));
       return {};
     case lib.is('MarkPlan', 'RESTORE'): break;
     default: throw new Error(`web_decide_on_mark gave ${plan}`);
   }
   try {
     const handle = files.level.handle
-      ?? await (await folder).getFileHandle(names.inFolder.level, { create: true });
+      ?? await dir.getFileHandle(names.inFolder.level, { create: true });
     await writeWhole(job, handle, lib.view(backup.at, backup.size), names.level);
     files.level = { handle, file: await handle.getFile() };
   } catch (error) {
-    throw failed(lib.markSays(merge, 'RESTORE_FAILED', windowsError(error)));
+    throw failed(lib.markSays('RESTORE_FAILED', windowsError(error)));
   }
-  const kept = await markGone().then(() => null, (error) => error);
-  say(lib.markSays(merge, 'RESTORED'));
-  if (kept) throw failed(lib.markSays(merge, 'MARK_KEPT', windowsError(kept)));
+  const kept = await gone(dir, names.inFolder.historyDraft).then(markGone)
+    .then(() => null, (error) => error);
+  say(lib.markSays('RESTORED'));
+  if (kept) throw failed(lib.markSays('MARK_KEPT', windowsError(kept)));
   // The level holds the backup's bytes now.
   return { level: backup, backup };
 }
@@ -400,25 +484,138 @@ async function backupToJudge(job, merge, mergeSize, level, names, folder, files)
   return backup.state === job.lib.is('FileState', 'LOADED') ? backup : null;
 }
 
+const copyFailed = (lib, names, error) => failed(lib.vorandel('COPY_FAILED',
+  { name: names.level, other: names.backup, error: windowsError(error) }));
+
+// The level's file copied to its backup, between Vorandel's first two lines,
+// with `meanwhile` run while the browser writes.
+async function backUp(job, names, folder, file, meanwhile = null) {
+  const { lib, say } = job;
+  say(lib.vorandel('BACKING_UP', { name: names.level, other: names.backup }));
+  try {
+    const handle = await (await folder).getFileHandle(names.inFolder.backup, { create: true });
+    await writeWhole(job, handle, file, names.backup, meanwhile);
+  } catch (error) {
+    throw copyFailed(lib, names, error);
+  }
+  say(lib.vorandel('PROCESSING', { name: names.level }));
+}
+
+// The rest of a level's change once the backup is made, as every run that
+// changes a level makes it (level_change.cpp): the old history kept under
+// another name where a new one starts, the new history's draft, the mark,
+// the level, then the commit: the history in place and the mark gone. The
+// browser writes each file whole when its writable closes, but a file it
+// creates is there, empty, from the start: the mark is written as its draft
+// and moved into place, as Vorandel renames it, so that it is whole under
+// its name. Where the browser can't move a file there, a file is renamed by
+// writing it anew and deleting the old one (rename), and the mark is
+// written in place. So a page stopped anywhere leaves what the next run, the
+// page's or the programs', recovers by the mark: the level finished, the
+// draft goes in place; else the level is put back from the backup, and the
+// draft goes.
+//
+// `change`: the history's bytes, the mark's, the level's (a function, called
+// once nothing more can grow the library's memory), and for a history that
+// can't go on, the name to keep it under and its file as found.
+async function changeLevel(job, names, folder, handle, change) {
+  const { lib, say } = job;
+  const dir = await folder;
+  const { inFolder } = names;
+  const fileFailed = (name, error) =>
+    failed(lib.vorandel('MARK_WRITE_FAILED', { name, error: windowsError(error) }));
+  const quietly = (promise) => promise.catch(() => {});
+  if (change.setAside) {
+    try {
+      await rename(job, dir, inFolder.history, change.setAside.inFolder, change.oldHistory);
+    } catch (error) {
+      throw fileFailed(change.setAside.name, error);
+    }
+    lib.x.web_set_aside_line();
+    say(lib.lines());
+  }
+  try {
+    await put(job, dir, inFolder.historyDraft, names.historyDraft, change.history);
+  } catch (error) {
+    await quietly(gone(dir, inFolder.historyDraft));
+    throw fileFailed(names.historyDraft, error);
+  }
+  try {
+    if (typeof handle.move !== 'function') await put(job, dir, inFolder.mark, names.mark, change.mark);
+    else {
+      await put(job, dir, inFolder.markDraft, names.markDraft, change.mark);
+      await rename(job, dir, inFolder.markDraft, inFolder.mark, change.mark);
+    }
+  } catch (error) {
+    for (const name of [inFolder.historyDraft, inFolder.markDraft, inFolder.mark])
+      await quietly(gone(dir, name));
+    throw fileFailed(names.mark, error);
+  }
+  try {
+    await writeWhole(job, handle, change.level(), names.level);
+  } catch (error) {
+    // The level is as it was: so is its history, and the mark goes.
+    const lines = lib.vorandel('WRITE_FAILED', { name: names.level, error: windowsError(error) });
+    await quietly(gone(dir, inFolder.historyDraft));
+    const kept = await dir.removeEntry(inFolder.mark).then(() => null, (e) => e);
+    throw failed(kept ? [...lines, ...lib.markSays('MARK_KEPT', windowsError(kept))] : lines);
+  }
+  try {
+    await rename(job, dir, inFolder.historyDraft, inFolder.history, change.history);
+    await dir.removeEntry(inFolder.mark);
+  } catch (error) {
+    throw failed(lib.markSays('MERGED_MARK_KEPT', windowsError(error)));
+  }
+}
+
+// The level's history as a run finds it beside the level: a FileState, with
+// its bytes where LOADED.
+async function historyOf(job, names, folder, files) {
+  files.history = await find(folder, names.inFolder.history);
+  return loaded(job, files.history, names.history);
+}
+
+// The history and the mark of a merge that goes in, as Vorandel writes them,
+// and where the history found can't go on, the first free name to keep it
+// under: LEVEL.history.N, which names no file.
+async function mergeChange(job, merge, mergeFile, level, names, folder, files) {
+  const { lib } = job;
+  if (!lib.x.web_history_with_mod(merge, mergeFile.size, level.at, level.size,
+    Math.floor(Date.now() / 1000), lib.string(mergeFile.name))) throw failed(lib.lines());
+  const change = { history: lib.newHistory(), oldHistory: files.history.file };
+  if (lib.x.web_number() === 1)
+    for (let count = 1; !change.setAside; count++) {
+      lib.x.web_set_aside_name(count);
+      const setAside = JSON.parse(lib.text());
+      const { error } = await find(folder, setAside.inFolder);
+      if (error?.name === 'NotFoundError') change.setAside = setAside;
+      // A file or a folder takes the name; the page can't tell otherwise.
+      else if (error && error.name !== 'TypeMismatchError')
+        throw failed(lib.vorandel('MARK_WRITE_FAILED', { name: setAside.name, error: windowsError(error) }));
+    }
+  lib.x.web_mark_text();
+  change.mark = lib.textBytes();
+  return change;
+}
+
 // Vorandel's run, step by step, on a folder the player picked, with Windows'
-// rules for the level name and the names the library gives.
+// rules for the level name and the names the library gives. The level's mods
+// are listed once the run ends, where it knows how the level stands.
 async function applyToFolder(job, root, mergeFile) {
   const { lib, say } = job;
   const merge = await load(job, mergeFile, mergeFile.name);
-  levelName(lib, merge, mergeFile.size, 'WINDOWS');
+  const path = levelName(lib, merge, mergeFile.size, 'WINDOWS');
   const names = lib.runNames(merge);
   const folder = folderOf(root, names.folderParts);
   folder.catch(() => {}); // said in its turn, by the file that isn't found
   // The level is found first, and quietly: all that decides whether to merge
   // at all comes before the backup is touched.
   const files = { level: await find(folder, names.inFolder.level) };
-  let { level, backup } = await actOnMark(job, merge, names, folder, files);
-  const copyFailed = (error) => failed(lib.vorandel('COPY_FAILED',
-    { name: names.level, other: names.backup, error: windowsError(error) }));
+  let { level, backup } = await actOnMark(job, names, folder, files);
   const backingUp = () => say(lib.vorandel('BACKING_UP', { name: names.level, other: names.backup }));
   if (files.level.error) {
     backingUp();
-    throw copyFailed(files.level.error);
+    throw copyFailed(lib, names, files.level.error);
   }
   const { handle, file } = files.level;
   if (!level) {
@@ -430,13 +627,15 @@ async function applyToFolder(job, root, mergeFile) {
       level = { at: await readInto(job, file, names.level), size: file.size };
     } catch (error) {
       backingUp();
-      throw copyFailed(error);
+      throw copyFailed(lib, names, error);
     }
   }
   backup ??= await backupToJudge(job, merge, mergeFile.size, level, names, folder, files);
+  const history = await historyOf(job, names, folder, files);
   job.progress(`checking ${names.level}`, 0, 0);
-  const fault = judge(job, merge, mergeFile.size, level, backup);
-  backingUp();
+  job.listed = path;
+  const fault = judge(job, merge, mergeFile.size, level, backup, history);
+  const change = fault ? null : await mergeChange(job, merge, mergeFile, level, names, folder, files);
   // The merged level is made while the browser copies the level's file; what
   // goes wrong with it is said in its turn, after the backup's outcome.
   const writeFailed = (error) =>
@@ -449,23 +648,107 @@ async function applyToFolder(job, root, mergeFile) {
       merged = { error };
     }
   };
-  try {
-    const backupHandle = await (await folder).getFileHandle(names.inFolder.backup, { create: true });
-    await writeWhole(job, backupHandle, file, names.backup, makeMerged);
-  } catch (error) {
-    throw copyFailed(error);
-  }
-  say(lib.vorandel('PROCESSING', { name: names.level }));
+  job.listed = null; // the files are no longer as the job found them
+  await backUp(job, names, folder, file, makeMerged);
   if (fault) throw failed(fault);
   if (merged.error) throw merged.error;
   const { at, size } = merged;
   const done = lib.vorandel('DONE');
-  try {
-    await writeWhole(job, handle, lib.view(at, size), names.level);
-  } catch (error) {
-    throw writeFailed(error);
-  }
+  await changeLevel(job, names, folder, handle, { ...change, level: () => lib.view(at, size) });
+  lib.x.web_change_made();
+  job.listed = path;
   say(done);
+}
+
+// The level given by its path from the data folder, as mrgtool mods, remove
+// and original take it: its names, as mrgtool gives them, and its folder,
+// which mrgtool enters first.
+async function levelOf(job, root, path) {
+  const { lib } = job;
+  const taken = lib.x.web_level_names(lib.string(path));
+  if (taken === lib.is('LevelPath', 'NAME_REFUSED')) throw failed(lib.lines());
+  if (taken !== lib.is('LevelPath', 'TAKEN'))
+    throw failed([`${path}: the page reaches only the files inside the data folder. Give the `
+      + 'level\'s path from there, as its merge file names it.'], LINE.PAGE);
+  const names = JSON.parse(lib.text());
+  try {
+    return { names, folder: await folderOf(root, names.folderParts, 2) };
+  } catch (error) {
+    throw failed(lib.mrgtool('CANT_OPEN', { name: names.folder, error: windowsError(error) }));
+  }
+}
+
+// mrgtool mods on the level `path` of the data folder: its list, drawn by the
+// page under the Apply form, with its mods' names for their Remove buttons:
+// each as a string of one character per byte, as the library gives it back,
+// and as shown.
+async function mods(job, root, path) {
+  const { lib } = job;
+  const { names, folder } = await levelOf(job, root, path);
+  const found = await find(folder, names.inFolder.level);
+  if (found.error) throw job.voice.readFailed(lib, names.level, found.error);
+  const level = await load(job, found.file, names.level);
+  const history = await loaded(job, await find(folder, names.inFolder.history), names.history);
+  if (!lib.x.web_mods(level, found.file.size, ...Library.fileArgs(history)))
+    throw failed(lib.lines());
+  postMods(lib, path);
+}
+
+// The list the library last made of the level `path`, for the page to draw.
+function postMods(lib, path) {
+  const text = lib.text();
+  const bytesOf = (name) => Uint8Array.from(name, (c) => c.charCodeAt(0));
+  const list = JSON.parse(decode(lib.bytes())).mods.map(({ name }) =>
+    ({ name, shown: decode(bytesOf(name)) }));
+  post({ type: REPLY.MODS, level: path, text, mods: list, removable: lib.x.web_number() === 1 });
+}
+
+// At the end of a run on a level, the level's mods as mrgtool mods would list
+// them from the level's path, by what the run knows of the level and its
+// history: as it found them, where it touched nothing, or as it left them,
+// once its change is in. Nothing where it can't know (it stopped midway).
+function listKnown({ lib, listed }) {
+  if (!lib || listed === null) return;
+  try {
+    if (lib.x.web_level_names(lib.string(listed)) === lib.is('LevelPath', 'TAKEN')
+      && lib.x.web_mods_now()) postMods(lib, listed);
+  } catch {
+    // The list is the page's addition: the run's outcome stands.
+  }
+}
+
+// The first mod of the name `name` taken out of the level `path` of the data
+// folder, as mrgtool remove does; or with `name` null every mod, as mrgtool
+// original does. Each is a run that changes the level as Vorandel's does:
+// the mark acted on first, then the same backup, history, mark and commit.
+// The level's mods are listed once the run ends, where it knows how the
+// level stands.
+async function remove(job, root, path, name) {
+  const { lib, say } = job;
+  const { names, folder } = await levelOf(job, root, path);
+  const files = { level: await find(folder, names.inFolder.level) };
+  let { level } = await actOnMark(job, names, folder, files);
+  if (files.level.error) throw job.voice.readFailed(lib, names.level, files.level.error);
+  level ??= { at: await load(job, files.level.file, names.level), size: files.level.file.size };
+  const history = await historyOf(job, names, folder, files);
+  const removed = lib.x.web_remove(level.at, level.size, ...Library.fileArgs(history),
+    name === null ? 0 : lib.latin1(name), name === null);
+  const said = lib.lines();
+  job.listed = path;
+  if (removed === lib.is('Removed', 'NOTHING_IN')) {
+    say(said);
+    return;
+  }
+  if (removed !== lib.is('Removed', 'REMOVED')) throw failed(said);
+  const [at, size] = [lib.x.web_bytes() >>> 0, lib.x.web_bytes_size() >>> 0];
+  lib.x.web_mark_text();
+  const change = { history: lib.newHistory(), mark: lib.textBytes(), level: () => lib.view(at, size) };
+  job.listed = null; // the files are no longer as the job found them
+  await backUp(job, names, folder, files.level.file);
+  await changeLevel(job, names, folder, files.level.handle, change);
+  lib.x.web_change_made();
+  job.listed = path;
+  say(said);
 }
 
 // Where the page has no folder to write into: the merged level is downloaded
@@ -552,6 +835,8 @@ async function show(job, mergeFile) {
 
 const JOBS = {
   [JOB.APPLY_TO_FOLDER]: [applyToFolder, VOICES.vorandel],
+  [JOB.MODS]: [mods, VOICES.mrgtool],
+  [JOB.REMOVE]: [remove, VOICES.vorandel],
   [JOB.APPLY_TO_DOWNLOAD]: [applyToDownload, VOICES.vorandel],
   [JOB.MAKE]: [make, VOICES.mrgtool],
   [JOB.CHECK]: [check, VOICES.mrgtool],
@@ -577,16 +862,16 @@ onmessage = async ({ data: { job, args } }) => {
     shown = percent;
   };
   const [run, voice] = JOBS[job];
+  // `listed`: the path of a level whose mods the job can list at its end.
+  const running = { voice, say, progress, listed: null };
+  let ok = true;
   try {
-    const lib = await Library.start(await module, diffProgress);
-    await run({ lib, voice, say, progress }, ...args);
-    post({ type: REPLY.END, ok: true });
+    running.lib = await Library.start(await module, diffProgress);
+    await run(running, ...args);
   } catch (error) {
-    if (error instanceof Stop) {
-      post({ type: REPLY.END, ok: true });
-      return;
-    }
-    for (const line of linesOf(error)) post({ type: REPLY.LINE, ...line });
-    post({ type: REPLY.END, ok: false });
+    ok = error instanceof Stop;
+    if (!ok) for (const line of linesOf(error)) post({ type: REPLY.LINE, ...line });
   }
+  listKnown(running);
+  post({ type: REPLY.END, ok });
 };

@@ -54,17 +54,18 @@ export async function readFolder(page, id) {
 
 // Runs the page's apply on a new origin-private folder holding `files`, with
 // `room` bytes of quota left if given (page.setQuota); `merge` is the merge
-// file's bytes, or null for the file chosen in #apply-merge. Gives the log's
-// lines and the folder's files afterwards.
+// file's bytes, named mod.mrg, or null for the file chosen in #apply-merge.
+// Gives the log's lines, whether the job ended well, and the folder's files
+// afterwards.
 export async function applyInPage(page, files, merge, room) {
   const id = await putFolder(page, files);
-  const lines = await page.evaluate(async ([id, merge, room]) => {
+  const { lines, ok } = await page.evaluate(async ([id, merge, room]) => {
     const file = merge === null ? document.getElementById('apply-merge').files[0]
       : new File([Uint8Array.from(atob(merge), (c) => c.charCodeAt(0))], 'mod.mrg');
     if (room) await window.setQuota((await navigator.storage.estimate()).usage + room);
-    const { lines } = await window.vorandel.applyToFolder(window.testFolders[id], file);
+    const done = await window.vorandel.applyToFolder(window.testFolders[id], file);
     if (room) await window.setQuota();
-    return lines;
+    return done;
   }, [id, merge?.toString('base64') ?? null, room]);
-  return { lines, after: await readFolder(page, id) };
+  return { lines, ok, after: await readFolder(page, id), id };
 }

@@ -70,24 +70,55 @@ const decode = (bytes) => {
   }
 };
 
+const lines = (text) => text.trimEnd().split('\n');
+
 // What a command-line tool prints, standard error in its place among the
-// output, run in `dir`, whatever its status.
+// output, run in `dir`: its text, as lines, and its exit status.
 function tool(name, dir, ...args) {
   const file = path.join(scratch, 'output');
   const out = fs.openSync(file, 'w');
-  spawnSync(path.resolve(options.tools, name), args, { cwd: dir, stdio: ['ignore', out, out] });
+  const { status } = spawnSync(path.resolve(options.tools, name), args,
+    { cwd: dir, stdio: ['ignore', out, out] });
   fs.closeSync(out);
-  return decode(fs.readFileSync(file));
+  const text = decode(fs.readFileSync(file));
+  return { text, lines: lines(text), status };
 }
 
-const lines = (text) => text.trimEnd().split('\n');
+// Whether the page's job ends well where the tool ends with `status` on the
+// same files: Vorandel's 0 (else 255), mrgtool's 0; and mrgtool check's 3,
+// a level merged already, which the page's Check gives as its verdict.
+const endsWell = (status, command = '') => status === 0 || (command === 'check' && status === 3);
+
+// The job's lines and outcome as the tool's on the same files.
+function assertSame(got, reference, command) {
+  assert.deepEqual(got.lines, reference.lines);
+  assert.equal(got.ok, endsWell(reference.status, command), `ended well, by status ${reference.status}`);
+}
+
+// Files with the times of their histories' entries zeroed, and the entries'
+// checks with them: runs at other moments write other times. Bytes that are
+// no history stay as they are.
+function timeless(files) {
+  const zeroed = (bytes) => {
+    if (bytes.length < 30 || bytes.readUInt32BE(0) !== 0x7f564c48) return bytes;
+    const out = Buffer.from(bytes);
+    for (let at = out[5], length; at < out.length; at += length) {
+      length = at + 4 <= out.length ? out.readUInt32LE(at) : 0;
+      if (length < 76 || at + length > out.length) return bytes;
+      out.fill(0, at + 68, at + 76).fill(0, at + length - 4, at + length);
+    }
+    return out;
+  };
+  return Object.fromEntries(Object.entries(files).map(([name, bytes]) =>
+    [name, /\.history(\.new|\.\d+)?$/.test(name) ? zeroed(bytes) : bytes]));
+}
 
 // A file's XXH3-128 as the native mrgtool records it: in the record of a
 // merge file made from the file to itself.
 function xxh3(bytes) {
   const dir = folder({ a: bytes });
-  tool('mrgtool', dir, 'make', 'a', 'a', '--name', 'a', '-o', 'a.mrg');
-  return JSON.parse(tool('mrgtool', dir, 'show', '--json', 'a.mrg')).record.madeFor.xxh3_128;
+  tool('mrgtool', dir, 'make', 'a', 'a', '--name', 'a', '-o', 'a.mrg', '--allow-empty');
+  return JSON.parse(tool('mrgtool', dir, 'show', '--json', 'a.mrg').text).record.madeFor.xxh3_128;
 }
 
 // What the native tool `name` leaves of `files` after `args`, run in a folder
@@ -104,7 +135,30 @@ const MERGED = made('Vorandel', { 'keep.lvl': LEVEL, 'keep.mrg': MERGE }, 'keep.
 const UNRECORDED = Buffer.concat([mergeFile('keep.lvl'), MERGE.subarray(4 + MERGE.readUInt32LE(0))]);
 const OTHER = Buffer.from(LEVEL.toString('latin1').replace('gold: 100', 'gold: 250'), 'latin1');
 
-// Clicks a button of the page and gives the lines of the job it started.
+// Mods without a record, which go in over any level long enough: A and B
+// change bytes of their own, C bytes that A wrote.
+const MOD_A = mergeFile('keep.lvl', [[38, 3, '300']]);
+const MOD_B = mergeFile('keep.lvl', [[23, 3, 'New']]);
+const MOD_C = mergeFile('keep.lvl', [[38, 1, '9']]);
+
+// The files the native Vorandel leaves of `files` once it has applied the
+// merge files `merges` (name to bytes) one after the other: the level, its
+// backup and its history.
+function applied(merges, files = { 'keep.lvl': LEVEL }) {
+  const dir = folder(files);
+  for (const [name, bytes] of Object.entries(merges)) {
+    fs.writeFileSync(path.join(dir, name), bytes);
+    tool('Vorandel', dir, name);
+    fs.rmSync(path.join(dir, name));
+  }
+  return filesOf(dir);
+}
+const WITH_A = applied({ 'a.mrg': MOD_A });
+const WITH_AB = applied({ 'a.mrg': MOD_A, 'b.mrg': MOD_B });
+const HISTORY_A = WITH_A['keep.lvl.history'];
+
+// Clicks a button of the page and gives the lines of the job it started and
+// whether it ended well.
 async function logOf(button, at = page) {
   const count = () => document.querySelectorAll('#log > .command').length;
   const before = await at.evaluate(count);
@@ -113,8 +167,9 @@ async function logOf(button, at = page) {
     && document.querySelectorAll('#log > .command').length > before, before);
   return at.evaluate(() => {
     const all = [...document.querySelectorAll('#log > div')];
-    const job = all.slice(all.findLastIndex((line) => line.className === 'command') + 1);
-    return job.filter((line) => line.className !== 'note').map((line) => line.textContent);
+    const start = all.findLastIndex((line) => line.className === 'command');
+    return { lines: all.slice(start + 1).filter((line) => line.className !== 'note')
+      .map((line) => line.textContent), ok: all[start].dataset.ok === 'true' };
   });
 }
 
@@ -150,38 +205,44 @@ after(async () => {
 });
 
 // Vorandel's run on a player's folder, the Windows rules included: the log's
-// lines and the files left besides maps/keep.lvl; a case without them takes
-// the command-line Vorandel's, run on the same files, as the reference.
+// lines, the files left besides maps/keep.lvl and Vorandel's exit status on
+// Windows; a case without them takes the command-line Vorandel's, run on the
+// same files, as the reference.
 const BEHIND = mergeFile('keep.lvl', [[97, 1]]);
 const GONE = Symbol('a merge file deleted once picked');
+const IN_FOLDER = mergeFile('maps\\./keep.lvl', [[0, 8, 'kelvarin']]);
 const APPLY_CASES = [
   ['the example', MERGE, null, null],
   ['an unsafe name', mergeFile('..\\keep.lvl', [[0, 1]]),
-    ['Unsafe level name ..\\keep.lvl in the merge file.'], { 'keep.lvl': LEVEL }],
+    ['Unsafe level name ..\\keep.lvl in the merge file.'], { 'keep.lvl': LEVEL }, 255],
   ['a device name', mergeFile('maps/NUL.lvl'),
-    ['Unsafe level name maps/NUL.lvl in the merge file.'], { 'keep.lvl': LEVEL }],
+    ['Unsafe level name maps/NUL.lvl in the merge file.'], { 'keep.lvl': LEVEL }, 255],
   ['a name that would retitle and clear a terminal', mergeFile('\x1b]0;title\x07\x1b[2J', [[0, 1]]),
     null, null],
   ['a merge file gone since it was picked', GONE, null, null],
   ['an action past the end', BEHIND, ['Backuping keep.lvl to keep.lvl.bak',
     'Processing level: keep.lvl', 'Action at offset 13 reaches past the end of the level !'],
-  { 'keep.lvl': LEVEL, 'keep.lvl.bak': LEVEL }],
-  ['a level in a folder', mergeFile('maps\\./keep.lvl', [[0, 8, 'kelvarin']]),
+  { 'keep.lvl': LEVEL, 'keep.lvl.bak': LEVEL }, 255],
+  // Its history as the native Vorandel writes it of the same merge file, in a
+  // folder named "maps\." here, where '\' separates nothing.
+  ['a level in a folder', IN_FOLDER,
     ['Backuping maps\\./keep.lvl to maps\\./keep.lvl.bak', 'Processing level: maps\\./keep.lvl',
       'Done !'], { 'keep.lvl': LEVEL, 'maps/keep.lvl.bak': LEVEL,
-      'maps/keep.lvl': Buffer.concat([Buffer.from('kelvarin'), LEVEL.subarray(8)]) }],
+      'maps/keep.lvl': Buffer.concat([Buffer.from('kelvarin'), LEVEL.subarray(8)]),
+      'maps/keep.lvl.history': made('Vorandel', { 'maps\\./keep.lvl': LEVEL, 'mod.mrg': IN_FOLDER },
+        'maps\\./keep.lvl.history', 'mod.mrg') }, 0],
   ['a missing level', mergeFile('gone.lvl'),
     ["Backuping gone.lvl to gone.lvl.bak", "Can't copy the file gone.lvl to gone.lvl.bak (error 2)"],
-    { 'keep.lvl': LEVEL }],
+    { 'keep.lvl': LEVEL }, 255],
   ['a missing folder', mergeFile('gone/keep.lvl'), ['Backuping gone/keep.lvl to gone/keep.lvl.bak',
-    "Can't copy the file gone/keep.lvl to gone/keep.lvl.bak (error 3)"], { 'keep.lvl': LEVEL }],
+    "Can't copy the file gone/keep.lvl to gone/keep.lvl.bak (error 3)"], { 'keep.lvl': LEVEL }, 255],
   ['a level named ./keep.lvl', mergeFile('./keep.lvl', [[0, 8, 'kelvarin']]), null, null],
   ['a damaged record', mergeFile('keep.lvl', [[0, 1]], '\x7fVLR\x01\x32'), null, null],
 ];
 
 test('apply to a folder', async (t) => {
   const levels = { 'keep.lvl': LEVEL, 'maps/keep.lvl': LEVEL };
-  for (const [name, merge, expectedLines, expectedFiles] of APPLY_CASES) {
+  for (const [name, merge, expectedLines, expectedFiles, status] of APPLY_CASES) {
     for (const [where, at] of [['served', page], ['from disk', opfsPage]]) {
       await t.test(`${name}, ${where}`, async () => {
         const dir = folder({ ...levels, 'mod.mrg': merge === GONE ? MERGE : merge });
@@ -193,26 +254,30 @@ test('apply to a folder', async (t) => {
         }
         const got = await applyInPage(at, levels, merge === GONE ? null : merge);
         if (expectedLines) {
-          assert.deepEqual(got.lines, expectedLines);
-          assert.deepEqual(got.after, { 'maps/keep.lvl': LEVEL, ...expectedFiles });
+          assertSame(got, { lines: expectedLines, status });
+          assert.deepEqual(timeless(got.after), timeless({ 'maps/keep.lvl': LEVEL, ...expectedFiles }));
           return;
         }
-        assert.deepEqual(got.lines, lines(tool('Vorandel', dir, 'mod.mrg')));
+        assertSame(got, tool('Vorandel', dir, 'mod.mrg'));
         fs.rmSync(path.join(dir, 'mod.mrg'), { force: true });
-        assert.deepEqual(got.after, filesOf(dir));
+        assert.deepEqual(timeless(got.after), timeless(filesOf(dir)));
       });
     }
   }
 });
 
 // The mark a stopped run leaves beside the level `name`, for a backup holding
-// `backup`, of which it makes `merged`.
-const markOf = (name, backup, merged) => Buffer.from(`Vorandel is rewriting the level ${name}.\n`
+// `backup`, of which it makes `merged`: Vorandel 1.1.0's, or where it first
+// changes the level is given, one of a run that writes a history.
+const markOf = (name, backup, merged, firstChange) => Buffer.from(`Vorandel is rewriting the level ${name}.\n`
   + 'If this file is still here once no run is going on, a run was stopped before it finished: '
   + `the next run on this level finds ${name} finished, or first puts it back from ${name}.bak. `
   + `Leave this file where it is.\nbackup size: ${backup.length}\nbackup xxh3-128: `
-  + `${xxh3(backup)}\nmerged size: ${merged.length}\nmerged xxh3-128: ${xxh3(merged)}\n`);
+  + `${xxh3(backup)}\nmerged size: ${merged.length}\nmerged xxh3-128: ${xxh3(merged)}\n`
+  + (firstChange === undefined ? '' : `first change at: ${firstChange}\n`));
 const MARK = markOf('keep.lvl', LEVEL, MERGED);
+const MARK_3 = markOf('keep.lvl', LEVEL, MERGED, 23);
+const DRAFT = applied({ 'keep.mrg': MERGE })['keep.lvl.history'];
 const MARK_1_0 = Buffer.from('Vorandel is rewriting the level keep.lvl.\nIf this file is still '
   + 'here once no run is going on, a run was stopped before it finished: the next run on this '
   + 'level first puts keep.lvl back from keep.lvl.bak. Leave this file where it is.\nbackup size: '
@@ -220,9 +285,11 @@ const MARK_1_0 = Buffer.from('Vorandel is rewriting the level keep.lvl.\nIf this
   + `${'b'.repeat(64)}\n`);
 const HALF = LEVEL.subarray(0, 9);
 
-// The folder as Vorandel finds it: a stopped run's mark, a level merged
-// already, one of another version; the page restores, goes on or touches
-// nothing as the command-line Vorandel does on the same files, word for word.
+// The folder as Vorandel finds it: a stopped run's mark, and the history's
+// draft beside it; a level merged already, one of another version; a history
+// of mods in the level, or one the level no longer ends; the page restores,
+// goes on or touches nothing as the command-line Vorandel does on the same
+// files, word for word, and leaves the same files.
 const FOUND_FOLDERS = [
   ['a half-written level', { 'keep.lvl': HALF, 'keep.lvl.bak': LEVEL, 'keep.lvl.merging': MARK },
     MERGE, /^Restored keep\.lvl from keep\.lvl\.bak/],
@@ -244,6 +311,25 @@ const FOUND_FOLDERS = [
   ['another version, its record', { 'keep.lvl': OTHER, 'keep.lvl.bak': LEVEL }, MERGE,
     /^keep\.lvl is not the level this merge file was made for/],
   ['another version, no record', { 'keep.lvl': HALF }, UNRECORDED, /^Backuping/],
+  ['a level finished, its mark and the history\'s draft left', { 'keep.lvl': MERGED,
+    'keep.lvl.bak': LEVEL, 'keep.lvl.merging': MARK_3, 'keep.lvl.history.new': DRAFT }, MERGE,
+  /^keep\.lvl already holds/],
+  ['a half-written level put back, the history\'s draft', { 'keep.lvl': OTHER.subarray(0, 9),
+    'keep.lvl.bak': OTHER, 'keep.lvl.merging': markOf('keep.lvl', OTHER, MERGED, 23),
+    'keep.lvl.history.new': DRAFT }, MERGE, /^Restored .*\nkeep\.lvl is not the level/],
+  ['a mark of Vorandel 1.1.0, a draft that is no run\'s', { 'keep.lvl': MERGED, 'keep.lvl.bak': LEVEL,
+    'keep.lvl.merging': MARK, 'keep.lvl.history.new': DRAFT }, MERGE, /^keep\.lvl already holds/],
+  ['a level put in place since, a draft', { 'keep.lvl': Buffer.from(`k${LEVEL.subarray(1)}`), 'keep.lvl.bak': LEVEL,
+    'keep.lvl.merging': MARK_3, 'keep.lvl.history.new': DRAFT }, MERGE, /was put in place/],
+  ['a mod in, under a later one', WITH_AB, MOD_A, /^keep\.lvl already holds .*, with b\.mrg put in since/],
+  ['made for the level before a mod went in', WITH_A, MERGE, /before a\.mrg went in/],
+  ['over a mod', WITH_AB, MOD_C, /^This merge file changes bytes that a\.mrg wrote/],
+  ['a damaged history, a history kept before', { ...WITH_A, 'keep.lvl.history.1': LEVEL,
+    'keep.lvl.history': HISTORY_A.subarray(1) }, MOD_B, /is damaged: it is kept as keep\.lvl\.history\.2/],
+  ['a level changed behind its history', { ...WITH_A, 'keep.lvl': OTHER }, MOD_B, /changed since/],
+  ['a level back at its original', { ...WITH_A, 'keep.lvl': LEVEL }, MOD_B, /is again the level from before/],
+  ['a history that is a folder', { 'keep.lvl': WITH_A['keep.lvl'], 'keep.lvl.history/x': LEVEL },
+    MOD_B, /^Can't read keep\.lvl\.history/],
 ];
 
 test('apply to a folder as Vorandel finds it', async (t) => {
@@ -252,10 +338,11 @@ test('apply to a folder as Vorandel finds it', async (t) => {
       await t.test(`${name}, ${where}`, async () => {
         const got = await applyInPage(at, files, merge);
         const dir = folder({ ...files, 'mod.mrg': merge });
-        assert.deepEqual(got.lines, lines(tool('Vorandel', dir, 'mod.mrg')));
-        assert.match(got.lines[0], expected);
+        assertSame(got, tool('Vorandel', dir, 'mod.mrg'));
+        assert.match(got.lines.join('\n'), expected);
         fs.rmSync(path.join(dir, 'mod.mrg'));
-        assert.deepEqual(got.after, filesOf(dir));
+        assert.deepEqual(timeless(got.after), timeless(filesOf(dir)));
+        await assertListedAfter(got, 'keep.lvl', at);
       });
     }
   }
@@ -265,8 +352,8 @@ test('apply to a full disk: the level stays as it was', async () => {
   const level = Buffer.alloc(2 ** 20, 'a');
   const got = await applyInPage(page, { 'big.lvl': level },
     mergeFile('big.lvl', [[0, 0, 'b'.repeat(2 ** 20)]]), 2 ** 20 * 1.5);
-  assert.deepEqual(got.lines, ['Backuping big.lvl to big.lvl.bak', 'Processing level: big.lvl',
-    "Can't write the level big.lvl (error 112); the level is unchanged."]);
+  assertSame(got, { lines: ['Backuping big.lvl to big.lvl.bak', 'Processing level: big.lvl',
+    "Can't write the level big.lvl (error 112); the level is unchanged."], status: 255 });
   assert.deepEqual(got.after, { 'big.lvl': level, 'big.lvl.bak': level });
 });
 
@@ -291,16 +378,17 @@ test('apply to a download: the verdicts, and object URLs revoked', async (t) => 
   for (const [name, level, chosen, merge] of DOWNLOAD_CASES) {
     await t.test(name, async () => {
       const dir = folder({ 'keep.lvl': level, 'keep.mrg': merge });
-      const reference = lines(tool('Vorandel', dir, 'keep.mrg')).filter((line) => !/^Backuping/.test(line));
+      const { lines: said, status } = tool('Vorandel', dir, 'keep.mrg');
+      const reference = said.filter((line) => !/^Backuping/.test(line));
       const urls = await page.evaluate(() => window.urls.made.length);
       const downloaded = reference.at(-1) === 'Done !' && page.waitForEvent('download');
-      const { lines: got } = await page.evaluate(([level, chosen, merge]) => window.vorandel.applyToDownload(
+      const got = await page.evaluate(([level, chosen, merge]) => window.vorandel.applyToDownload(
         new File([new Uint8Array(level)], chosen), new File([new Uint8Array(merge)], 'keep.mrg')),
       [[...level], chosen, [...merge]]);
       const note = chosen === 'keep.lvl' ? []
         : [`The merge file is for keep.lvl, and the level chosen is named ${chosen}: make sure it is `
           + 'that level.'];
-      assert.deepEqual(got, [...note, ...reference]);
+      assertSame(got, { lines: [...note, ...reference], status });
       if (reference.at(-1) !== 'Done !') {
         assert.equal(await page.evaluate(() => window.urls.made.length), urls);
         return;
@@ -314,7 +402,9 @@ test('apply to a download: the verdicts, and object URLs revoked', async (t) => 
 });
 
 // A mod applied twice to one folder: the second time, Vorandel's verdict,
-// and nothing changed, with the merge file's record or by its backup.
+// and nothing changed, with the merge file's record or by its backup. The
+// history names the merge file as the page knows it: Vorandel is given its
+// name alone, in the level's folder.
 test('apply twice: the second time, the level is found merged', async (t) => {
   for (const [name, bytes] of [['no record', UNRECORDED], ['its record', MERGE]]) {
     await t.test(name, async () => {
@@ -325,10 +415,230 @@ test('apply twice: the second time, the level is found merged', async (t) => {
       await page.setInputFiles('#apply-merge', merge);
       for (const expected of [/^Backuping/, /^keep\.lvl already holds what this merge file makes/]) {
         const said = await logOf('#apply');
-        assert.deepEqual(said, lines(tool('Vorandel', dir, merge)));
-        assert.match(said[0], expected);
-        assert.deepEqual(await readFolder(page, id), filesOf(dir));
+        fs.copyFileSync(merge, path.join(dir, 'keep.mrg'));
+        assertSame(said, tool('Vorandel', dir, 'keep.mrg'));
+        fs.rmSync(path.join(dir, 'keep.mrg'));
+        assert.match(said.lines[0], expected);
+        assert.deepEqual(timeless(await readFolder(page, id)), timeless(filesOf(dir)));
       }
+    });
+  }
+});
+
+// The folder `files` (name to bytes) as the page's data folder, in `at`:
+// gives the folder's id (putFolder).
+async function asDataFolder(files, at = page) {
+  const id = await putFolder(at, files);
+  await at.evaluate((id) => { document.getElementById('folder').handle = window.testFolders[id]; }, id);
+  return id;
+}
+
+// The list of a level's mods the page shows: its lines, the lines of the
+// mods it offers to take out with their buttons' names, and whether it
+// offers Back to the original.
+const shownMods = (at = page) => at.evaluate(() => {
+  const shown = (selector) => [...document.querySelectorAll(selector)].filter((e) => e.checkVisibility());
+  return {
+    list: shown('#mods-list .line').map((line) => line.textContent),
+    removable: shown('#mods-list li').filter((item) => item.querySelector('button'))
+      .map((item) => [item.querySelector('.line').textContent,
+        item.querySelector('button').getAttribute('aria-label')]),
+    original: shown('#original').length > 0,
+  };
+});
+
+// The page's list of the level `level`, asked for in the page.
+async function listed(level) {
+  await page.fill('#mods-level', level);
+  return { ...await logOf('#list-mods'), ...await shownMods() };
+}
+
+// A run on keep.lvl that ends well lists the level's mods as it left them,
+// and one that lists them at all lists them so: as mrgtool mods does on the
+// files the run left.
+async function assertListedAfter(got, level = 'keep.lvl', at = page) {
+  const { list } = await shownMods(at);
+  if (got.ok || list.length > 0)
+    assert.deepEqual(list, tool('mrgtool', folder(got.after), 'mods', level).lines);
+}
+
+const WITH_AC = applied({ 'a.mrg': MOD_A, 'c.mrg': MOD_C });
+const inMaps = (files) => Object.fromEntries(Object.entries(files).map(([n, b]) => [`maps/${n}`, b]));
+
+// The page's list of a level's mods against mrgtool mods on the same files:
+// its text, or its error; the Remove buttons where the mods can come out;
+// no file touched. Where mrgtool would leave the data folder, the page
+// refuses in its own words.
+const MODS_CASES = [
+  ['no history', { 'keep.lvl': LEVEL }, 'keep.lvl'],
+  ['two mods', WITH_AB, 'keep.lvl'],
+  ['a mod whose bytes a later one changed', WITH_AC, 'keep.lvl'],
+  ['a damaged history', { ...WITH_A, 'keep.lvl.history': HISTORY_A.subarray(1) }, 'keep.lvl'],
+  ['a level changed behind its history', { ...WITH_A, 'keep.lvl': OTHER }, 'keep.lvl'],
+  ['a level back at its original', { ...WITH_A, 'keep.lvl': LEVEL }, 'keep.lvl'],
+  ['a history that is a folder', { 'keep.lvl': LEVEL, 'keep.lvl.history/x': LEVEL }, 'keep.lvl'],
+  ['a missing level', { 'other.lvl': LEVEL }, 'keep.lvl'],
+  ['a level in a folder', inMaps(WITH_AB), 'maps/keep.lvl'],
+  ['a missing folder', { 'keep.lvl': LEVEL }, 'gone/keep.lvl'],
+  ['a path that names no file', { 'keep.lvl': LEVEL }, 'maps/'],
+  ['a path out of the data folder', { 'keep.lvl': LEVEL }, '../keep.lvl', { lines: ['../keep.lvl: '
+    + 'the page reaches only the files inside the data folder. Give the level\'s path from there, '
+    + 'as its merge file names it.'], status: 1 }],
+];
+
+test('the mods in a level, as mrgtool mods lists them', async (t) => {
+  for (const [name, files, level, expected] of MODS_CASES) {
+    await t.test(name, async () => {
+      const id = await asDataFolder(files);
+      const got = await listed(level);
+      const dir = folder(files);
+      const reference = expected ?? tool('mrgtool', dir, 'mods', level);
+      if (got.ok) assertSame({ ...got, lines: got.list }, reference);
+      else assertSame(got, reference);
+      const state = reference.status === 0 && JSON.parse(tool('mrgtool', dir, 'mods', level, '--json').text);
+      const removable = state?.state === 'mods in'
+        ? state.mods.map((mod, i) => [reference.lines[i + 1], `Remove ${mod.name}`]) : [];
+      assert.deepEqual(got.removable, got.ok ? removable : []);
+      assert.equal(got.original, removable.length > 0);
+      assert.deepEqual(await readFolder(page, id), files);
+    });
+  }
+});
+
+// What the native tool `name` leaves of `files` after `args`, run in a
+// folder holding them: all its files.
+function ran(files, name, ...args) {
+  const dir = folder(files);
+  tool(name, dir, ...args);
+  return filesOf(dir);
+}
+
+// The page's Remove and Back to the original against mrgtool remove and
+// original on the same files: lines, outcome and the files left, through
+// the list's buttons where it offers them.
+const REMOVE_CASES = [
+  ['the only mod', WITH_A, ['remove', 'a.mrg', 'keep.lvl']],
+  ['a mod under a later one', WITH_AB, ['remove', 'a.mrg', 'keep.lvl']],
+  ['a mod whose bytes a later one changed', WITH_AC, ['remove', 'a.mrg', 'keep.lvl']],
+  ['every mod', WITH_AC, ['original', 'keep.lvl']],
+  ['every mod, where none is in', ran(WITH_A, 'mrgtool', 'remove', 'a.mrg', 'keep.lvl'),
+    ['original', 'keep.lvl']],
+  ['a mod not in', WITH_A, ['remove', 'b.mrg', 'keep.lvl']],
+  ['a level changed behind its history', { ...WITH_A, 'keep.lvl': OTHER }, ['remove', 'a.mrg', 'keep.lvl']],
+  ['no history', { 'keep.lvl': LEVEL }, ['original', 'keep.lvl']],
+  ['a missing level', { 'other.lvl': LEVEL }, ['original', 'keep.lvl']],
+  ['a level in a folder', inMaps(WITH_AB), ['remove', 'b.mrg', 'maps/keep.lvl']],
+];
+
+test('remove and back to the original, as mrgtool remove and original', async (t) => {
+  for (const [name, files, args] of REMOVE_CASES) {
+    await t.test(name, async () => {
+      const [command, mod] = args;
+      const level = args.at(-1);
+      const id = await asDataFolder(files);
+      const { removable, original } = await listed(level);
+      const button = command === 'original' ? original && '#original'
+        : removable.some(([, label]) => label === `Remove ${mod}`)
+          && `#mods-list button[aria-label="Remove ${mod}"]`;
+      const got = button ? await logOf(button) : await page.evaluate(([id, level, mod]) => {
+        const folder = window.testFolders[id];
+        return mod ? window.vorandel.remove(folder, level, { name: mod, shown: mod })
+          : window.vorandel.original(folder, level);
+      }, [id, level, command === 'remove' && mod]);
+      const dir = folder(files);
+      assertSame(got, tool('mrgtool', dir, ...args));
+      const after = await readFolder(page, id);
+      assert.deepEqual(timeless(after), timeless(filesOf(dir)));
+      await assertListedAfter({ ...got, after }, level);
+    });
+  }
+});
+
+// A page stopped before each of its writes and deletes in turn, as a closed
+// tab stops it: the files it leaves are put right by the next run on them,
+// the command-line tool's and the page's alike, word for word and file for
+// file, and end with the change made, once. Each scenario: the files, the
+// command, the merge file it applies, and the mods in the level at its end.
+const STOPPED = [
+  ['an apply over a mod', WITH_A, ['Vorandel', 'b.mrg'], MOD_B, ['a.mrg', 'b.mrg']],
+  ['an apply that keeps a damaged history', { ...WITH_A, 'keep.lvl.history': HISTORY_A.subarray(1) },
+    ['Vorandel', 'b.mrg'], MOD_B, ['b.mrg']],
+  ['a removal', WITH_AB, ['mrgtool', 'remove', 'a.mrg', 'keep.lvl'], null, ['b.mrg']],
+];
+
+// The scenario's job in the page `at`, on its folder `id`.
+const startIn = (at, id, command, merge) => at.evaluate(([id, command, merge]) => {
+  const folder = window.testFolders[id];
+  window.ended = null;
+  const job = command[0] === 'Vorandel'
+    ? window.vorandel.applyToFolder(folder, new File([new Uint8Array(merge)], command[1]))
+    : window.vorandel.remove(folder, command[3], { name: command[2], shown: command[2] });
+  return job.then((ended) => { window.ended = ended; return ended; });
+}, [id, command, merge && [...merge]]);
+
+// The scenario's job run in a new page, stopped before its file operation
+// `stop` (file writes, moves and deletes counted), if it gets there; where
+// `canMove` is false, in a browser that can't move files. Gives the files it
+// leaves, whether it was stopped, and else how it ended.
+async function runStopped(files, command, merge, stop, canMove = true) {
+  const at = await browser.newPage();
+  await at.goto(page.url());
+  await at.waitForFunction(() => window.vorandel);
+  while (at.workers().length === 0) await new Promise((resolve) => setTimeout(resolve, 20));
+  const [worker] = at.workers();
+  await worker.evaluate(([stop, canMove]) => {
+    let count = 0;
+    const halt = (prototype, method) => {
+      const real = prototype[method];
+      prototype[method] = function (...args) {
+        if (++count < stop) return real.apply(this, args);
+        self.stopped = true;
+        return new Promise(() => {});
+      };
+    };
+    halt(FileSystemFileHandle.prototype, 'createWritable');
+    halt(FileSystemFileHandle.prototype, 'move');
+    halt(FileSystemDirectoryHandle.prototype, 'removeEntry');
+    if (!canMove) delete FileSystemFileHandle.prototype.move;
+  }, [stop, canMove]);
+  const id = await putFolder(at, files);
+  startIn(at, id, command, merge).catch(() => {});
+  let stopped = false;
+  while (!stopped && await at.evaluate(() => window.ended === null))
+    stopped = await worker.evaluate(() => self.stopped === true);
+  const left = await readFolder(at, id);
+  const ended = await at.evaluate(() => window.ended);
+  await at.close();
+  return { left, stopped, ended };
+}
+
+test('a page stopped between its writes: the next run puts the folder right', async (t) => {
+  for (const [name, files, command, merge, mods] of STOPPED) {
+    const run = (left) => {
+      const dir = folder({ ...left, ...(merge && { [command[1]]: merge }) });
+      const said = tool(command[0], dir, ...command.slice(1));
+      if (merge) fs.rmSync(path.join(dir, command[1]));
+      return { said, after: filesOf(dir), dir };
+    };
+    const whole = run(files);
+    for (let stop = 1; ; stop++) {
+      const { left, stopped } = await runStopped(files, command, merge, stop);
+      if (!stopped) break;
+      await t.test(`${name}, stopped before its file operation ${stop}`, async () => {
+        // The next run, by the tool and by the page.
+        const { said, after, dir } = run(left);
+        const id = await putFolder(page, left);
+        assertSame(await startIn(page, id, command, merge), said);
+        assert.deepEqual(timeless(await readFolder(page, id)), timeless(after));
+        assert.deepEqual(after['keep.lvl'], whole.after['keep.lvl']);
+        const listed = JSON.parse(tool('mrgtool', dir, 'mods', 'keep.lvl', '--json').text);
+        assert.deepEqual(listed.mods.map((mod) => mod.name), mods);
+      });
+    }
+    await t.test(`${name}, where the browser can't move files`, async () => {
+      const { left, ended } = await runStopped(files, command, merge, Infinity, false);
+      assertSame(ended, whole.said);
+      assert.deepEqual(timeless(left), timeless(whole.after));
     });
   }
 });
@@ -363,10 +673,11 @@ test('a failed job says whether memory ran out', async (t) => {
       }, sabotage.toString());
       const said = await logOf('#show');
       await worker.evaluate(() => self.restore());
-      assert.equal(said.length, 1);
-      assert.match(said[0], expected);
+      assert.equal(said.lines.length, 1);
+      assert.match(said.lines[0], expected);
+      assert.equal(said.ok, false);
       assert.ok(await page.isHidden('#show-panel'));
-      assert.deepEqual(await logOf('#show'), []); // the next job runs
+      assert.deepEqual(await logOf('#show'), { lines: [], ok: true }); // the next job runs
     });
   }
 });
@@ -390,16 +701,17 @@ test('make: mrgtool make\'s lines and merge file, which Vorandel applies', async
       await page.setInputFiles('#make-original', path.join(dir, original));
       await page.setInputFiles('#make-modified', path.join(dir, 'keep-modded.lvl'));
       await page.fill('#make-name', levelName);
-      const reference = lines(tool('mrgtool', dir, 'make', original, 'keep-modded.lvl', '-o', out,
-        ...(levelName ? ['--name', levelName] : [])).replace('with --name', 'in the Level name field'));
+      const { text, status } = tool('mrgtool', dir, 'make', original, 'keep-modded.lvl', '-o', out,
+        ...(levelName ? ['--name', levelName] : []));
+      const reference = lines(text.replace('with --name', 'in the Level name field'));
       const made = fs.existsSync(path.join(dir, out));
       const [download, said] = await Promise.all([made && page.waitForEvent('download'), logOf('#make')]);
-      assert.deepEqual(said, reference);
+      assertSame(said, { lines: reference, status });
       if (!made) return;
       assert.equal(download.suggestedFilename(), out);
       assert.deepEqual(fs.readFileSync(await download.path()), fs.readFileSync(path.join(dir, out)));
       if (levelName) return;
-      assert.equal(lines(tool('Vorandel', dir, out)).at(-1), 'Done !');
+      assert.equal(tool('Vorandel', dir, out).lines.at(-1), 'Done !');
       assert.deepEqual(fs.readFileSync(path.join(dir, 'keep.lvl')), MODDED);
     });
   }
@@ -418,8 +730,10 @@ const CHECK_CASES = [
   ['the example without its record, on the level it makes', UNRECORDED, MERGED],
   ['a damaged record', mergeFile('keep.lvl', [[0, 1]], '\x7fVLR\x01\x32'), LEVEL],
   ['a merge file gone since it was picked', GONE, LEVEL],
-  ['a level over 1 GiB', MERGE, 2 ** 30 + 1,
-    ['keep.lvl: the page takes files of up to 1 GiB; the command-line mrgtool takes larger ones.']],
+  // The page's refusal, where mrgtool would read the level: a failure.
+  ['a level over 1 GiB', MERGE, 2 ** 30 + 1, { lines:
+    ['keep.lvl: the page takes files of up to 1 GiB; the command-line mrgtool takes larger ones.'],
+  status: 1 }],
 ];
 
 // From disk, in a browser without --allow-file-access-from-files too.
@@ -436,8 +750,8 @@ test('check', async (t) => {
           await at.evaluate(() => document.getElementById('check-merge').files[0].size);
           fs.rmSync(path.join(dir, 'keep.mrg'));
         }
-        assert.deepEqual(await logOf('#check', at),
-          expected ?? lines(tool('mrgtool', dir, 'check', 'keep.mrg', 'keep.lvl')));
+        assertSame(await logOf('#check', at),
+          expected ?? tool('mrgtool', dir, 'check', 'keep.mrg', 'keep.lvl'), 'check');
       });
     }
   }
@@ -468,8 +782,9 @@ test('show: mrgtool show\'s table and the picture, with the pointer and the keys
       await page.setInputFiles('#check-merge', path.join(dir, 'keep.mrg'));
       const said = await logOf('#show');
       const reference = spawnSync(path.resolve(options.tools, 'mrgtool'), ['show', 'keep.mrg'], { cwd: dir });
+      assert.equal(said.ok, endsWell(reference.status));
       if (reference.status === 0) assert.equal(await page.textContent('#show-table'), decode(reference.stdout));
-      else assert.deepEqual(said, lines(decode(reference.stderr)));
+      else assert.deepEqual(said.lines, lines(decode(reference.stderr)));
     });
   }
   // The third action of the example, at level offset 69 of the 82 the actions reach.
@@ -514,7 +829,7 @@ test('the result comes into view; the progress bar for slow jobs only', async (t
           return instantiate(...args);
         };
       }, delay);
-      assert.deepEqual(await logOf('#check', at), lines(tool('mrgtool', dir, 'check', 'keep.mrg', 'keep.lvl')));
+      assertSame(await logOf('#check', at), tool('mrgtool', dir, 'check', 'keep.mrg', 'keep.lvl'), 'check');
       assert.equal(await at.evaluate(() => window.progressShown), shown);
       assert.ok(await at.isHidden('#status'));
       const last = await at.locator('#log > div').last().boundingBox();
@@ -525,7 +840,8 @@ test('the result comes into view; the progress bar for slow jobs only', async (t
 });
 
 // axe-core's audit of the page, served and opened from disk, before and after
-// a Show: no violation at all. Screenshots of each are left to look at.
+// a Show (served, with a level's mods listed): no violation at all.
+// Screenshots of each are left to look at.
 test('accessibility: axe finds nothing, before and after a Show', async (t) => {
   const axe = path.join(path.dirname(new URL(import.meta.url).pathname), 'node_modules/axe-core/axe.min.js');
   fs.mkdirSync(options.results, { recursive: true });
@@ -535,6 +851,12 @@ test('accessibility: axe finds nothing, before and after a Show', async (t) => {
       await audited.goto(url);
       await audited.waitForFunction(() => window.vorandel);
       for (const moment of ['before', 'after']) {
+        // Served, a level's mods listed with their buttons.
+        if (moment === 'after' && where === 'served') {
+          await asDataFolder(WITH_AB, audited);
+          await audited.fill('#mods-level', 'keep.lvl');
+          await logOf('#list-mods', audited);
+        }
         // A refused merge file first, for a failed line in the log.
         for (const merge of moment === 'after' ? [UNRECORDED.subarray(0, 40), MERGE] : []) {
           await audited.setInputFiles('#check-merge', path.join(folder({ 'keep.mrg': merge }), 'keep.mrg'));
