@@ -65,20 +65,11 @@ int RunMods(const CommandLine& line) {
   if (!ReadWholeFile(names.level, &levelFile)) return MRGTOOL_FAILED;
   LevelHistory history;
   ReadLevelHistory(names, FingerprintOf(levelFile.bytes, levelFile.size), &history);
-  ModsState state = ModsState::NO_HISTORY;
-  switch (history.found) {
-    case HistoryFound::NONE: break;
-    case HistoryFound::UNREADABLE:
-      Say(MrgtoolSays::CANT_READ, {names.history, {}, history.error});
-      return MRGTOOL_FAILED;
-    case HistoryFound::DAMAGED:
-    case HistoryFound::LATER_VERSION: state = ModsState::DAMAGED; break;
-    case HistoryFound::WHOLE:
-      state = history.fit == HistoryFit::ENDS_AT_LEVEL   ? ModsState::GOES_ON
-              : history.fit == HistoryFit::LEVEL_CHANGED ? ModsState::LEVEL_CHANGED
-                                                         : ModsState::BACK_AT_ORIGINAL;
-      break;
+  if (history.found == HistoryFound::UNREADABLE) {
+    Say(MrgtoolSays::CANT_READ, {names.history, {}, history.error});
+    return MRGTOOL_FAILED;
   }
+  ModsState state = ModsStateOf(history);
   std::vector<std::vector<size_t>> changedBy;
   if (state == ModsState::GOES_ON)
     for (size_t i = 0; i < history.history.entries.size(); ++i)

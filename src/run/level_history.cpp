@@ -39,14 +39,7 @@ void ReadLevelHistory(const RunNames& names, const Fingerprint& level,
       history->found = HistoryFound::DAMAGED;
       return;
   }
-  switch (ReadHistory(history->file.bytes, history->file.size, &history->history)) {
-    case HistoryRead::WHOLE:
-      history->found = HistoryFound::WHOLE;
-      history->fit = FitOfHistory(history->history, level);
-      return;
-    case HistoryRead::DAMAGED: history->found = HistoryFound::DAMAGED; return;
-    case HistoryRead::LATER_VERSION: history->found = HistoryFound::LATER_VERSION; return;
-  }
+  FindHistory(history->file.bytes, history->file.size, level, history);
 }
 
 bool HistoryWithMod(const RunNames& names, const LevelHistory& history,

@@ -11,30 +11,14 @@
 #include "platform.h"
 #include "whole_file.h"
 
-enum class HistoryFound {
-  NONE,           // no history yet
-  WHOLE,          // read, every check holding; see `fit`
-  DAMAGED,        // not what a run writes: never trusted, kept under another name
-  LATER_VERSION,  // of a later version: kept under another name
-  UNREADABLE,     // there, but can't be read: `error`
-};
-
-struct LevelHistory {
-  HistoryFound found = HistoryFound::NONE;
-  DWORD error = NO_ERROR;
-  WholeFile file;  // the bytes the entries point into
-  History history{};
-  HistoryFit fit = HistoryFit::ENDS_AT_LEVEL;  // for WHOLE, against the level
+// The history as found, with the bytes its entries point into.
+struct LevelHistory : FoundHistory {
+  WholeFile file;
 
   LevelHistory() = default;
   LevelHistory(const LevelHistory&) = delete;
   LevelHistory& operator=(const LevelHistory&) = delete;
   ~LevelHistory() { ReleaseWhole(&file); }
-
-  // Whether mods go on from this history: it is whole and ends at the level.
-  bool GoesOn() const {
-    return found == HistoryFound::WHOLE && fit == HistoryFit::ENDS_AT_LEVEL;
-  }
 };
 
 // Reads LEVEL.history, and how it stands to the level of fingerprint `level`.

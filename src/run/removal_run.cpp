@@ -25,34 +25,6 @@ void SayRemoval(RemovalSays message, const RemovalOf& of) {
   Report(FormatRemoval(message, of).c_str());
 }
 
-// The entries the choice takes out: the chosen mod, and every other part of
-// its pack. Empty where there is none, with why in *said.
-std::vector<size_t> Chosen(const History& history, const ModChoice& choice,
-                           RemovalSays* said) {
-  std::vector<size_t> chosen;
-  for (size_t i = 0; i < history.entries.size(); ++i) {
-    const ModHead& head = history.entries[i].head;
-    if (choice.every || (choice.byMerge && SameFingerprint(head.merge, choice.merge)) ||
-        head.name == choice.name || (head.pack != 0 && head.packName == choice.name))
-      chosen.push_back(i);
-  }
-  *said = history.entries.empty() ? RemovalSays::NOTHING_IN : RemovalSays::NOT_FOUND;
-  if (choice.every || chosen.empty()) return chosen;
-  // Parts of one pack come out together; any other mods of one name can't
-  // be told apart.
-  uint64_t pack = history.entries[chosen[0]].head.pack;
-  for (size_t i : chosen)
-    if (chosen.size() > 1 && (pack == 0 || history.entries[i].head.pack != pack)) {
-      *said = RemovalSays::AMBIGUOUS;
-      return {};
-    }
-  if (pack == 0) return chosen;
-  chosen.clear();
-  for (size_t i = 0; i < history.entries.size(); ++i)
-    if (history.entries[i].head.pack == pack) chosen.push_back(i);
-  return chosen;
-}
-
 // Where the new level first differs from the old one.
 uint32_t FirstDifference(const LevelImage& old, const std::vector<uint8_t>& changed) {
   uint32_t length =
@@ -184,8 +156,10 @@ RemovalEnd RemoveFromLevel(LevelRemoval* at, const ModChoice& choice) {
   RemovalEnd end = RemovalEnd::FAILED;
   if (!LevelAtHand(at, &end)) return end;
   const History& history = at->history.history;
-  RemovalSays why = RemovalSays::NOT_FOUND;
-  at->chosen = Chosen(history, choice, &why);
+  ChoiceFound found = ChoiceFound::FOUND;
+  at->chosen = ChosenMods(history, choice.byMerge ? &choice.merge : nullptr, choice.name,
+                          choice.every, &found);
+  RemovalSays why = SaysOfChoice(found);
   std::string mods = ModList(history, at->chosen);
   RemovalOf of{at->names.level, at->names.history,
                choice.byMerge || choice.every ? mods : Shown(choice.name), ""};

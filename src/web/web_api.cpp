@@ -71,28 +71,17 @@ std::string text;
 std::vector<uint8_t> bytes;
 double number = 0;
 
-// How the history beside the level was found, as the runs tell it
-// (src/run/level_history.h).
-enum class HistoryFound { NONE, WHOLE, DAMAGED, LATER_VERSION, UNREADABLE };
-
-struct FoundHistory {
-  HistoryFound found = HistoryFound::NONE;
-  uint32_t error = 0;  // for UNREADABLE
-  // The page's bytes of it, which stay for the job: the entries point into them.
+// The history beside the job's level as found, with the page's bytes of it,
+// which stay for the job: the entries point into them.
+struct PageHistory : FoundHistory {
   const uint8_t* bytes = nullptr;
   uint32_t size = 0;
-  History history{};
-  HistoryFit fit = HistoryFit::ENDS_AT_LEVEL;  // for WHOLE, against the level
-
-  bool GoesOn() const {
-    return found == HistoryFound::WHOLE && fit == HistoryFit::ENDS_AT_LEVEL;
-  }
 };
 
 // The job's level, as the calls before left it.
 struct JobLevel {
   RunNames names{};
-  FoundHistory history;
+  PageHistory history;
   Judgement judgement{};
   Fingerprint mergePrint{};
   // The change: its mark, the level's history once it is in, and the name the
@@ -310,8 +299,8 @@ void SayVorandel(VorandelSays message, const SaidOf& of) {
 // read as the runs read it (ReadLevelHistory).
 void FindHistory(int state, uint32_t error, const uint8_t* at, uint32_t size,
                  const Fingerprint& level) {
-  FoundHistory& found = job.history;
-  found = FoundHistory{};
+  PageHistory& found = job.history;
+  found = PageHistory{};
   switch (static_cast<FileState>(state)) {
     case FileState::MISSING: return;
     case FileState::UNREADABLE:
@@ -322,16 +311,9 @@ void FindHistory(int state, uint32_t error, const uint8_t* at, uint32_t size,
     case FileState::TOO_LARGE: found.found = HistoryFound::DAMAGED; return;
     case FileState::LOADED: break;
   }
+  FindHistory(at, size, level, &found);
   found.bytes = at;
   found.size = size;
-  switch (ReadHistory(at, size, &found.history)) {
-    case HistoryRead::WHOLE:
-      found.found = HistoryFound::WHOLE;
-      found.fit = FitOfHistory(found.history, level);
-      return;
-    case HistoryRead::DAMAGED: found.found = HistoryFound::DAMAGED; return;
-    case HistoryRead::LATER_VERSION: found.found = HistoryFound::LATER_VERSION; return;
-  }
 }
 
 // Where a merge first writes other bytes than the level's: its first
@@ -354,50 +336,18 @@ uint32_t FirstDifference(const LevelImage& old, const std::vector<uint8_t>& chan
   return at;
 }
 
-// The entries mrgtool remove takes out for the mod named `name`, or for
-// every mod (removal_run.cpp): the mod of that name and every other part of
-// its pack. Empty where there is none, with why in *said.
-std::vector<size_t> Chosen(const History& history, const char* name, bool every,
-                           RemovalSays* said) {
-  std::vector<size_t> chosen;
-  for (size_t i = 0; i < history.entries.size(); ++i)
-    if (every || history.entries[i].head.name == name) chosen.push_back(i);
-  *said = history.entries.empty() ? RemovalSays::NOTHING_IN : RemovalSays::NOT_FOUND;
-  if (every || chosen.empty()) return chosen;
-  uint64_t pack = history.entries[chosen[0]].head.pack;
-  for (size_t i : chosen)
-    if (chosen.size() > 1 && (pack == 0 || history.entries[i].head.pack != pack)) {
-      *said = RemovalSays::AMBIGUOUS;
-      return {};
-    }
-  if (pack == 0) return chosen;
-  chosen.clear();
-  for (size_t i = 0; i < history.entries.size(); ++i)
-    if (history.entries[i].head.pack == pack) chosen.push_back(i);
-  return chosen;
-}
-
 // mrgtool mods on the job's level, with its history as found: false with
 // mrgtool's error as text; else true with its list as text, its --json list
 // as bytes, and the number 1 where the mods can be taken out.
 bool ListMods() {
   const RunNames& names = job.names;
-  const FoundHistory& found = job.history;
-  ModsState state = ModsState::NO_HISTORY;
-  switch (found.found) {
-    case HistoryFound::NONE: break;
-    case HistoryFound::UNREADABLE:
-      text = MRGTOOL_PREFIX +
-             FormatMrgtool(MrgtoolSays::CANT_READ, {names.history, {}, found.error});
-      return false;
-    case HistoryFound::DAMAGED:
-    case HistoryFound::LATER_VERSION: state = ModsState::DAMAGED; break;
-    case HistoryFound::WHOLE:
-      state = found.fit == HistoryFit::ENDS_AT_LEVEL   ? ModsState::GOES_ON
-              : found.fit == HistoryFit::LEVEL_CHANGED ? ModsState::LEVEL_CHANGED
-                                                       : ModsState::BACK_AT_ORIGINAL;
-      break;
+  const PageHistory& found = job.history;
+  if (found.found == HistoryFound::UNREADABLE) {
+    text = MRGTOOL_PREFIX +
+           FormatMrgtool(MrgtoolSays::CANT_READ, {names.history, {}, found.error});
+    return false;
   }
+  ModsState state = ModsStateOf(found);
   std::vector<std::vector<size_t>> changedBy;
   if (state == ModsState::GOES_ON)
     for (size_t i = 0; i < found.history.entries.size(); ++i)
@@ -637,7 +587,7 @@ int web_judge(uint8_t* merge, uint32_t mergeSize, uint8_t* level, uint32_t level
   const Judgement& judgement = job.judgement =
       JudgeMerge(image, levelImage, backup != nullptr ? &backupImage : nullptr);
   FindHistory(historyState, historyError, history, historySize, judgement.level);
-  const FoundHistory& found = job.history;
+  const PageHistory& found = job.history;
   text.clear();
   if (found.found == HistoryFound::UNREADABLE) {
     SayVorandel(VorandelSays::HISTORY_UNREADABLE, {names.history, {}, found.error});
@@ -686,14 +636,15 @@ bool web_history_with_mod(uint8_t* merge, uint32_t mergeSize, uint8_t* level,
   MergeImage image = Image(merge, mergeSize);
   LevelImage before{level, levelSize};
   const Judgement& judgement = job.judgement;
-  const FoundHistory& found = job.history;
+  const PageHistory& found = job.history;
   ModHead head{judgement.level,
                judgement.merged,
                job.mergePrint,
                static_cast<int64_t>(time),
                0,
                mergeName,
-               ""};
+               "",
+               {}};
   job.newHistory.clear();
   if (found.GoesOn())
     job.newHistory.assign(found.bytes, found.bytes + found.size);
@@ -711,16 +662,9 @@ bool web_history_with_mod(uint8_t* merge, uint32_t mergeSize, uint8_t* level,
 // Vorandel's line for the history found, kept under the latest name
 // web_set_aside_name gave, as a new one starts (SayHistorySetAside), as text.
 void web_set_aside_line() {
-  const FoundHistory& found = job.history;
-  VorandelSays message = VorandelSays::HISTORY_DAMAGED;
-  if (found.found == HistoryFound::LATER_VERSION)
-    message = VorandelSays::HISTORY_OF_LATER_VERSION;
-  else if (found.found == HistoryFound::WHOLE)
-    message = found.fit == HistoryFit::BACK_AT_ORIGINAL
-                  ? VorandelSays::HISTORY_AT_ORIGINAL
-                  : VorandelSays::HISTORY_OUTRUN;
+  const PageHistory& found = job.history;
   const RunNames& names = job.names;
-  SayVorandel(message, {names.history, job.setAside, 0, 0, names.level});
+  SayVorandel(SetAsideSays(found), {names.history, job.setAside, 0, 0, names.level});
 }
 
 // The change's mark, as Vorandel writes it beside the level (FormatMark), as
@@ -767,7 +711,7 @@ int web_remove(uint8_t* level, uint32_t levelSize, int historyState,
   LevelImage levelImage{level, levelSize};
   Fingerprint print = FingerprintOf(level, levelSize);
   FindHistory(historyState, historyError, history, historySize, print);
-  const FoundHistory& found = job.history;
+  const PageHistory& found = job.history;
   RemovalOf of{names.level, names.history, "", ""};
   auto end = [&of](RemovalSays message, Removed removed) {
     SetMessage(FormatRemoval(message, of).c_str());
@@ -783,12 +727,15 @@ int web_remove(uint8_t* level, uint32_t levelSize, int historyState,
       return end(RemovalSays::HISTORY_UNUSABLE, Removed::FAILED);
     case HistoryFound::WHOLE: break;
   }
+  // A level back at its original has no mod in it: nothing to do.
+  if (found.fit == HistoryFit::BACK_AT_ORIGINAL)
+    return end(RemovalSays::BACK_AT_ORIGINAL, Removed::NOTHING_IN);
   if (found.fit != HistoryFit::ENDS_AT_LEVEL)
-    return end(found.fit == HistoryFit::BACK_AT_ORIGINAL ? RemovalSays::BACK_AT_ORIGINAL
-                                                         : RemovalSays::LEVEL_CHANGED,
-               Removed::FAILED);
+    return end(RemovalSays::LEVEL_CHANGED, Removed::FAILED);
   RemovalSays why = RemovalSays::NOT_FOUND;
-  std::vector<size_t> chosen = Chosen(found.history, name, every, &why);
+  ChoiceFound choice = ChoiceFound::FOUND;
+  std::vector<size_t> chosen = ChosenMods(found.history, nullptr, name, every, &choice);
+  why = SaysOfChoice(choice);
   std::string mods = ModList(found.history, chosen);
   of.mods = every ? mods : Shown(name);
   if (chosen.empty())

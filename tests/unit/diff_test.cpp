@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "differ/merge_make.h"
+#include "edits/merge_edit.h"
 #include "format/apply_actions.h"
 #include "format/merge_checks.h"
-#include "edits/merge_edit.h"
 
 namespace {
 

@@ -107,6 +107,13 @@ std::vector<uint32_t> Differing(const Pair& in, uint32_t from, uint32_t to, int6
   return found;
 }
 
+// The first of the ascending `places` from `from` on that stands at or past
+// `bound`, or their end.
+size_t FirstPast(const std::vector<uint32_t>& places, size_t from, uint64_t bound) {
+  while (from < places.size() && places[from] < bound) ++from;
+  return from;
+}
+
 // The edits [first, last] realigned, where that costs less; the edits it
 // gives in *out.
 bool Realigned(const Pair& in, const std::vector<Edit>& edits, size_t first, size_t last,
@@ -146,12 +153,9 @@ bool Realigned(const Pair& in, const std::vector<Edit>& edits, size_t first, siz
   uint32_t best = last0 + 1;
   size_t inBefore = 0;  // differing bytes before the place
   size_t notAfter = 0;  // differing bytes of the leaving diagonal before its part
-  size_t nextBefore = 0;
-  size_t nextAfter = 0;
   for (uint32_t place = aStart;;) {
-    while (inBefore < before.size() && before[inBefore] < place) ++inBefore;
-    while (notAfter < after.size() && after[notAfter] < uint64_t{place} + removed)
-      ++notAfter;
+    inBefore = FirstPast(before, inBefore, place);
+    notAfter = FirstPast(after, notAfter, uint64_t{place} + removed);
     bool known = (beforeWhole || (!before.empty() && place <= before.back())) &&
                  (afterWhole || (!after.empty() && place + removed > after.front()));
     uint64_t count = uint64_t{inBefore} + (after.size() - notAfter);
@@ -161,15 +165,9 @@ bool Realigned(const Pair& in, const std::vector<Edit>& edits, size_t first, siz
     }
     // The next place where a count changes.
     uint64_t next = uint64_t{last0} + 1;
-    while (nextBefore < before.size() && before[nextBefore] + uint64_t{1} <= place)
-      ++nextBefore;
-    if (nextBefore < before.size())
-      next = std::min(next, before[nextBefore] + uint64_t{1});
-    while (nextAfter < after.size() &&
-           after[nextAfter] + uint64_t{1} <= uint64_t{place} + removed)
-      ++nextAfter;
-    if (nextAfter < after.size())
-      next = std::min(next, after[nextAfter] + uint64_t{1} - removed);
+    if (inBefore < before.size()) next = std::min(next, before[inBefore] + uint64_t{1});
+    if (notAfter < after.size())
+      next = std::min(next, after[notAfter] + uint64_t{1} - removed);
     if (place == last0) break;
     place = static_cast<uint32_t>(std::min<uint64_t>(next, last0));
   }

@@ -247,3 +247,16 @@ uint64_t PackId(int64_t time, const std::vector<Fingerprint>& merges) {
   // 0 is the pack of a mod put in alone.
   return id != 0 ? id : 1;
 }
+
+void FindHistory(const uint8_t* bytes, size_t size, const Fingerprint& level,
+                 FoundHistory* found) {
+  *found = FoundHistory{};
+  switch (ReadHistory(bytes, size, &found->history)) {
+    case HistoryRead::WHOLE:
+      found->found = HistoryFound::WHOLE;
+      found->fit = FitOfHistory(found->history, level);
+      return;
+    case HistoryRead::DAMAGED: found->found = HistoryFound::DAMAGED; return;
+    case HistoryRead::LATER_VERSION: found->found = HistoryFound::LATER_VERSION; return;
+  }
+}

@@ -126,6 +126,32 @@ enum class HistoryFit {
 };
 HistoryFit FitOfHistory(const History& history, const Fingerprint& level);
 
+// How the history beside a level stands, as a run or the page finds it.
+enum class HistoryFound {
+  NONE,           // no history yet
+  WHOLE,          // read, every check holding; see `fit`
+  DAMAGED,        // not what a run writes: never trusted, kept under another name
+  LATER_VERSION,  // of a later version: kept under another name
+  UNREADABLE,     // there, but can't be read: `error`
+};
+
+struct FoundHistory {
+  HistoryFound found = HistoryFound::NONE;
+  unsigned long error = 0;  // the Windows error number, for UNREADABLE
+  History history{};        // for WHOLE; its entries point into the bytes read
+  HistoryFit fit = HistoryFit::ENDS_AT_LEVEL;  // for WHOLE, against the level
+
+  // Whether mods go on from this history: it is whole and ends at the level.
+  bool GoesOn() const {
+    return found == HistoryFound::WHOLE && fit == HistoryFit::ENDS_AT_LEVEL;
+  }
+};
+
+// The history in `bytes` as it stands to the level of fingerprint `level`;
+// the bytes must outlive *found.
+void FindHistory(const uint8_t* bytes, size_t size, const Fingerprint& level,
+                 FoundHistory* found);
+
 // Starts `out` with the header of a history whose original is `original`.
 void StartHistory(const Fingerprint& original, std::vector<uint8_t>* out);
 

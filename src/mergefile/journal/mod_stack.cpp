@@ -460,3 +460,31 @@ bool AppliesUnderMods(const History& history, size_t first, const MergeImage& me
     if (!Rebase(ChangesOf(history.entries[entry]), &moving)) return false;
   return true;
 }
+
+std::vector<size_t> ChosenMods(const History& history, const Fingerprint* merge,
+                               const std::string& name, bool every, ChoiceFound* found) {
+  std::vector<size_t> chosen;
+  for (size_t i = 0; i < history.entries.size(); ++i) {
+    const ModHead& head = history.entries[i].head;
+    if (every || (merge != nullptr && SameFingerprint(head.merge, *merge)) ||
+        head.name == name || (head.pack != 0 && head.packName == name))
+      chosen.push_back(i);
+  }
+  *found = chosen.empty() ? history.entries.empty() ? ChoiceFound::NOTHING_IN
+                                                    : ChoiceFound::NOT_FOUND
+                          : ChoiceFound::FOUND;
+  if (every || chosen.empty()) return chosen;
+  // Parts of one pack come out together; other mods of one name can't be
+  // told apart.
+  const uint64_t pack = history.entries[chosen[0]].head.pack;
+  for (size_t i : chosen)
+    if (chosen.size() > 1 && (pack == 0 || history.entries[i].head.pack != pack)) {
+      *found = ChoiceFound::AMBIGUOUS;
+      return {};
+    }
+  if (pack == 0) return chosen;
+  chosen.clear();
+  for (size_t i = 0; i < history.entries.size(); ++i)
+    if (history.entries[i].head.pack == pack) chosen.push_back(i);
+  return chosen;
+}

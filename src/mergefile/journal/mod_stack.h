@@ -23,6 +23,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "format/merge_format.h"
@@ -39,6 +40,17 @@ struct Hunk {
 
 // The hunks of an entry's mod, from its undo, in ascending order.
 std::vector<Hunk> HunksOf(const HistoryEntry& entry);
+
+// Which entries a choice of a mod takes out.
+enum class ChoiceFound { FOUND, NOTHING_IN, NOT_FOUND, AMBIGUOUS };
+
+// The entries that taking out the mod of merge file `merge` (null: none
+// given) or of the name `name` (as it went in, or its pack's) takes out: that
+// mod and every other part of its pack; or every entry. Empty where there is
+// none, with why in *found: no mod at all, none of that name, or several
+// mods of one name that no pack joins.
+std::vector<size_t> ChosenMods(const History& history, const Fingerprint* merge,
+                               const std::string& name, bool every, ChoiceFound* found);
 
 enum class RemovalOutcome {
   REMOVED,    // *level and *history hold the result, proven

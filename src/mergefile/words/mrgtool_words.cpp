@@ -592,3 +592,22 @@ std::string JsonText(const std::string& text) {
   }
   return out + "\"";
 }
+
+ModsState ModsStateOf(const FoundHistory& found) {
+  switch (found.found) {
+    case HistoryFound::NONE:
+    case HistoryFound::UNREADABLE: return ModsState::NO_HISTORY;
+    case HistoryFound::DAMAGED:
+    case HistoryFound::LATER_VERSION: return ModsState::DAMAGED;
+    case HistoryFound::WHOLE: break;
+  }
+  return found.fit == HistoryFit::ENDS_AT_LEVEL   ? ModsState::GOES_ON
+         : found.fit == HistoryFit::LEVEL_CHANGED ? ModsState::LEVEL_CHANGED
+                                                  : ModsState::BACK_AT_ORIGINAL;
+}
+
+RemovalSays SaysOfChoice(ChoiceFound choice) {
+  return choice == ChoiceFound::NOTHING_IN  ? RemovalSays::NOTHING_IN
+         : choice == ChoiceFound::AMBIGUOUS ? RemovalSays::AMBIGUOUS
+                                            : RemovalSays::NOT_FOUND;
+}

@@ -13,6 +13,7 @@
 #include "format/merge_format.h"
 #include "identity/level_verdict.h"
 #include "journal/history.h"
+#include "journal/mod_stack.h"
 #include "words/vorandel_words.h"
 
 // True for the bytes shown as they are: printable ASCII.
@@ -131,6 +132,9 @@ struct RemovalOf {
 
 std::string FormatRemoval(RemovalSays message, const RemovalOf& of);
 
+// RemovalSays for a choice of mods that found none.
+RemovalSays SaysOfChoice(ChoiceFound choice);
+
 // A JSON string of bytes, each byte as the character of its value (Latin-1),
 // escaped where it is no printable ASCII.
 std::string JsonText(const std::string& text);
@@ -143,6 +147,10 @@ enum class ModsState {
   LEVEL_CHANGED,     // the level changed behind it
   BACK_AT_ORIGINAL,  // the level is its original again
 };
+
+// The state of a history as found, but one that can't be read: the caller
+// says that in its own words.
+ModsState ModsStateOf(const FoundHistory& found);
 
 // The mods in a level, oldest first, one line each: the merge file's name
 // (and its pack's), when it went in, how many bytes it took out and put in,

@@ -406,3 +406,11 @@ std::string HistoryLine(const HistoryJudgement& judgement, const History& histor
   }
   return text;
 }
+
+VorandelSays SetAsideSays(const FoundHistory& found) {
+  if (found.found == HistoryFound::LATER_VERSION)
+    return VorandelSays::HISTORY_OF_LATER_VERSION;
+  if (found.found != HistoryFound::WHOLE) return VorandelSays::HISTORY_DAMAGED;
+  return found.fit == HistoryFit::BACK_AT_ORIGINAL ? VorandelSays::HISTORY_AT_ORIGINAL
+                                                   : VorandelSays::HISTORY_OUTRUN;
+}

@@ -97,6 +97,11 @@ std::string JudgementLine(const Judgement& judgement, const char* levelName);
 // reaches a terminal, at any length.
 std::string Shown(const std::string& name);
 
+// Vorandel's message for a history kept under another name as a new one
+// starts: damaged, of a later version, outrun by the level, or the level back
+// at its original.
+VorandelSays SetAsideSays(const FoundHistory& found);
+
 // The mods `entries` of a history by their merge files' names, as a phrase:
 // "a.mrg", "a.mrg and b.mrg", "a.mrg, b.mrg and c.mrg"; a pack's part with
 // its pack's name.
