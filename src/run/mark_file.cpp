@@ -158,9 +158,10 @@ MarkOutcome ActOnFoundMark(const RunNames& names, const FoundFile& markFound,
 }
 
 // Every level a pack's journal names goes back, each under its lock, the
-// level `held` (whose lock the run holds) too; then the journal goes. The
+// levels `held` (whose locks the run holds) too; then the journal goes. The
 // pack never went in: none of it may stay.
-MarkOutcome RollBackPack(const std::string& journalName, const RunNames& held) {
+MarkOutcome RollBackPack(const std::string& journalName,
+                         const std::vector<const char*>& held) {
   Loaded journalFile(journalName.c_str());
   PackJournal journal;
   if (journalFile.failure.step != LoadStep::LOADED ||
@@ -187,14 +188,22 @@ MarkOutcome RollBackPack(const std::string& journalName, const RunNames& held) {
       break;
     }
     NameRun(levels[i].c_str(), kWindowsPaths, &names[i]);
-    if (SameLevelName(names[i].level, held.level, kWindowsPaths)) continue;
+    if (std::any_of(held.begin(), held.end(), [&](const char* level) {
+          return SameLevelName(names[i].level, level, kWindowsPaths);
+        }))
+      continue;
     taken[i] = TakeLevelLock(names[i], &locks[i]);
     if (taken[i] == LockTaken::REFUSED) outcome = MarkOutcome::FAILED;
   }
   for (size_t i = 0; i < levels.size() && outcome == MarkOutcome::GO_ON; ++i) {
     Loaded mark(names[i].mark);
     FoundFile markFound = Found(mark.failure, mark.file);
-    if (markFound.state == FileState::MISSING) continue;
+    // A level the pack never marked holds nothing of it but, maybe, the
+    // history's draft written just before its mark: that goes too.
+    if (markFound.state == FileState::MISSING) {
+      (void)DropHistoryDraft(names[i]);
+      continue;
+    }
     WholeFile level;
     LoadFailure loaded = LoadWhole(names[i].level, 0, LoadWay::READ, &level);
     outcome = ActOnFoundMark(names[i], markFound, &level, &loaded, true);
@@ -218,7 +227,8 @@ MarkOutcome RollBackPack(const std::string& journalName, const RunNames& held) {
 
 }  // namespace
 
-MarkOutcome ActOnMark(const RunNames& names, WholeFile* level, LoadFailure* loaded) {
+MarkOutcome ActOnMark(const RunNames& names, WholeFile* level, LoadFailure* loaded,
+                      const std::vector<const char*>& held) {
   Loaded mark(names.mark);
   FoundFile markFound = Found(mark.failure, mark.file);
   if (markFound.state == FileState::MISSING) return MarkOutcome::GO_ON;
@@ -233,7 +243,9 @@ MarkOutcome ActOnMark(const RunNames& names, WholeFile* level, LoadFailure* load
     LoadFailure there = SizeOfFile(journal.c_str(), FILE_SHARE_READ, &size);
     if (!(there.step == LoadStep::OPEN_FAILED &&
           (there.error == ERROR_FILE_NOT_FOUND || there.error == ERROR_PATH_NOT_FOUND))) {
-      MarkOutcome outcome = RollBackPack(journal, names);
+      std::vector<const char*> locked = held;
+      locked.push_back(names.level);
+      MarkOutcome outcome = RollBackPack(journal, locked);
       if (outcome != MarkOutcome::GO_ON) return outcome;
       // The level is as the pack found it now: the run goes on from there.
       ReleaseWhole(level);

@@ -2,6 +2,8 @@
 // on the disk, and what the next run does about one it finds.
 #pragma once
 
+#include <vector>
+
 #include "journal/rewrite_mark.h"
 #include "platform.h"
 #include "whole_file.h"
@@ -33,5 +35,8 @@ enum class MarkOutcome {
 // where that can't be done safely, touches nothing, says why and what to do,
 // and keeps the mark. `level` is the level as the run loaded it, with how
 // that went: after a restore it holds the backup's bytes, which the level now
-// holds too. Interruptions wait while the level is written.
-MarkOutcome ActOnMark(const RunNames& names, WholeFile* level, LoadFailure* loaded);
+// holds too. Interruptions wait while the level is written. `held` names the
+// other levels whose locks the run holds already (a pack's): a pack rolled
+// back takes the lock of each level it names but these and `names`'s.
+MarkOutcome ActOnMark(const RunNames& names, WholeFile* level, LoadFailure* loaded,
+                      const std::vector<const char*>& held = {});

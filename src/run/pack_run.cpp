@@ -180,10 +180,14 @@ void ReleaseLocks(std::deque<PackLevel>& levels) {
 
 PackEnd PutIn(std::deque<PackLevel>& levels, std::vector<Part>& parts,
               const std::string& packName) {
-  // Every level as it stands, a stopped run's mark acted on first.
+  // Every level as it stands, a stopped run's mark acted on first; a stopped
+  // pack rolled back there needs no lock this run holds already.
+  std::vector<const char*> held;
+  for (const PackLevel& level : levels)
+    if (level.taken == LockTaken::HELD) held.push_back(level.names.level);
   for (PackLevel& level : levels) {
     level.loaded = LoadWhole(level.names.level, 0, LoadWay::READ, &level.file);
-    if (ActOnMark(level.names, &level.file, &level.loaded) != MarkOutcome::GO_ON)
+    if (ActOnMark(level.names, &level.file, &level.loaded, held) != MarkOutcome::GO_ON)
       return PackEnd::FAILED;
     if (level.loaded.step == LoadStep::LOADED) {
       level.print = FingerprintOf(level.file.bytes, level.file.size);
@@ -270,8 +274,9 @@ PackEnd PutIn(std::deque<PackLevel>& levels, std::vector<Part>& parts,
     changes.push_back(change);
   }
   if (ChangeLevels(changes, journal, content) != STATUS_OK) return PackEnd::FAILED;
-  Report(FormatPack(PackSays::PUT_IN, {"", Shown(packName), std::to_string(changed.size())})
-             .c_str());
+  Report(
+      FormatPack(PackSays::PUT_IN, {"", Shown(packName), std::to_string(changed.size())})
+          .c_str());
   return PackEnd::PUT_IN;
 }
 

@@ -74,7 +74,7 @@ import unittest
 import cli_test
 from fault_test import STRACE, TracedCase, merged, traced_env
 from mergefile import (HistoryDamaged, LaterHistory, fingerprint, history_file, merge_file,
-                       read_history, unwind)
+                       read_history, timeless, unwind)
 
 DEEP = False
 MRGTOOL = None
@@ -218,14 +218,14 @@ class Explorer:
         if self.pool is not None:
             self.pool.shutdown()
 
-    def run(self, files, kill=None):
+    def run(self, files, kill=None, command=None):
         lay_out(self.folder, files)
         trace, out = os.path.join(self.root, "trace"), os.path.join(self.root, "out")
         inject = ["-e", "inject=%s:signal=SIGKILL:when=%d" % kill] if kill else []
         with open(out, "wb") as stdout:
             done = subprocess.run(
                 [STRACE, "-f", "-qq", "-y", "-s", "0", "-o", trace, "-e", "trace=" + CALLS]
-                + inject + self.command, cwd=self.folder, stdin=subprocess.DEVNULL,
+                + inject + (command or self.command), cwd=self.folder, stdin=subprocess.DEVNULL,
                 stdout=stdout, stderr=subprocess.PIPE, timeout=120, env=traced_env())
         with open(trace, encoding="latin-1") as f, open(out, "rb") as o:
             events, printed = self.events(parse(f.read()), files), o.read().decode("latin-1")
@@ -315,10 +315,11 @@ class Explorer:
             events=[(c, n, tuple(map(same, op))) for c, n, op in snap.events],
             files={same(name): content for name, content in snap.files.items()})
 
-    def points(self, start, run, unsettled=None):
-        """Every crash point of a run from the folder `start`, with what each file
-        held there, at its last flush, and the names the disk may hold; after a
-        kill, `unsettled` tells what the killed run had not made durable."""
+    def points(self, start, run, unsettled=None, upto=None):
+        """Every crash point of a run from the folder `start` (up to its call
+        `upto`), with what each file held there, at its last flush, and the
+        names the disk may hold; after a kill, `unsettled` tells what the
+        killed run had not made durable."""
         names = {n: n for n in start}
         durable, since, known = {n: (c,) for n, c in start.items()}, {n: 0 for n in start}, {}
         disk_names, pending, points = dict(names), [], []
@@ -335,9 +336,16 @@ class Explorer:
             disk_names = {n: here[f] for n, f in unsettled.names}
             pending = [tuple(here[x] if i in FILES_AT[op[0]] else x for i, x in enumerate(op))
                        for op in unsettled.pending]
-        killed = self.each(lambda helper, event: helper.run(start, event[:2]), run.events)
-        for p in range(len(run.events) + 1):
+        last = len(run.events) if upto is None else min(upto, len(run.events))
+        killed = self.each(lambda helper, event: helper.run(start, event[:2]),
+                           run.events[:last + 1])
+        # A history's times, and the pack ids made of them, are the moment's:
+        # histories that differ in them alone are the recorded run's.
+        same = {timeless(content): content for content in run.files.values()}
+        for p in range(last + 1):
             snap = run if p == len(run.events) else self.same_names(killed[p], run)
+            snap = snap._replace(files={n: same.setdefault(timeless(c), c)
+                                        for n, c in snap.files.items()})
             if snap.events != run.events[:p]:
                 raise AssertionError("killed at call %d, the run went another way: %s"
                                      % (p + 1, snap.events[p:]))
@@ -349,7 +357,7 @@ class Explorer:
                 *run.events[p - 1][::2])) if p else "before any change"
             points.append(Point(label, snap.files, snap.out, dict(known), dict(durable),
                                 dict(since), dict(disk_names), list(pending)))
-            if p == len(run.events):
+            if p == last:
                 return points
             op = run.events[p][2]
             if op[0] == "flush":
@@ -364,12 +372,13 @@ class Explorer:
                 if op[0] == "create":
                     durable[op[2]], since[op[2]] = (b"",), p + 1
 
-    def crash_states(self, start, run, unsettled=None):
-        """(model, crash point, whether "Done !" was printed, folder, and for a
-        kill what it left unsettled)."""
-        points = self.points(start, run, unsettled)
+    def crash_states(self, start, run, unsettled=None, said="Done !", upto=None):
+        """(model, crash point, whether the line `said` of a change made was
+        printed, folder, and for a kill what it left unsettled), up to the
+        run's call `upto`."""
+        points = self.points(start, run, unsettled, upto)
         for p, point in enumerate(points):
-            done = "Done !" in point.out
+            done = said in point.out
 
             def held(f):  # what the disk may hold of the file f
                 found = list(point.durable.get(f, (b"",))) + [
@@ -404,6 +413,15 @@ def describe(call, op):
     return "%s %s" % (call, op[2] if kind == "create" else op[1])
 
 
+def rolled_back(run):
+    """The call of a run that printed its line of a pack put back, or None."""
+    lines = run.out.splitlines()
+    said = next((i for i, line in enumerate(lines) if "was stopped before it was in" in line),
+                None)
+    outs = [i for i, (_, _, op) in enumerate(run.events) if op[0] == "out"]
+    return outs[said] + 1 if said is not None and len(outs) == len(lines) else None
+
+
 def changes(run):
     """How many times a run writes or flushes each file, by the file's name."""
     return collections.Counter(op[1].split("#")[0] for _, _, op in run.events
@@ -414,18 +432,27 @@ def changes(run):
 # its arguments), the level and backup a whole run leaves, the level before
 # any mod (which must stay recoverable), the line that says the change is
 # made, the statuses of a refusal or failure, and names for known contents.
+# A pack's run adds its levels (Pack), and leaves want and original None.
 Scenario = collections.namedtuple("Scenario", "title start command want original done failed "
-                                              "known")
+                                              "known pack", defaults=(None,))
+# A pack of parts, one a level, named `name`, put in (or taken out) by the
+# command: each level's content with the pack in and without it, the part
+# Vorandel is given alone as the other re-run, and whether the command puts
+# the pack in.
+Pack = collections.namedtuple("Pack", "name parts within without alone puts_in")
+LEVEL_A = "a.lvl"  # the first of a pack's levels in the lock order
+JOURNAL = LEVEL_A + ".pack"
 
 
-def history_fault(files, original):
-    """What a folder lost of the level's history, or None: the history, if
-    there is one, must read back whole and end at the level (or, while a
-    run's mark is there, at the level that run started from, in the backup);
-    the original must be in the level or the backup, or come back by
+def history_fault(files, original, name=LEVEL):
+    """What a folder lost of the history of the level `name`, or None: the
+    history, if there is one, must read back whole and end at the level (or,
+    while a run's mark is there, at the level that run started from, in the
+    backup); the original must be in the level or the backup, or come back by
     unwinding the history from there."""
-    level, backup, history = files.get(LEVEL), files.get(BACKUP), files.get(HISTORY)
-    levels = [c for c in (level, backup if MARK in files else None) if c is not None]
+    level, backup, history = (files.get(name + suffix) for suffix in ("", ".bak", ".history"))
+    levels = [c for c in (level, backup if name + ".merging" in files else None)
+              if c is not None]
     if history is not None:
         try:
             first, entries = read_history(history)
@@ -443,6 +470,118 @@ def history_fault(files, original):
         except HistoryDamaged:
             pass
     return "the original is lost"
+
+
+def pack_fault(files, pack, done=False):
+    """What a folder lost of a pack's levels and their histories, or None:
+    each level's history as history_fault wants it; where the change counts
+    as made (`done`), every level changed, the backups the levels before,
+    and no journal."""
+    for level in pack.within:
+        fault = history_fault(files, pack.without[level], level)
+        if fault:
+            return "%s: %s" % (level, fault)
+    target, source = (pack.within, pack.without) if pack.puts_in else (pack.without, pack.within)
+    if done and (JOURNAL in files or any(
+            (files.get(level), files.get(level + ".bak")) != (target[level], source[level])
+            for level in target)):
+        return "the change said made is not in every level, or the journal is left"
+    return None
+
+
+def unlocked(files):
+    return {name: content for name, content in files.items() if not name.endswith(".lock")}
+
+
+def pack_entries(files, level):
+    """The entries of a level's history, each (its pack's name or None, the
+    pack's other levels)."""
+    return [(e["pack_name"] if e["pack"] else None, sorted(e["pack_levels"]))
+            for e in read_history(files[level + ".history"])[1]]
+
+
+def finished_mark(files, level):
+    """Whether the level's mark says it makes what the level holds: a
+    finished run's, or none at all."""
+    mark = files.get(level + ".merging")
+    if mark is None:
+        return True
+    said = dict(line.split(": ", 1) for line in mark.decode("latin-1").splitlines()
+                if line.startswith("merged "))
+    size, digest = fingerprint(files.get(level, b""))
+    return said.get("merged size") == str(size) and said.get("merged xxh3-128") == digest.hex()
+
+
+def pack_side(files, pack, levels):
+    """"in" where all these levels hold the pack, "out" where none does, else None."""
+    sides = {"in" if files.get(level) == pack.within[level] else
+             "out" if files.get(level) == pack.without[level] else None for level in levels}
+    return sides.pop() if len(sides) == 1 else None
+
+
+def pack_rerun_fault(after, pack):
+    """What the same command run again lost of a pack, or None: it ends with
+    0, every level changed with the backups the levels before, each history
+    holding the pack once (or none of it), and nothing of a run left."""
+    files = after.files
+    target, source = (pack.within, pack.without) if pack.puts_in else (pack.without, pack.within)
+    left = sorted(n for n in files if n.endswith((".lock", ".pack", ".merging", ".new")))
+    if after.status != 0:
+        return "the re-run failed"
+    if left:
+        return "the re-run left %s" % ", ".join(left)
+    fault = pack_fault(files, pack, True)
+    if fault:
+        return fault + " after the re-run"
+    for level in target:
+        others = sorted(bytes(o, "latin-1") for o in target if o != level)
+        want = [(bytes(pack.name, "latin-1"), others)] if pack.puts_in else []
+        if pack_entries(files, level) != want:
+            return "%s's history holds %s after the re-run, not %s" % (
+                level, pack_entries(files, level), want)
+    return None
+
+
+def pack_alone_fault(alone, pack, state):
+    """What Vorandel given one part alone lost of a pack, or None. Its level
+    ends holding the part, merged by this run alone or by the pack (as its
+    history says). Where the level's mark names the journal, the whole pack
+    goes back first: nothing of it stays. Where the journal stands but the
+    pack never marked the level, the other levels are left as they are, for
+    the run that finds their marks. Else the other levels hold the pack all
+    or none of them, and only a finished run's mark may stay on them."""
+    files, others = alone.files, [level for level in pack.within if level != pack.alone]
+    mine = [pack.alone + suffix for suffix in (".lock", ".merging", ".history.new")]
+    # A mark's draft is never read: the next mark is written anew.
+    left = sorted(n for n in files if n.endswith((".pack", ".merging", ".history.new")))
+    side = pack_side(files, pack, others)
+    if alone.status != 0:
+        return "it failed"
+    if files.get(pack.alone) != pack.within[pack.alone]:
+        return "%s doesn't hold its part" % pack.alone
+    if any(n in files for n in mine):
+        return "it left %s" % ", ".join(n for n in mine if n in files)
+    if JOURNAL in state and pack.alone + ".merging" in state:
+        if left or side != "out":
+            return "the pack it put back left %s" % (", ".join(left) or "a level changed")
+    elif JOURNAL in state:
+        changed = sorted(n for n in set(state) | set(files) if n.startswith(tuple(others))
+                         and not n.endswith(".lock") and state.get(n) != files.get(n))
+        if changed:
+            return "it changed %s, of levels the pack never reached it by" % ", ".join(changed)
+        return pack_fault(files, pack)
+    elif side is None:
+        return "the other levels hold the pack in part"
+    elif JOURNAL in files or not all(finished_mark(files, o) for o in others):
+        return "it left a mark of a run not finished, or the journal"
+    fault = pack_fault(files, pack)
+    if fault:
+        return fault
+    last = pack_entries(files, pack.alone)[-1][0]
+    if (last == bytes(pack.name, "latin-1")) != (side == "in"):
+        return "%s's history ends at a mod %s the pack" % (
+            pack.alone, "of" if last else "outside")
+    return None
 
 
 class CrashStates(TracedCase):
@@ -467,6 +606,30 @@ class CrashStates(TracedCase):
     REMOVALS = [("remove the earlier mod", ["remove", "e.mrg", LEVEL]),
                 ("original", ["original", LEVEL])]
 
+    # A pack of three parts, one a level: title, level, merge file, actions
+    PACK = [("grows", LEVEL_A, "a.mrg", [(10, 2, b"+" * 30)]),
+            ("shrinks", "b.lvl", "b.mrg", [(10, 40, b"-")]),
+            ("same size", "c.lvl", "c.mrg", [(10, 2, b""), (50, 0, b"==")])]
+
+    def pack_scenarios(self):
+        """mrgtool apply of a pack of three levels, and remove taking it out,
+        given the second level's part."""
+        parts = {level: merge for _, level, merge, _ in self.PACK}
+        without = {level: self.BASE for level in parts}
+        within = {level: merged(self.BASE, actions) for _, level, _, actions in self.PACK}
+        start = dict(without, **{merge: merge_file(level, actions)
+                                 for _, level, merge, actions in self.PACK})
+        # Given out of the lock order, which the run sorts.
+        apply = [MRGTOOL, "apply", "b.mrg", "c.mrg", "a.mrg", "--name", "p"]
+        pack = Pack("p", parts, within, without, "b.lvl", True)
+        yield Scenario("a pack of three levels", start, apply, None, None, "The pack p is in",
+                       (), {}, pack)
+        folder = os.path.join(self.folder, "pack")
+        lay_out(folder, start)
+        subprocess.run(apply, cwd=folder, check=True, capture_output=True, timeout=120)
+        yield Scenario("the pack taken out", folder_files(folder), [MRGTOOL, "remove", "b.mrg"],
+                       None, None, "Took the pack p out", (), {}, pack._replace(puts_in=False))
+
     def scenarios(self):
         for title, level, actions, earlier in self.SCENARIOS + (
                 self.DEEP_SCENARIOS if DEEP else []):
@@ -488,6 +651,7 @@ class CrashStates(TracedCase):
             yield Scenario(title, start, [MRGTOOL] + args, (want, level), self.BASE,
                            "out of l.lvl" if args[0] == "remove" else "again: took",
                            (1, 6), {})
+        yield from self.pack_scenarios()
 
     def test_no_crash_loses_the_original(self):
         figures, lost, total = [], [], collections.Counter()
@@ -508,12 +672,18 @@ class CrashStates(TracedCase):
         self.assertEqual(len(lost), 0, "%d lost states:\n%s" % (len(lost), "\n".join(lost)))
 
     def explore(self, explorer, scenario, lost):
-        title, start, (want, before) = scenario.title, scenario.start, scenario.want
+        title, start, pack = scenario.title, scenario.start, scenario.pack
         plain = explorer.run(start)
         self.assertEqual((scenario.done in plain.out, plain.status), (True, 0),
                          "%s: %s" % (title, plain.out))
-        self.assertEqual((plain.files[LEVEL], plain.files.get(BACKUP)), scenario.want, title)
-        self.assertIsNone(history_fault(plain.files, scenario.original), title)
+        if pack:
+            self.assertIsNone(pack_fault(plain.files, pack, True), title)
+            want = before = None
+        else:
+            want, before = scenario.want
+            self.assertEqual((plain.files[LEVEL], plain.files.get(BACKUP)), scenario.want,
+                             title)
+            self.assertIsNone(history_fault(plain.files, scenario.original), title)
         seen = {op[0] for _, _, op in plain.events}
         self.assertTrue({"create", "change", "flush", "out"} <= seen, "%s: the recorded run "
                         "creates, writes, flushes or prints nothing the explorer understands "
@@ -522,14 +692,20 @@ class CrashStates(TracedCase):
         for content, said in [(scenario.original, "original"), (before, "level before"),
                               (want, "level after"), (b"", "empty"),
                               (start.get(HISTORY), "history before"),
-                              (plain.files[HISTORY], "history after"),
+                              (plain.files.get(HISTORY), "history after"),
                               *scenario.known.items()]:
             known.setdefault(content, said)
+        for level in pack.within if pack else ():
+            for content, said in [(pack.within[level], "with the pack"),
+                                  (pack.without[level], "without the pack"),
+                                  (start.get(level + ".history"), "history before"),
+                                  (plain.files.get(level + ".history"), "history after")]:
+                known.setdefault(content, "%s %s" % (level, said))
 
-        def show(files):  # the merge file, unchanged, goes without saying
+        def show(files):  # the merge files, unchanged, go without saying
             return ", ".join("%s: %s" % (n, known.get(c, "%d other bytes" % len(c)))
                              for n, c in sorted(files.items())
-                             if n != MERGE or c != start[MERGE]) or "nothing"
+                             if not n.endswith(".mrg") or c != start.get(n)) or "nothing"
 
         verdicts, tally = {}, collections.defaultdict(lambda: [set(), 0])
 
@@ -539,7 +715,7 @@ class CrashStates(TracedCase):
         def judge(model, label, done, state, finished, before=""):
             seen = key(state, done, finished)
             if seen not in verdicts:
-                verdicts[seen] = self.verdict(explorer, state, done, finished, scenario)
+                verdicts[seen] = self.judged(explorer, state, done, finished, scenario)
             fault, after = verdicts[seen]
             if seen in tally[model][0]:
                 return after
@@ -562,18 +738,19 @@ class CrashStates(TracedCase):
                 if seen in verdicts:
                     del todo[seen]
             for seen, found in zip(todo, explorer.each(
-                    lambda helper, s: self.verdict(helper, *s, scenario), todo.values())):
+                    lambda helper, s: self.judged(helper, *s, scenario), todo.values())):
                 verdicts[seen] = found
 
-        labels, crashed, again = set(), set(), []
+        labels, crashed, again, shapes = set(), set(), [], set()
         player = b"the player's own level, put back after the kill " * 4
         known[player] = "the player's level"
-        states = list(explorer.crash_states(start, plain))
+        states = list(explorer.crash_states(start, plain, said=scenario.done))
         judge_all((state, done, plain.files) for _, _, done, state, _ in states)
-        replaced = {}
+        replaced, first_level = {}, LEVEL_A if pack else LEVEL
         for model, label, done, state, _ in states:
             if model == "kill" and not done:
-                replaced.setdefault(tuple(sorted(dict(state, **{LEVEL: player}).items())), label)
+                replaced.setdefault(tuple(sorted(dict(state, **{first_level: player}).items())),
+                                    label)
         for (seen, label), after in zip(replaced.items(), explorer.each(
                 lambda helper, s: helper.run(dict(s)), replaced)):
             self.judge_replaced(scenario, label, dict(seen), after, player, tally, lost, show)
@@ -589,10 +766,19 @@ class CrashStates(TracedCase):
                     (first, unsettled) not in crashed if renamed else
                     (first not in crashed and (DEEP or changes(after) - changes(plain)))):
                 crashed.update([first, (first, unsettled)])
+                # A pack's re-run that puts every level back then goes as a
+                # plain run does: outside --deep it is crashed until the pack
+                # is back, and once for each way it goes there.
+                upto = rolled_back(after) if pack and not DEEP else None
+                shape = (bool(renamed), tuple(describe(c, tuple(x.split("#")[0] for x in op))
+                                              for c, _, op in after.events[:upto]))
+                if pack and not DEEP and shape in shapes:
+                    continue
+                shapes.add(shape)
                 again += [(model2 + ", second crash", label2, done2, state2, after.files,
                            " of the re-run after (%s, %s, held: %s)" % (model, label, show(state)))
                           for model2, label2, done2, state2, _ in explorer.crash_states(
-                              state, after, unsettled)]
+                              state, after, unsettled, said=scenario.done, upto=upto)]
         judge_all((state, done, finished) for _, _, done, state, finished, _ in again)
         for second in again:
             judge(*second)
@@ -604,15 +790,45 @@ class CrashStates(TracedCase):
         check of its files does: the re-run keeps it, changed or as it is."""
         keys, model = tally["kill, level replaced"], "kill, level replaced"
         keys[0].add(tuple(sorted(state.items())))
+        level = LEVEL_A if scenario.pack else LEVEL
+        locks = [n for n in after.files if n.endswith(".lock")]
         fault = ("the re-run crashed" if after.status not in (0,) + scenario.failed else
-                 "the re-run left %s" % LOCK if LOCK in after.files else
+                 "the re-run left %s" % locks[0] if locks else
                  "the player's level is gone" if player not in (
-                     after.files.get(LEVEL), after.files.get(BACKUP)) else None)
+                     after.files.get(level), after.files.get(level + ".bak")) else None)
         if fault:
             keys[1] += 1
             lost.append("[%s] %s, %s: %s\n    held: %s\n    re-run said %r (status %d), left: %s"
                         % (scenario.title, model, label, fault, show(state), after.out,
                            after.status, show(after.files)))
+
+    @classmethod
+    def judged(cls, explorer, state, done, finished, scenario):
+        """verdict, or pack_verdict for a pack's run."""
+        return (cls.pack_verdict if scenario.pack else cls.verdict)(
+            explorer, state, done, finished, scenario)
+
+    @staticmethod
+    def pack_verdict(explorer, state, done, finished, scenario):
+        """(what was lost or None, the re-run or None), for a pack: after the
+        same command again, the pack must be in (out) of every level; after
+        Vorandel given one part, all or none of the other levels must hold it."""
+        pack = scenario.pack
+        fault = pack_fault(state, pack, done)
+        if fault:
+            return fault, None
+        # A kill may leave the locks' files, which hold nothing.
+        if done and unlocked(state) == unlocked(finished):
+            return None, None
+        after = explorer.run(state)
+        fault = pack_rerun_fault(after, pack)
+        if fault:
+            return fault, after
+        alone = explorer.run(state, command=[cli_test.TOOL, pack.parts[pack.alone]])
+        fault = pack_alone_fault(alone, pack, state)
+        if fault:
+            return "Vorandel %s: %s" % (pack.parts[pack.alone], fault), alone
+        return None, after
 
     @staticmethod
     def verdict(explorer, state, done, finished, scenario):

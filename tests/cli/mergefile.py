@@ -297,11 +297,12 @@ def unwind(level, data):
 
 
 def timeless(data):
-    """A history without the times of its entries, for comparing what runs at
-    other moments made; bytes that are no whole history stay as they are."""
+    """A history without the times of its entries, nor the pack ids made of
+    them, for comparing what runs at other moments made; bytes that are no
+    whole history stay as they are."""
     try:
         original, entries = read_history(data)
     except (HistoryDamaged, LaterHistory):
         return data
-    return repr((original, [{k: v for k, v in e.items() if k != "time"}
-                            for e in entries])).encode()
+    return repr((original, [dict({k: v for k, v in e.items() if k != "time"},
+                                 pack=bool(e["pack"])) for e in entries])).encode()

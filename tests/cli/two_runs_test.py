@@ -51,18 +51,24 @@ OTHER = "n.mrg"
 SPELLED = "s.mrg"  # the other mod, naming the level ./l.lvl
 LOCK = LEVEL + ".lock"
 NOBODY = 65534
-MARKS = (LEVEL + ".merging", LEVEL + ".merging.new")
 # A waits in a stop, not on the processor: a few at once keep the test short.
 WORKERS = 4
 Order = collections.namedtuple("Order", "runs files done")
 # mrgtool's run as B, taking an earlier mod out of the level A merges into.
 REMOVE = ("remove", "e.mrg", LEVEL)
+# Packs: A puts m.mrg into l.lvl and k.mrg into k.lvl; B, another pack, puts
+# n.mrg into l.lvl and j.mrg into j.lvl.
+PACK_A = ("apply", "k.mrg", MERGE, "--name", "p")
+PACK_B = ("apply", "j.mrg", OTHER, "--name", "q")
+# What a run leaves only while it is going on, or where it was stopped.
+RUN_FILES = (".merging", ".merging.new", ".pack", ".history.new")
 
 
 def did(out):
     """Whether a run says it changed the level: Vorandel's merge, mrgtool's
-    removal of one mod or of all."""
-    return "Done !" in out or " out of %s.\n" % LEVEL in out or "again: took" in out
+    removal of one mod or of all, a pack put in."""
+    return ("Done !" in out or " out of %s.\n" % LEVEL in out or "again: took" in out
+            or " is in: " in out)
 
 
 def watched(folder, out, names):
@@ -99,8 +105,8 @@ def as_user(lock):
 
 
 def left_in(folder):
-    """The files a run left, its level's history without the times."""
-    return {name: timeless(content) if name == LEVEL + ".history" else content
+    """The files a run left, the levels' histories without the times."""
+    return {name: timeless(content) if name.endswith(".history") else content
             for name, content in folder_files(folder).items()}
 
 
@@ -137,6 +143,13 @@ class TwoRuns(TracedCase):
              ("another mod, a lock that may not be opened", "mergefile.py", OTHER, "closed"),
              ("another mod, a folder in the lock's place", "mergefile.py", OTHER, "folder"),
              ("an earlier mod taken out", "mergefile.py, after e.mrg", REMOVE, None)]
+    CASES = [case + (MERGE,) for case in CASES] + [
+        # A a pack of two levels, B on one of them: Vorandel alone, or another
+        # pack that shares it
+        ("Vorandel on one of its levels", "a pack", OTHER, None, PACK_A),
+        ("a pack sharing a level", "a pack", PACK_B, None, PACK_A)]
+    # The pack's other levels, each with its part: (level, merge file, actions)
+    PACK_LEVELS = [("k.lvl", "k.mrg", [(20, 1, b"K" * 8)]), ("j.lvl", "j.mrg", [(5, 50, b"")])]
     # The earlier mod of the level that B takes out, in its history: away from
     # the bytes either mod changes.
     EARLIER = [(85, 3, b"E")]
@@ -145,7 +158,13 @@ class TwoRuns(TracedCase):
 
     def start(self, maker):
         """The folder both runs start from: the level, the merge files and,
-        where a mod went in before, its history and backup."""
+        where a mod went in before, its history and backup; for packs, their
+        other levels with their parts."""
+        if maker == "a pack":
+            start = {**self.merge_files("mergefile.py"), LEVEL: self.LEVEL_BYTES}
+            for level, merge, actions in self.PACK_LEVELS:
+                start.update({level: self.LEVEL_BYTES, merge: merge_file(level, actions)})
+            return start
         if maker != "mergefile.py, after e.mrg":
             return {**self.merge_files(maker), LEVEL: self.LEVEL_BYTES}
         history, level = history_file(self.LEVEL_BYTES, [("e.mrg", self.EARLIER)])
@@ -171,9 +190,10 @@ class TwoRuns(TracedCase):
             made[name] = folder_files(folder)[name]
         return made
 
-    def pause_points(self, start, lock):
-        """The names A uses, and (call, its number among its kind, label) for
-        each of its calls on them, after which A is stopped."""
+    def pause_points(self, start, lock, a):
+        """The names A (with `a`, as command() takes it) uses, and (call, its
+        number among its kind, label) for each of its calls on them, after
+        which A is stopped."""
         explorer = Explorer(self.folder)
         trace, out = os.path.join(self.folder, "trace"), os.path.join(self.folder, "out")
         user = [] if lock is None else ["-u", "nobody"]
@@ -182,7 +202,7 @@ class TwoRuns(TracedCase):
             lay_out_as(explorer.folder, start, lock)
             with open(out, "wb") as stdout:
                 subprocess.run([STRACE, "-f", "-qq", "-y", "-s", "0", "-o", trace] + options
-                               + user + [cli_test.TOOL, MERGE], cwd=explorer.folder, stdout=stdout,
+                               + user + self.command(a), cwd=explorer.folder, stdout=stdout,
                                stderr=subprocess.DEVNULL, timeout=120,
                                check=lock in (None, "left"),
                                env=traced_env())
@@ -203,17 +223,17 @@ class TwoRuns(TracedCase):
                            % (len(points), points))
         return names, points
 
-    def orders(self, start, other, lock):
+    def orders(self, start, other, lock, a):
         """What each order of the two runs leaves, one after the other."""
         found, folder = [], os.path.join(self.folder, "orders")
         for runs in [("A",), ("B",), ("A", "B"), ("B", "A")]:
             lay_out_as(folder, start, lock)
             done = {r for r in runs if did(run_captured(
-                as_user(lock) + self.command(MERGE if r == "A" else other), folder)[0])}
+                as_user(lock) + self.command(a if r == "A" else other), folder)[0])}
             found.append(Order(runs, left_in(folder), done))
         return found
 
-    def paused(self, folder, start, names, point, other, lock):
+    def paused(self, folder, start, names, point, other, lock, a):
         """A stopped after the call `point`, B run meanwhile: (files left,
         {run: (stdout, status)}, whether B ended during the stop)."""
         lay_out_as(folder, start, lock)
@@ -232,7 +252,7 @@ class TwoRuns(TracedCase):
             status, _ = stopped_once(
                 [STRACE, "-f", "-qq", "-o", trace] + watched(folder, out, names)
                 + ["-e", "trace=" + call, "-e", "inject=%s:signal=SIGSTOP:when=%d" % (call, when)]
-                + user + [cli_test.TOOL, MERGE], folder, trace, stdout, run_b)
+                + user + self.command(a), folder, trace, stdout, run_b)
         with open(out, "rb") as f:
             runs["A"] = (f.read().decode("latin-1"), status)
         self.assertIn("B", runs, "A was never stopped after " + point[2])
@@ -241,19 +261,19 @@ class TwoRuns(TracedCase):
     def test_a_run_paused_anywhere_and_a_second_run(self):
         figures, lines, total = [], [], collections.Counter()
         with concurrent.futures.ThreadPoolExecutor(WORKERS) as pool:
-            for maker, lock in dict.fromkeys((case[1], case[3]) for case in self.CASES):
+            for maker, lock, a in dict.fromkeys((c[1], c[3], c[4]) for c in self.CASES):
                 if lock is not None and (os.geteuid() != 0 or shutil.which("setpriv") is None):
                     continue  # another user's runs need root and setpriv
                 start = self.start(maker)
-                names, points = self.pause_points(start, lock)
+                names, points = self.pause_points(start, lock, a)
                 folders = [os.path.join(self.folder, "p%d" % i) for i in range(len(points))]
-                for title, _, other, _ in (case for case in self.CASES
-                                           if case[1:4:2] == (maker, lock)):
-                    orders = self.orders(start, other, lock)
+                for title, _, other, _, _ in (case for case in self.CASES
+                                              if (case[1], case[3], case[4]) == (maker, lock, a)):
+                    orders = self.orders(start, other, lock, a)
                     states, tally = set(), collections.Counter()
                     n = len(points)
                     outcomes = pool.map(self.paused, folders, [start] * n, [names] * n, points,
-                                        [other] * n, [lock] * n)
+                                        [other] * n, [lock] * n, [a] * n)
                     for point, (files, runs, in_time) in zip(points, outcomes):
                         states.add(tuple(sorted(files.items())))
                         faults = self.judge(start, orders, files, runs, in_time)
@@ -277,7 +297,7 @@ class TwoRuns(TracedCase):
     def judge(self, start, orders, files, runs, in_time):
         """The kinds of failure of one outcome."""
         done = {r for r, (out, _) in runs.items() if did(out)}
-        rest = {n: c for n, c in files.items() if n not in MARKS}
+        rest = {n: c for n, c in files.items() if not n.endswith(RUN_FILES)}
         explaining = [o for o in orders if o.files == rest]
         faults = [] if in_time else ["B waited for A"]
         if any(status not in (0, 1, 6, 255) for _, status in runs.values()):
@@ -289,7 +309,7 @@ class TwoRuns(TracedCase):
             faults.append("lost merge")
         if any(did(out) and status != 0 for out, status in runs.values()):
             faults.append('false "Done !"')
-        if any(m in files for m in MARKS):
+        if any(n.endswith(RUN_FILES) for n in files):
             faults.append("mark left")
         return faults
 
