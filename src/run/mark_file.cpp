@@ -252,6 +252,13 @@ MarkOutcome ActOnMark(const RunNames& names, WholeFile* level, LoadFailure* load
       *loaded = LoadWhole(names.level, 0, LoadWay::READ, level);
       return MarkOutcome::GO_ON;
     }
+    // The pack went in when its journal went. A run stopped just after may
+    // not have made that lasting: it is made so before this level goes on
+    // from the pack, or a power cut could bring the journal back over it.
+    // A failure here fails the folder's own flush in the commit, said there.
+    char folder[NAME_FIELD_MAX];
+    LevelFolder(journal.c_str(), kWindowsPaths, folder);
+    (void)FlushFolder(folder);
   }
   return ActOnFoundMark(names, markFound, level, loaded, false);
 }

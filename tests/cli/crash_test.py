@@ -489,6 +489,11 @@ def pack_fault(files, pack, done=False):
     return None
 
 
+def pack_lock(scenario):
+    """The lock of the level a pack's command is given: the one it always takes."""
+    return scenario.pack.alone + ".lock"
+
+
 def unlocked(files):
     return {name: content for name, content in files.items() if not name.endswith(".lock")}
 
@@ -519,13 +524,27 @@ def pack_side(files, pack, levels):
     return sides.pop() if len(sides) == 1 else None
 
 
-def pack_rerun_fault(after, pack):
+def pack_rerun_fault(after, pack, state):
     """What the same command run again lost of a pack, or None: it ends with
     0, every level changed with the backups the levels before, each history
-    holding the pack once (or none of it), and nothing of a run left."""
+    holding the pack once (or none of it), and nothing of a run left. Once
+    the journal is gone the pack is in; a removal that then finds nothing to
+    take out of its level leaves the other levels' finished marks, their
+    files as the killed run left them, to the next run on each: their drafts
+    are their histories."""
     files = after.files
     target, source = (pack.within, pack.without) if pack.puts_in else (pack.without, pack.within)
-    left = sorted(n for n in files if n.endswith((".lock", ".pack", ".merging", ".new")))
+
+    def finishing(level):
+        return (not pack.puts_in and level != pack.alone and JOURNAL not in state
+                and level + ".merging" in files and finished_mark(files, level))
+
+    kept = {level + suffix for level in target if finishing(level)
+            for suffix in (".merging", ".history.new")}
+    if not pack.puts_in and JOURNAL not in state:  # the killed run's lock files
+        kept |= {level + ".lock" for level in target if level != pack.alone}
+    left = sorted(n for n in files if n.endswith((".lock", ".pack", ".merging", ".new"))
+                  and not (n in kept and files[n] == state.get(n)))
     if after.status != 0:
         return "the re-run failed"
     if left:
@@ -536,9 +555,11 @@ def pack_rerun_fault(after, pack):
     for level in target:
         others = sorted(bytes(o, "latin-1") for o in target if o != level)
         want = [(bytes(pack.name, "latin-1"), others)] if pack.puts_in else []
-        if pack_entries(files, level) != want:
-            return "%s's history holds %s after the re-run, not %s" % (
-                level, pack_entries(files, level), want)
+        draft = finishing(level) and level + ".history.new" in files
+        history = files.get(level + (".history.new" if draft else ".history"))
+        got = pack_entries({level + ".history": history}, level)
+        if got != want:
+            return "%s's history holds %s after the re-run, not %s" % (level, got, want)
     return None
 
 
@@ -559,10 +580,18 @@ def pack_alone_fault(alone, pack, state):
         return "it failed"
     if files.get(pack.alone) != pack.within[pack.alone]:
         return "%s doesn't hold its part" % pack.alone
-    if any(n in files for n in mine):
-        return "it left %s" % ", ".join(n for n in mine if n in files)
-    if JOURNAL in state and pack.alone + ".merging" in state:
-        if left or side != "out":
+    # Where the pack never marked the level, the history's draft it wrote
+    # first is the pack's, for the run that rolls the pack back.
+    # Without the journal, a draft without its mark is nobody's: the next
+    # history written replaces it.
+    unmarked = JOURNAL in state and pack.alone + ".merging" not in state
+    stray = [n for n in mine if n in files and not (
+        pack.alone + ".merging" not in state and n.endswith(".new") and files[n] == state.get(n))]
+    if stray:
+        return "it left %s" % ", ".join(stray)
+    if JOURNAL in state and not unmarked:
+        # The stopped pack goes back: a removal's leaves the pack in.
+        if left or side != ("out" if pack.puts_in else "in"):
             return "the pack it put back left %s" % (", ".join(left) or "a level changed")
     elif JOURNAL in state:
         changed = sorted(n for n in set(state) | set(files) if n.startswith(tuple(others))
@@ -628,7 +657,8 @@ class CrashStates(TracedCase):
         lay_out(folder, start)
         subprocess.run(apply, cwd=folder, check=True, capture_output=True, timeout=120)
         yield Scenario("the pack taken out", folder_files(folder), [MRGTOOL, "remove", "b.mrg"],
-                       None, None, "Took the pack p out", (), {}, pack._replace(puts_in=False))
+                       None, None, "Took the pack p out", (1, 6), {},
+                       pack._replace(puts_in=False))
 
     def scenarios(self):
         for title, level, actions, earlier in self.SCENARIOS + (
@@ -791,7 +821,10 @@ class CrashStates(TracedCase):
         keys, model = tally["kill, level replaced"], "kill, level replaced"
         keys[0].add(tuple(sorted(state.items())))
         level = LEVEL_A if scenario.pack else LEVEL
-        locks = [n for n in after.files if n.endswith(".lock")]
+        # A pack's re-run that finds nothing to do takes only its own level's
+        # lock: the killed run's other lock files, which hold nothing, stay.
+        locks = [n for n in after.files if n.endswith(".lock")
+                 and not (scenario.pack and n in state and n != pack_lock(scenario))]
         fault = ("the re-run crashed" if after.status not in (0,) + scenario.failed else
                  "the re-run left %s" % locks[0] if locks else
                  "the player's level is gone" if player not in (
@@ -821,7 +854,7 @@ class CrashStates(TracedCase):
         if done and unlocked(state) == unlocked(finished):
             return None, None
         after = explorer.run(state)
-        fault = pack_rerun_fault(after, pack)
+        fault = pack_rerun_fault(after, pack, state)
         if fault:
             return fault, after
         alone = explorer.run(state, command=[cli_test.TOOL, pack.parts[pack.alone]])
