@@ -826,8 +826,8 @@ async function packParts(job, mergeFiles) {
     }
   }
   if (!every) throw packRefused(lib);
-  for (const part of parts) {
-    const other = parts.find((one) => one !== part && one.names.key === part.names.key);
+  for (const [index, part] of parts.entries()) {
+    const other = parts.slice(0, index).find((one) => one.names.key === part.names.key);
     if (other) throw failed([`${other.file.name} and ${part.file.name} both change `
       + `${part.names.level}: the page puts in one merge file a level. Use mrgtool apply, which `
       + 'puts them in one after the other.'], LINE.PAGE);
