@@ -114,7 +114,7 @@ function startPage() {
 
   // The jobs on a folder's level, which list its mods at their end where
   // they can: else the list, which may no longer hold, is hidden.
-  const LISTING = [JOB.APPLY_TO_FOLDER, JOB.MODS, JOB.REMOVE];
+  const LISTING = [JOB.APPLY_TO_FOLDER, JOB.APPLY_PACK_TO_FOLDER, JOB.MODS, JOB.REMOVE];
 
   // The job's result comes into view: the log, which ends with it, or Show's
   // picture and table; its command line keeps whether it ended well.
@@ -147,12 +147,29 @@ function startPage() {
     });
   }
 
+  // A file, or a list of them, as a list; and their names, as on a command line.
+  const filesOf = (files) => (files instanceof Blob ? [files] : [...files]);
+  const names = (files) => files.map((file) => file.name).join(' ');
+
   // What the buttons do, and what the tests call.
   const page = {
-    applyToFolder: (folder, merge) =>
-      run(`${folder.name}> Vorandel ${merge.name}`, JOB.APPLY_TO_FOLDER, folder, merge),
-    applyToDownload: (level, merge) =>
-      run(`> Vorandel ${merge.name}   (level: ${level.name})`, JOB.APPLY_TO_DOWNLOAD, level, merge),
+    // `merge`: a merge file, or several (a pack), as mrgtool apply takes them.
+    applyToFolder: (folder, merge) => {
+      const merges = filesOf(merge);
+      return merges.length === 1
+        ? run(`${folder.name}> Vorandel ${merges[0].name}`, JOB.APPLY_TO_FOLDER, folder, merges[0])
+        : run(`${folder.name}> mrgtool apply ${names(merges)}`, JOB.APPLY_PACK_TO_FOLDER, folder, merges);
+    },
+    // `level` and `merge`: a file each, or several, each merge file with the
+    // level of its level's name.
+    applyToDownload: (level, merge) => {
+      const [levels, merges] = [filesOf(level), filesOf(merge)];
+      return levels.length === 1 && merges.length === 1
+        ? run(`> Vorandel ${merges[0].name}   (level: ${levels[0].name})`, JOB.APPLY_TO_DOWNLOAD,
+          levels[0], merges[0])
+        : run(`> mrgtool apply ${names(merges)}   (levels: ${names(levels)})`,
+          JOB.APPLY_PACK_TO_DOWNLOAD, levels, merges);
+    },
     make: (original, modified, name) =>
       run(`> mrgtool make ${original.name} ${modified.name}${name ? ` --name ${name}` : ''}`,
         JOB.MAKE, original, modified, name),
@@ -187,9 +204,11 @@ function startPage() {
       if (error.name !== 'AbortError') logLine(`No folder: ${error.message}`, 'note');
     }
   };
+  // Every merge file chosen, and every level: a pack takes several.
   $('apply').onclick = canWriteFolders
-    ? withFiles(['folder', 'apply-merge'], page.applyToFolder)
-    : withFiles(['apply-level', 'apply-merge'], page.applyToDownload);
+    ? withFiles(['folder', 'apply-merge'], (folder) => page.applyToFolder(folder, $('apply-merge').files))
+    : withFiles(['apply-level', 'apply-merge'], () =>
+      page.applyToDownload($('apply-level').files, $('apply-merge').files));
   $('make').onclick = withFiles(['make-original', 'make-modified'], (a, b) =>
     page.make(a, b, $('make-name').value.trim()));
   $('check').onclick = withFiles(['check-merge', 'check-level'], page.check);

@@ -10,6 +10,8 @@ self.VorandelProtocol = Object.freeze({
   JOB: Object.freeze({
     APPLY_TO_FOLDER: 'applyToFolder', // (folder handle, merge File)
     APPLY_TO_DOWNLOAD: 'applyToDownload', // (level File, merge File)
+    APPLY_PACK_TO_FOLDER: 'applyPackToFolder', // (folder handle, [merge File]): a pack
+    APPLY_PACK_TO_DOWNLOAD: 'applyPackToDownload', // ([level File], [merge File]): a pack
     MAKE: 'make', // (original level File, modded level File, level name or '')
     CHECK: 'check', // (merge File, level File)
     SHOW: 'show', // (merge File)

@@ -9,6 +9,7 @@
 // level's history, Vorandel's judgement, and the change the job makes (its
 // mark, the new history, the name an old history is kept under). Each job
 // runs on a fresh instance, so nothing of one job reaches another.
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -26,6 +27,7 @@
 #include "journal/history.h"
 #include "journal/history_verdict.h"
 #include "journal/mod_stack.h"
+#include "journal/pack_journal.h"
 #include "journal/rewrite_mark.h"
 #include "words/mrgtool_words.h"
 #include "words/vorandel_words.h"
@@ -92,6 +94,32 @@ struct JobLevel {
 };
 
 JobLevel job;
+
+// A level of the pack the job puts in, as the calls left it once it was
+// judged, with its merge file and the level as read; `id` is the page's.
+struct PackLevel {
+  JobLevel level;
+  std::string key;  // the lock order's
+  int id;
+  std::string name;  // the part's, as the history names it
+  const uint8_t* merge;
+  uint32_t mergeSize;
+  const uint8_t* at;
+  uint32_t size;
+};
+
+// The pack the job puts in, as mrgtool apply does (pack_run.cpp): its name,
+// when it goes in, every part's fingerprint, the levels it changes, in the
+// order of their locks once web_pack_journal sorted them, and its journal.
+struct PagePack {
+  std::string name;
+  int64_t time = 0;
+  std::vector<Fingerprint> prints;
+  std::vector<PackLevel> levels;
+  std::string journal;
+};
+
+PagePack pack;
 
 MergeImage Image(const uint8_t* buffer, uint32_t size) { return {buffer, size}; }
 
@@ -186,7 +214,11 @@ constexpr Named VORANDEL_SAYS[] = {NAMED(VorandelSays, USAGE),
                                    NAMED(VorandelSays, RUN_LOCKED),
                                    NAMED(VorandelSays, FOLDER_FAILED),
                                    NAMED(VorandelSays, LOCK_FAILED),
-                                   NAMED(VorandelSays, RESULT_TOO_LARGE)};
+                                   NAMED(VorandelSays, RESULT_TOO_LARGE),
+                                   NAMED(VorandelSays, HISTORY_UNREADABLE),
+                                   NAMED(VorandelSays, PACK_UNCHANGED),
+                                   NAMED(VorandelSays, PACK_IN_PIECES),
+                                   NAMED(VorandelSays, PACK_JOURNAL_KEPT)};
 constexpr Named MRGTOOL_SAYS[] = {NAMED(MrgtoolSays, NAME_REFUSED),
                                   NAMED(MrgtoolSays, NAME_REFUSED_GIVE),
                                   NAMED(MrgtoolSays, NAME_REFUSED_FIELD),
@@ -208,6 +240,8 @@ constexpr Named MRGTOOL_SAYS[] = {NAMED(MrgtoolSays, NAME_REFUSED),
                                   NAMED(MrgtoolSays, NO_ROOM_FOR_RECORD_TO_STAMP),
                                   NAMED(MrgtoolSays, COMBINED_WITHOUT_RECORD),
                                   NAMED(MrgtoolSays, NO_RECORD_TO_CHECK)};
+constexpr Named PACK_SAYS[] = {NAMED(PackSays, PUT_IN), NAMED(PackSays, ALREADY_IN),
+                               NAMED(PackSays, REFUSED)};
 constexpr Named JUDGED[] = {NAMED(Judged, GO_ON), NAMED(Judged, OVER_MODS),
                             NAMED(Judged, FAULTY), NAMED(Judged, DONE_ALREADY),
                             NAMED(Judged, REFUSED)};
@@ -235,7 +269,8 @@ constexpr EnumTable ENUMS[] = {Table("NameRules", NAME_RULES),
                                Table("MrgtoolSays", MRGTOOL_SAYS),
                                Table("Judged", JUDGED),
                                Table("LevelPath", LEVEL_PATHS),
-                               Table("Removed", REMOVALS)};
+                               Table("Removed", REMOVALS),
+                               Table("PackSays", PACK_SAYS)};
 
 // The names of a run on the level of `merge`, whose name passed.
 RunNames NamesOf(const uint8_t* merge) {
@@ -283,8 +318,10 @@ std::string NamesJson(const char* folder, const std::string& parts, size_t cut) 
     all += separator + JsonString(key) + ": " + JsonString(name);
     inFolder += separator + JsonString(key) + ": " + JsonString(name + cut);
   }
-  return "{" + all + ", \"folder\": " + JsonString(folder) +
-         ", \"folderParts\": " + parts + ", \"inFolder\": {" + inFolder + "}}";
+  return "{" + all +
+         ", \"key\": " + JsonString(LockOrderKey(names.level, kPlayersPaths)) +
+         ", \"folder\": " + JsonString(folder) + ", \"folderParts\": " + parts +
+         ", \"inFolder\": {" + inFolder + "}}";
 }
 
 // Vorandel's message, without its line end, as text.
@@ -358,6 +395,21 @@ bool ListMods() {
   bytes.assign(json.begin(), json.end());
   number = state == ModsState::GOES_ON && !found.history.entries.empty() ? 1 : 0;
   return true;
+}
+
+// The history the job's level will have once the mod `head` is in, as
+// Vorandel writes it (HistoryWithMod), and the change's mark; see
+// web_history_with_mod.
+bool HistoryWith(const ModHead& head, const MergeImage& image, const LevelImage& before) {
+  const PageHistory& found = job.history;
+  job.newHistory.clear();
+  if (found.GoesOn())
+    job.newHistory.assign(found.bytes, found.bytes + found.size);
+  else
+    StartHistory(head.before, &job.newHistory);
+  number = found.found != HistoryFound::NONE && !found.GoesOn() ? 1 : 0;
+  job.mark = {head.before, head.after, FirstChangeOf(image, before.size), "", 3};
+  return AppendModEntry(head, image, FirstActionAt(image), before, &job.newHistory);
 }
 
 }  // namespace
@@ -633,10 +685,7 @@ int web_judge(uint8_t* merge, uint32_t mergeSize, uint8_t* level, uint32_t level
 // would be too large.
 bool web_history_with_mod(uint8_t* merge, uint32_t mergeSize, uint8_t* level,
                           uint32_t levelSize, double time, const char* mergeName) {
-  MergeImage image = Image(merge, mergeSize);
-  LevelImage before{level, levelSize};
   const Judgement& judgement = job.judgement;
-  const PageHistory& found = job.history;
   ModHead head{judgement.level,
                judgement.merged,
                job.mergePrint,
@@ -645,15 +694,7 @@ bool web_history_with_mod(uint8_t* merge, uint32_t mergeSize, uint8_t* level,
                mergeName,
                "",
                {}};
-  job.newHistory.clear();
-  if (found.GoesOn())
-    job.newHistory.assign(found.bytes, found.bytes + found.size);
-  else
-    StartHistory(head.before, &job.newHistory);
-  number = found.found != HistoryFound::NONE && !found.GoesOn() ? 1 : 0;
-  job.mark = {judgement.level, judgement.merged, FirstChangeOf(image, levelSize), "", 3};
-  if (AppendModEntry(head, image, FirstActionAt(image), before, &job.newHistory))
-    return true;
+  if (HistoryWith(head, Image(merge, mergeSize), {level, levelSize})) return true;
   SayVorandel(VorandelSays::MARK_WRITE_FAILED,
               {job.names.historyDraft, {}, kFileTooLarge});
   return false;
@@ -828,6 +869,115 @@ void web_show_rows(uint8_t* merge, uint32_t size, uint32_t rows) {
   ActionRecord record;
   for (; rows > 0 && NextRecord(&cursor, &record) == RecordRead::RECORD; --rows)
     text += ShowRow(record);
+}
+
+// A pack of merge files put in as mrgtool apply puts it (pack_run.cpp), a
+// merge file a level: the pack `name`, going in at `time` (seconds since
+// 1970), forgetting any other.
+void web_pack_start(const char* name, double time) {
+  pack = PagePack{};
+  pack.name = name;
+  pack.time = static_cast<int64_t>(time);
+}
+
+// A part of the pack, each in the order given: its merge file.
+void web_pack_part(uint8_t* merge, uint32_t size) {
+  pack.prints.push_back(FingerprintOf(merge, size));
+}
+
+// The job's level, as web_judge let its part `merge` go in on the level as
+// read (`level`), is one the pack changes; `id` is the page's for it, and
+// `name` the part's, as its history entry names it.
+void web_pack_keep(int id, const char* name, uint8_t* merge, uint32_t mergeSize,
+                   uint8_t* level, uint32_t levelSize) {
+  std::string key = LockOrderKey(job.names.level, kPlayersPaths);
+  pack.levels.push_back(
+      {std::move(job), std::move(key), id, name, merge, mergeSize, level, levelSize});
+}
+
+// The levels the pack changes in the order of their locks, and the pack's
+// journal beside the first: as JSON text, the page's ids in that order and
+// the journal's name, as Vorandel names it and in its level's folder; the
+// journal's content as bytes (FormatPackJournal).
+void web_pack_journal() {
+  // In the order of the locks, ties as given: the journal lies beside the first.
+  std::vector<PackLevel>& levels = pack.levels;
+  for (size_t i = 1; i < levels.size(); ++i)
+    for (size_t j = i; j > 0 && levels[j].key < levels[j - 1].key; --j)
+      std::swap(levels[j], levels[j - 1]);
+  std::string order;
+  for (const PackLevel& level : pack.levels)
+    order += (order.empty() ? "" : ", ") + std::to_string(level.id);
+  const RunNames& first = pack.levels.front().level.names;
+  pack.journal = std::string(first.level) + PACK_SUFFIX;
+  PackJournal content{pack.name, {}};
+  for (const PackLevel& level : pack.levels)
+    content.levels.push_back(
+        NameFromLevel(pack.journal.c_str(), level.level.names.level, kPlayersPaths));
+  std::string journal = FormatPackJournal(content);
+  bytes.assign(journal.begin(), journal.end());
+  text = "{\"order\": [" + order + "], \"name\": " + JsonString(pack.journal) +
+         ", \"inFolder\": " + JsonString(pack.journal.substr(InFolderAt(first))) + "}";
+}
+
+// The change of the pack's level `index`, in the order web_pack_journal gave,
+// which becomes the job's level: its history with its part's entry, which
+// names the pack and its other levels, and its mark, which names the journal,
+// as mrgtool apply writes them; the number 1 where the old history is kept
+// under another name first, as web_history_with_mod. False with Vorandel's
+// line where the history would be too large.
+bool web_pack_change(uint32_t index) {
+  PackLevel& level = pack.levels[index];
+  job = std::move(level.level);
+  ModHead head{job.judgement.level,
+               job.judgement.merged,
+               job.mergePrint,
+               pack.time,
+               PackId(pack.time, pack.prints),
+               level.name,
+               pack.name,
+               {}};
+  for (const PackLevel& other : pack.levels)
+    if (&other != &level)
+      head.packLevels.push_back(
+          NameFromLevel(job.names.level, other.level.names.level, kPlayersPaths));
+  if (!HistoryWith(head, Image(level.merge, level.mergeSize), {level.at, level.size})) {
+    SayVorandel(VorandelSays::RESULT_TOO_LARGE, {job.names.level});
+    return false;
+  }
+  std::string journal =
+      NameFromLevel(job.names.level, pack.journal.c_str(), kPlayersPaths);
+  snprintf(job.mark.pack, sizeof job.mark.pack, "%s", journal.c_str());
+  return true;
+}
+
+// The pack's line (a PackSays) for `count` levels, as mrgtool apply prints
+// it, as text.
+void web_pack_says(int message, uint32_t count) {
+  SetMessage(FormatPack(static_cast<PackSays>(message),
+                        {"", Shown(pack.name), std::to_string(count)})
+                 .c_str());
+}
+
+// Vorandel's line `line` about the pack's part `path`, as mrgtool apply says
+// it ("PART: LINE"), as text.
+void web_of_part(const char* path, const char* line) { text = Shown(path) + ": " + line; }
+
+// For a whole mark `mark` beside the job's level that names a pack's
+// journal, the journal's name from the data folder as JSON text: the name,
+// its folder's parts and its name in that folder; true then. The pack was
+// stopped before it was in where the journal is still there.
+bool web_mark_journal(uint8_t* mark, uint32_t size) {
+  RewriteMark read{};
+  if (ReadMark(job.names, mark, size, &read) != MarkRead::WHOLE || read.pack[0] == '\0')
+    return false;
+  std::string journal = NameBesideLevel(job.names.level, read.pack, kPlayersPaths);
+  size_t cut = journal.find_last_of('/');
+  std::string folder = cut == std::string::npos ? "" : journal.substr(0, cut);
+  text = "{\"name\": " + JsonString(journal) +
+         ", \"folderParts\": " + FolderParts(folder.c_str()) + ", \"inFolder\": " +
+         JsonString(journal.substr(cut == std::string::npos ? 0 : cut + 1)) + "}";
+  return true;
 }
 
 }  // extern "C"

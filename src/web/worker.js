@@ -414,6 +414,23 @@ async function commitDraft(job, names, dir) {
   await rename(job, dir, names.inFolder.historyDraft, names.inFolder.history, draft.file);
 }
 
+// A mark that names a pack's journal which is still there: the pack was
+// stopped before it was in, and every level it names must go back at once,
+// which the page leaves to the programs. A journal gone, the pack went in
+// whole, and the mark is acted on as any other.
+async function refuseOpenPack(job, names, mark) {
+  const { lib } = job;
+  if (mark.state !== lib.is('FileState', 'LOADED') || !lib.x.web_mark_journal(mark.at, mark.size))
+    return;
+  const journal = JSON.parse(lib.text());
+  const found = await find(folderOf(job.root, journal.folderParts), journal.inFolder);
+  if (isMissing(found)) return;
+  throw failed([`${names.mark} belongs to a pack of mods that was stopped before it was in, `
+    + `as ${journal.name} tells: every level of the pack must go back first, which the page `
+    + 'can\'t do. Run Vorandel on one of the pack\'s merge files, or mrgtool apply on them, which '
+    + 'puts every level back; then apply here again.'], LINE.PAGE);
+}
+
 // Vorandel's first step: where a run was stopped while it changed the level,
 // its mark stands beside it, and the library decides: the level is finished,
 // and the history's draft goes in place and the mark goes; the level is put
@@ -426,6 +443,7 @@ async function actOnMark(job, names, folder, files) {
   if (isMissing(files.mark)) return {};
   files.backup = await find(folder, names.inFolder.backup);
   const mark = await loaded(job, files.mark, names.mark);
+  await refuseOpenPack(job, names, mark);
   const level = await loaded(job, files.level, names.level);
   const backup = await loaded(job, files.backup, names.backup);
   const plan = lib.x.web_decide_on_mark(...[mark, level, backup].flatMap(Library.fileArgs));
@@ -519,20 +537,37 @@ async function backUp(job, names, folder, file, meanwhile = null) {
 // once nothing more can grow the library's memory), and for a history that
 // can't go on, the name to keep it under and its file as found.
 async function changeLevel(job, names, folder, handle, change) {
-  const { lib, say } = job;
+  const { lib } = job;
   const dir = await folder;
+  await markLevel(job, names, dir, handle, change);
+  try {
+    await writeWhole(job, handle, change.level(), names.level);
+  } catch (error) {
+    // The level is as it was: so is its history, and the mark goes.
+    const lines = lib.vorandel('WRITE_FAILED', { name: names.level, error: windowsError(error) });
+    const kept = await unmark(names, dir);
+    throw failed(kept ? [...lines, ...lib.markSays('MARK_KEPT', windowsError(kept))] : lines);
+  }
+  await commitLevel(job, names, dir, change);
+}
+
+const quietly = (promise) => promise.catch(() => {});
+
+// A level's change before the level is written: the old history kept under
+// another name where a new one starts, with Vorandel's line, the new
+// history's draft, and the mark. What fails leaves no draft and no mark.
+async function markLevel(job, names, dir, handle, change) {
+  const { lib, say } = job;
   const { inFolder } = names;
   const fileFailed = (name, error) =>
     failed(lib.vorandel('MARK_WRITE_FAILED', { name, error: windowsError(error) }));
-  const quietly = (promise) => promise.catch(() => {});
   if (change.setAside) {
     try {
       await rename(job, dir, inFolder.history, change.setAside.inFolder, change.oldHistory);
     } catch (error) {
       throw fileFailed(change.setAside.name, error);
     }
-    lib.x.web_set_aside_line();
-    say(lib.lines());
+    say(change.setAside.line);
   }
   try {
     await put(job, dir, inFolder.historyDraft, names.historyDraft, change.history);
@@ -551,20 +586,22 @@ async function changeLevel(job, names, folder, handle, change) {
       await quietly(gone(dir, name));
     throw fileFailed(names.mark, error);
   }
+}
+
+// A level left as it was: its history's draft and its mark go. Gives the
+// error that kept the mark, or null.
+async function unmark(names, dir) {
+  await quietly(gone(dir, names.inFolder.historyDraft));
+  return dir.removeEntry(names.inFolder.mark).then(() => null, (error) => error);
+}
+
+// A level's commit: the new history in place, and the mark gone.
+async function commitLevel(job, names, dir, change) {
   try {
-    await writeWhole(job, handle, change.level(), names.level);
+    await rename(job, dir, names.inFolder.historyDraft, names.inFolder.history, change.history);
+    await dir.removeEntry(names.inFolder.mark);
   } catch (error) {
-    // The level is as it was: so is its history, and the mark goes.
-    const lines = lib.vorandel('WRITE_FAILED', { name: names.level, error: windowsError(error) });
-    await quietly(gone(dir, inFolder.historyDraft));
-    const kept = await dir.removeEntry(inFolder.mark).then(() => null, (e) => e);
-    throw failed(kept ? [...lines, ...lib.markSays('MARK_KEPT', windowsError(kept))] : lines);
-  }
-  try {
-    await rename(job, dir, inFolder.historyDraft, inFolder.history, change.history);
-    await dir.removeEntry(inFolder.mark);
-  } catch (error) {
-    throw failed(lib.markSays('MERGED_MARK_KEPT', windowsError(error)));
+    throw failed(job.lib.markSays('MERGED_MARK_KEPT', windowsError(error)));
   }
 }
 
@@ -582,6 +619,14 @@ async function mergeChange(job, merge, mergeFile, level, names, folder, files) {
   const { lib } = job;
   if (!lib.x.web_history_with_mod(merge, mergeFile.size, level.at, level.size,
     Math.floor(Date.now() / 1000), lib.string(mergeFile.name))) throw failed(lib.lines());
+  return changeOf(job, folder, files);
+}
+
+// The change web_history_with_mod or web_pack_change made of the job's
+// level: the new history, the mark, and where the history found can't go
+// on, the first free name to keep it under, with Vorandel's line for it.
+async function changeOf(job, folder, files) {
+  const { lib } = job;
   const change = { history: lib.newHistory(), oldHistory: files.history.file };
   if (lib.x.web_number() === 1)
     for (let count = 1; !change.setAside; count++) {
@@ -593,6 +638,10 @@ async function mergeChange(job, merge, mergeFile, level, names, folder, files) {
       else if (error && error.name !== 'TypeMismatchError')
         throw failed(lib.vorandel('MARK_WRITE_FAILED', { name: setAside.name, error: windowsError(error) }));
     }
+  if (change.setAside) {
+    lib.x.web_set_aside_line();
+    change.setAside.line = lib.lines();
+  }
   lib.x.web_mark_text();
   change.mark = lib.textBytes();
   return change;
@@ -603,6 +652,7 @@ async function mergeChange(job, merge, mergeFile, level, names, folder, files) {
 // are listed once the run ends, where it knows how the level stands.
 async function applyToFolder(job, root, mergeFile) {
   const { lib, say } = job;
+  job.root = root;
   const merge = await load(job, mergeFile, mergeFile.name);
   const path = levelName(lib, merge, mergeFile.size, 'WINDOWS');
   const names = lib.runNames(merge);
@@ -725,6 +775,7 @@ function listKnown({ lib, listed }) {
 // level stands.
 async function remove(job, root, path, name) {
   const { lib, say } = job;
+  job.root = root;
   const { names, folder } = await levelOf(job, root, path);
   const files = { level: await find(folder, names.inFolder.level) };
   let { level } = await actOnMark(job, names, folder, files);
@@ -751,6 +802,208 @@ async function remove(job, root, path, name) {
   say(said);
 }
 
+// mrgtool apply's pack, a merge file a level: every part's merge file read
+// and its level name checked, each line of a part that can't be "PART: " and
+// Vorandel's; a part the pack can't take refused in the page's words. Gives
+// the parts, each with its merge file and names; the pack's name is the
+// first merge file's, as mrgtool's where the merge files share no folder.
+async function packParts(job, mergeFiles) {
+  const { lib, say } = job;
+  lib.x.web_pack_start(lib.string(mergeFiles[0].name), Math.floor(Date.now() / 1000));
+  const parts = [];
+  let every = true;
+  for (const [id, file] of mergeFiles.entries()) {
+    try {
+      const at = await load(job, file, file.name);
+      levelName(lib, at, file.size, 'WINDOWS');
+      parts.push({ id, file, at, names: lib.runNames(at) });
+      lib.x.web_pack_part(at, file.size);
+    } catch (error) {
+      if (!(error instanceof Failure)) throw error;
+      for (const { text, kind } of error.lines)
+        say(kind === LINE.PAGE ? text : ofPart(lib, file, text), kind);
+      every = false;
+    }
+  }
+  if (!every) throw packRefused(lib);
+  for (const [index, part] of parts.entries()) {
+    const other = parts.slice(0, index).find((one) => one.names.key === part.names.key);
+    if (other) throw failed([`${other.file.name} and ${part.file.name} both change `
+      + `${part.names.level}: the page puts in one merge file a level. Use mrgtool apply, which `
+      + 'puts them in one after the other.'], LINE.PAGE);
+  }
+  return parts;
+}
+
+// Vorandel's line about the part `file`, as mrgtool apply says it.
+const ofPart = (lib, file, line) => {
+  lib.x.web_of_part(lib.string(file.name), lib.string(line));
+  return lib.text();
+};
+
+// The pack's line `id` (a PackSays name), for `count` levels.
+const packSays = (lib, id, count = 0) => {
+  lib.x.web_pack_says(lib.is('PackSays', id), count);
+  return lib.lines();
+};
+const packRefused = (lib) => failed(packSays(lib, 'REFUSED'));
+
+// Each part's verdict on its level as read (part.level, part.backup,
+// part.history), as mrgtool apply gives it: a part whose level holds it
+// already is said and left; one that can't go in is said and refuses the
+// pack; one that goes in is kept for it (web_pack_keep). Gives the parts
+// that go in, in the order of their levels' locks, with the pack's journal.
+function judgePack(job, parts) {
+  const { lib, say } = job;
+  let every = true;
+  const going = [];
+  for (const part of parts) {
+    const { file, at, level, backup, history } = part;
+    lib.runNames(at);
+    const judged = lib.x.web_judge(at, file.size, level.at, level.size, backup?.at ?? 0,
+      backup?.size ?? 0, ...Library.fileArgs(history));
+    const is = (name) => judged === lib.is('Judged', name);
+    if (is('GO_ON') || is('OVER_MODS')) {
+      lib.x.web_pack_keep(going.push(part) - 1, lib.string(file.name), at, file.size,
+        level.at, level.size);
+      continue;
+    }
+    say(lib.lines().map((line) => ofPart(lib, file, line)), is('DONE_ALREADY') ? LINE.OUT : LINE.FAILED);
+    every &&= is('DONE_ALREADY');
+  }
+  if (!every) throw packRefused(lib);
+  if (going.length === 0) {
+    say(packSays(lib, 'ALREADY_IN'));
+    throw new Stop();
+  }
+  lib.x.web_pack_journal();
+  const { order, ...journal } = JSON.parse(lib.text());
+  return { going: order.map((id) => going[id]), journal, journalBytes: lib.bytes() };
+}
+
+// The merged level of each part that goes in, made before anything is
+// written, as mrgtool apply makes them.
+function mergePack(lib, going, noMemory) {
+  for (const part of going)
+    part.merged = mergedLevel(lib, part.at, part.file.size, part.level, noMemory);
+}
+
+// mrgtool apply A.mrg B.mrg ... on a folder the player picked, a merge file a
+// level: every part's verdict before any file is touched; then every level
+// backed up, the pack's journal beside the first level in the order of their
+// locks, every level marked (each mark naming the journal) and rewritten, the
+// journal deleted: the pack's commit; and each level's history put in place,
+// its mark gone. A level that can't be written puts back the ones written
+// before it from memory, and nothing of the pack stays.
+async function applyPackToFolder(job, root, mergeFiles) {
+  const { lib, say } = job;
+  job.root = root;
+  const parts = await packParts(job, mergeFiles);
+  // Every level as it stands, a stopped run's mark acted on first.
+  for (const part of parts) {
+    const { names } = part;
+    lib.runNames(part.at);
+    part.folder = folderOf(root, names.folderParts);
+    part.folder.catch(() => {}); // said in its turn
+    part.files = { level: await find(part.folder, names.inFolder.level) };
+    ({ level: part.level, backup: part.backup } = await actOnMark(job, names, part.folder, part.files));
+    if (part.files.level.error) continue;
+    if (!part.level) {
+      if (part.files.level.file.size > FILE_MAX) throw job.voice.tooLarge(lib, names.level);
+      try {
+        part.level = { at: await readInto(job, part.files.level.file, names.level),
+          size: part.files.level.file.size };
+      } catch (error) {
+        part.unread = lib.vorandel('READ_FAILED', { error: windowsError(error) });
+        continue;
+      }
+    }
+    part.history = await historyOf(job, names, part.folder, part.files);
+  }
+  // What keeps a level from being judged, said for its part.
+  let every = true;
+  for (const part of parts) {
+    const { names, files, history } = part;
+    let line = part.unread ?? (files.level.error && lib.vorandel('FILE_NOT_FOUND', { name: names.level }));
+    if (history?.state === lib.is('FileState', 'UNREADABLE'))
+      line = lib.vorandel('HISTORY_UNREADABLE', { name: names.history, error: history.error });
+    if (!line) continue;
+    say(line.map((text) => ofPart(lib, part.file, text)), LINE.FAILED);
+    every = false;
+  }
+  if (!every) throw packRefused(lib);
+  for (const part of parts)
+    part.backup ??= await backupToJudge(job, part.at, part.file.size, part.level, part.names,
+      part.folder, part.files);
+  job.progress('checking the levels', 0, 0);
+  const { going, journal, journalBytes } = judgePack(job, parts);
+  const writeFailed = (names) => (error) =>
+    failed(lib.vorandel('WRITE_FAILED', { name: names.level, error: windowsError(error) }));
+  for (const [index, part] of going.entries()) {
+    if (!lib.x.web_pack_change(index)) throw failed(lib.lines());
+    part.change = await changeOf(job, part.folder, part.files);
+    part.merged = mergedLevel(lib, part.at, part.file.size, part.level, writeFailed(part.names));
+  }
+  for (const part of going) await backUp(job, part.names, part.folder, part.files.level.file);
+  const journalDir = await going[0].folder;
+  try {
+    await put(job, journalDir, journal.inFolder, journal.name, journalBytes);
+  } catch (error) {
+    await quietly(gone(journalDir, journal.inFolder));
+    throw failed(lib.vorandel('MARK_WRITE_FAILED', { name: journal.name, error: windowsError(error) }));
+  }
+  // Nothing of the pack is left where it goes no further.
+  const undo = async (count) => {
+    for (const part of going.slice(0, count)) await unmark(part.names, await part.folder);
+    await quietly(gone(journalDir, journal.inFolder));
+  };
+  for (const [index, part] of going.entries()) {
+    try {
+      await markLevel(job, part.names, await part.folder, part.files.level.handle, part.change);
+    } catch (error) {
+      await undo(index);
+      throw error;
+    }
+  }
+  for (const [index, part] of going.entries()) {
+    const { at, size } = part.merged;
+    try {
+      await writeWhole(job, part.files.level.handle, lib.view(at, size), part.names.level);
+    } catch (error) {
+      const lines = lib.vorandel('WRITE_FAILED', { name: part.names.level, error: windowsError(error) });
+      try {
+        for (const done of going.slice(0, index))
+          await writeWhole(job, done.files.level.handle, lib.view(done.level.at, done.level.size),
+            done.names.level);
+      } catch {
+        throw failed([...lines, ...lib.vorandel('PACK_IN_PIECES', { name: mergeFiles[0].name,
+          other: journal.name })]);
+      }
+      await undo(going.length);
+      throw failed([...lines, ...lib.vorandel('PACK_UNCHANGED', { name: mergeFiles[0].name })]);
+    }
+  }
+  // The pack counts once its journal is gone.
+  try {
+    await journalDir.removeEntry(journal.inFolder);
+  } catch (error) {
+    throw failed(lib.vorandel('PACK_JOURNAL_KEPT', { name: journal.name,
+      other: mergeFiles[0].name, error: windowsError(error) }));
+  }
+  let kept = null;
+  for (const part of going) {
+    lib.runNames(part.at);
+    try {
+      await commitLevel(job, part.names, await part.folder, part.change);
+    } catch (error) {
+      say(error.lines.map(({ text }) => text), LINE.FAILED);
+      kept = error;
+    }
+  }
+  if (kept) throw failed([]);
+  say(packSays(lib, 'PUT_IN', going.length));
+}
+
 // Where the page has no folder to write into: the merged level is downloaded
 // and the picked level, untouched, is the backup. There is no other backup
 // to judge a merge file without a record by.
@@ -773,6 +1026,40 @@ async function applyToDownload(job, levelFile, mergeFile) {
   const bytes = lib.view(at, size).slice();
   say(lib.vorandel('DONE'));
   post({ type: REPLY.DOWNLOAD, name: base, bytes }, [bytes.buffer]);
+}
+
+// A pack where the page has no folder: each part with the level picked whose
+// file name is its level's (Windows' rule: case aside), all judged before
+// any is merged, as mrgtool apply judges them, but with no backup or history
+// to judge by. Nothing is downloaded unless every part goes in or is in
+// already; then each merged level is, and the page says that all of them go
+// in place together.
+async function applyPackToDownload(job, levelFiles, mergeFiles) {
+  const { lib, say } = job;
+  const parts = await packParts(job, mergeFiles);
+  const missing = { state: lib.is('FileState', 'MISSING'), error: 0, at: 0, size: 0 };
+  for (const part of parts) {
+    const base = part.names.inFolder.level.toLowerCase();
+    const chosen = levelFiles.find((file) => file.name.toLowerCase() === base);
+    if (!chosen) throw failed([`${part.file.name} is for ${part.names.level}, and no level chosen `
+      + `is named ${part.names.inFolder.level}: choose it too, with the others.`], LINE.PAGE);
+    part.level = { at: await load(job, chosen, chosen.name), size: chosen.size };
+    part.history = missing;
+  }
+  job.progress('checking the levels', 0, 0);
+  const { going } = judgePack(job, parts);
+  const noMemory = () => failed(lib.vorandel('READ_FAILED', { error: 8 }));
+  for (const part of going) {
+    say(lib.vorandel('PROCESSING', { name: part.names.level }));
+    part.merged = mergedLevel(lib, part.at, part.file.size, part.level, noMemory);
+  }
+  say(packSays(lib, 'PUT_IN', going.length));
+  say(`Put all ${going.length} downloaded levels in place of the ones you chose, together: the `
+    + 'pack works only whole. Keep the levels you chose: they are your backups.', LINE.NOTE);
+  for (const part of going) {
+    const bytes = lib.view(part.merged.at, part.merged.size).slice();
+    post({ type: REPLY.DOWNLOAD, name: part.names.inFolder.level, bytes }, [bytes.buffer]);
+  }
 }
 
 // mrgtool make, writing to a download instead of a file. The name is judged,
@@ -838,6 +1125,8 @@ const JOBS = {
   [JOB.MODS]: [mods, VOICES.mrgtool],
   [JOB.REMOVE]: [remove, VOICES.vorandel],
   [JOB.APPLY_TO_DOWNLOAD]: [applyToDownload, VOICES.vorandel],
+  [JOB.APPLY_PACK_TO_FOLDER]: [applyPackToFolder, VOICES.vorandel],
+  [JOB.APPLY_PACK_TO_DOWNLOAD]: [applyPackToDownload, VOICES.vorandel],
   [JOB.MAKE]: [make, VOICES.mrgtool],
   [JOB.CHECK]: [check, VOICES.mrgtool],
   [JOB.SHOW]: [show, VOICES.mrgtool],

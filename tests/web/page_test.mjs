@@ -95,8 +95,8 @@ function assertSame(got, reference, command) {
   assert.equal(got.ok, endsWell(reference.status, command), `ended well, by status ${reference.status}`);
 }
 
-// Files with the times of their histories' entries zeroed, and the entries'
-// checks with them: runs at other moments write other times. Bytes that are
+// Files with the times of their histories' entries zeroed, with the pack ids
+// made of them, and the entries' checks: runs at other moments write other times. Bytes that are
 // no history stay as they are.
 function timeless(files) {
   const zeroed = (bytes) => {
@@ -105,7 +105,7 @@ function timeless(files) {
     for (let at = out[5], length; at < out.length; at += length) {
       length = at + 4 <= out.length ? out.readUInt32LE(at) : 0;
       if (length < 76 || at + length > out.length) return bytes;
-      out.fill(0, at + 68, at + 76).fill(0, at + length - 4, at + length);
+      out.fill(0, at + 68, at + 84).fill(0, at + length - 4, at + length);
     }
     return out;
   };
@@ -570,11 +570,13 @@ const STOPPED = [
 const startIn = (at, id, command, merge) => at.evaluate(([id, command, merge]) => {
   const folder = window.testFolders[id];
   window.ended = null;
-  const job = command[0] === 'Vorandel'
-    ? window.vorandel.applyToFolder(folder, new File([new Uint8Array(merge)], command[1]))
-    : window.vorandel.remove(folder, command[3], { name: command[2], shown: command[2] });
+  const file = (name) => new File([new Uint8Array(merge[name] ?? merge)], name);
+  const job = command[0] === 'Vorandel' ? window.vorandel.applyToFolder(folder, file(command[1]))
+    : command[1] === 'apply' ? window.vorandel.applyToFolder(folder, command.slice(2).map(file))
+      : window.vorandel.remove(folder, command[3], { name: command[2], shown: command[2] });
   return job.then((ended) => { window.ended = ended; return ended; });
-}, [id, command, merge && [...merge]]);
+}, [id, command, merge && (Buffer.isBuffer(merge) ? [...merge]
+  : Object.fromEntries(Object.entries(merge).map(([name, bytes]) => [name, [...bytes]])))]);
 
 // The scenario's job run in a new page, stopped before its file operation
 // `stop` (file writes, moves and deletes counted), if it gets there; where
@@ -641,6 +643,89 @@ test('a page stopped between its writes: the next run puts the folder right', as
       assert.deepEqual(timeless(left), timeless(whole.after));
     });
   }
+});
+
+// A pack of three levels, a merge file each (one in a folder, one without a
+// record), as mrgtool apply puts it in: the page's lines and files against
+// mrgtool apply's on the same files, the histories naming the pack.
+const PACK = { 'a.mrg': MOD_A, 'b.mrg': mergeFile('maps/fort.lvl', [[23, 3, 'New']]),
+  'c.mrg': mergeFile('town.lvl', [[0, 4, 'Town']]) };
+const PACK_LEVELS = { 'keep.lvl': LEVEL, 'maps/fort.lvl': LEVEL, 'town.lvl': OTHER };
+const withoutMerges = (files) => Object.fromEntries(Object.entries(files)
+  .filter(([name]) => !name.endsWith('.mrg')));
+const PACKED = withoutMerges(ran({ ...PACK_LEVELS, ...PACK }, 'mrgtool', 'apply', ...Object.keys(PACK)));
+const PACK_CASES = [
+  ['three levels put in', PACK_LEVELS, PACK, /^The pack a\.mrg is in: 3 levels changed\.$/],
+  ['a part made for another version: refused, that part named', { ...PACK_LEVELS, 'keep.lvl': OTHER },
+    { ...PACK, 'a.mrg': MERGE }, /^a\.mrg: keep\.lvl is not the level this merge file was made for/],
+  ['a pack in already', PACKED, PACK, /^The pack a\.mrg is in already/],
+  ['a part whose level is missing', { 'keep.lvl': LEVEL, 'town.lvl': OTHER }, PACK,
+    /^b\.mrg: File maps\/fort\.lvl not found\./],
+];
+
+// The page's job on the folder `files` with the merge files `merges`.
+async function packInPage(files, merges, at = page) {
+  const id = await putFolder(at, files);
+  const { lines, ok } = await at.evaluate(([id, merges]) => window.vorandel.applyToFolder(
+    window.testFolders[id], Object.entries(merges).map(([name, bytes]) =>
+      new File([Uint8Array.from(bytes)], name))), [id, Object.fromEntries(Object.entries(merges)
+    .map(([name, bytes]) => [name, [...bytes]]))]);
+  return { lines, ok, after: await readFolder(at, id) };
+}
+
+test('a pack of merge files, as mrgtool apply puts it in', async (t) => {
+  for (const [name, files, merges, expected] of PACK_CASES) {
+    await t.test(name, async () => {
+      const got = await packInPage(files, merges);
+      const dir = folder({ ...files, ...merges });
+      assertSame(got, tool('mrgtool', dir, 'apply', ...Object.keys(merges)));
+      assert.match(got.lines.join('\n'), new RegExp(expected.source, 'm'));
+      assert.deepEqual(timeless(got.after), timeless(withoutMerges(filesOf(dir))));
+    });
+  }
+  await t.test('two merge files for one level: refused in the page\'s words', async () => {
+    const got = await packInPage(PACK_LEVELS, { 'a.mrg': MOD_A, 'b.mrg': MOD_B });
+    assert.deepEqual(got, { ok: false, after: PACK_LEVELS, lines: ['a.mrg and b.mrg both change '
+      + 'keep.lvl: the page puts in one merge file a level. Use mrgtool apply, which puts them in '
+      + 'one after the other.'] });
+  });
+  // Stopped once the first level is written, the others marked: Vorandel on
+  // one part puts every level back, then merges it; the page refuses.
+  await t.test('a page stopped midway', async () => {
+    const { left, stopped } = await runStopped(PACK_LEVELS, ['mrgtool', 'apply', ...Object.keys(PACK)],
+      PACK, 15);
+    assert.ok(stopped && left['keep.lvl.pack'] && left['town.lvl.merging']);
+    const dir = folder({ ...left, 'c.mrg': PACK['c.mrg'] });
+    assert.match(tool('Vorandel', dir, 'c.mrg').text, /^The pack a\.mrg was stopped before it was in/m);
+    const levelsOf = (files) => Object.fromEntries(Object.entries(timeless(files))
+      .filter(([name]) => !/\.(bak|mrg)$/.test(name)));
+    assert.deepEqual(levelsOf(filesOf(dir)), levelsOf(ran({ ...PACK_LEVELS, 'c.mrg': PACK['c.mrg'] },
+      'Vorandel', 'c.mrg')));
+    const got = await packInPage(left, { 'c.mrg': PACK['c.mrg'] });
+    assert.equal(got.ok, false);
+    assert.match(got.lines[0], /^town\.lvl\.merging belongs to a pack .* as keep\.lvl\.pack tells/);
+    assert.deepEqual(got.after, left);
+  });
+  // Without a folder: the levels chosen, matched by name; one download a level.
+  await t.test('three levels downloaded', async () => {
+    const levels = { 'keep.lvl': LEVEL, 'fort.lvl': LEVEL, 'town.lvl': OTHER };
+    const dir = folder({ ...PACK_LEVELS, ...PACK });
+    const reference = tool('mrgtool', dir, 'apply', ...Object.keys(PACK));
+    const downloads = [];
+    page.on('download', (download) => downloads.push(download));
+    const got = await page.evaluate(([levels, merges]) => {
+      const files = (named) => Object.entries(named).map(([name, bytes]) => new File([Uint8Array.from(bytes)], name));
+      return window.vorandel.applyToDownload(files(levels), files(merges));
+    }, [levels, PACK].map((named) => Object.fromEntries(Object.entries(named).map(([n, b]) => [n, [...b]]))));
+    const note = 'Put all 3 downloaded levels in place of the ones you chose, together: the pack works '
+      + 'only whole. Keep the levels you chose: they are your backups.';
+    assertSame(got, { ...reference, lines: [...reference.lines.filter((line) => !/^Backuping/.test(line)), note] });
+    while (downloads.length < 3) await new Promise((resolve) => setTimeout(resolve, 20));
+    page.removeAllListeners('download');
+    for (const download of downloads)
+      assert.deepEqual(fs.readFileSync(await download.path()), filesOf(dir)[{ 'fort.lvl': 'maps/fort.lvl' }[
+        download.suggestedFilename()] ?? download.suggestedFilename()]);
+  });
 });
 
 // Memory running out in the library, and a fault of the library, each said
