@@ -71,9 +71,7 @@ int RunMods(const CommandLine& line) {
   }
   ModsState state = ModsStateOf(history);
   std::vector<std::vector<size_t>> changedBy;
-  if (state == ModsState::GOES_ON)
-    for (size_t i = 0; i < history.history.entries.size(); ++i)
-      changedBy.push_back(BlockersOf(history.history, i));
+  if (state == ModsState::GOES_ON) changedBy = BlockersOfEach(history.history);
   const History* shown =
       history.found == HistoryFound::WHOLE ? &history.history : nullptr;
   std::string text = line.json

@@ -25,15 +25,6 @@ void SayRemoval(RemovalSays message, const RemovalOf& of) {
   Report(FormatRemoval(message, of).c_str());
 }
 
-// Where the new level first differs from the old one.
-uint32_t FirstDifference(const LevelImage& old, const std::vector<uint8_t>& changed) {
-  uint32_t length =
-      old.size < changed.size() ? old.size : static_cast<uint32_t>(changed.size());
-  uint32_t at = 0;
-  while (at < length && old.buffer[at] == changed[at]) ++at;
-  return at;
-}
-
 // One level a removal takes mods out of, with all its change needs held.
 struct LevelRemoval {
   RunNames names{};

@@ -363,16 +363,6 @@ uint32_t FirstChangeOf(const MergeImage& merge, uint32_t levelSize) {
                                                             : levelSize;
 }
 
-// Where the new level first differs from the old one, as a removal's mark
-// gives it (removal_run.cpp).
-uint32_t FirstDifference(const LevelImage& old, const std::vector<uint8_t>& changed) {
-  uint32_t length =
-      old.size < changed.size() ? old.size : static_cast<uint32_t>(changed.size());
-  uint32_t at = 0;
-  while (at < length && old.buffer[at] == changed[at]) ++at;
-  return at;
-}
-
 // mrgtool mods on the job's level, with its history as found: false with
 // mrgtool's error as text; else true with its list as text, its --json list
 // as bytes, and the number 1 where the mods can be taken out.
@@ -386,9 +376,7 @@ bool ListMods() {
   }
   ModsState state = ModsStateOf(found);
   std::vector<std::vector<size_t>> changedBy;
-  if (state == ModsState::GOES_ON)
-    for (size_t i = 0; i < found.history.entries.size(); ++i)
-      changedBy.push_back(BlockersOf(found.history, i));
+  if (state == ModsState::GOES_ON) changedBy = BlockersOfEach(found.history);
   const History* shown = found.found == HistoryFound::WHOLE ? &found.history : nullptr;
   text = ModsText(names.level, names.history, state, shown, changedBy);
   std::string json = ModsJson(names.level, names.history, state, shown, changedBy);

@@ -434,6 +434,22 @@ std::vector<size_t> BlockersOf(const History& history, size_t entry) {
   return TouchedBy(LayersOf(history), entry);
 }
 
+std::vector<std::vector<size_t>> BlockersOfEach(const History& history) {
+  std::vector<Layer> layers = LayersOf(history);
+  std::vector<std::vector<size_t>> each;
+  for (size_t i = 0; i < history.entries.size(); ++i)
+    each.push_back(TouchedBy(layers, i));
+  return each;
+}
+
+uint32_t FirstDifference(const LevelImage& old, const std::vector<uint8_t>& changed) {
+  uint32_t length =
+      old.size < changed.size() ? old.size : static_cast<uint32_t>(changed.size());
+  uint32_t at = 0;
+  while (at < length && old.buffer[at] == changed[at]) ++at;
+  return at;
+}
+
 std::vector<size_t> ModsChangedBy(const History& history, const MergeImage& merge,
                                   uint32_t firstActionAt) {
   std::vector<Layer> layers = LayersOf(history);

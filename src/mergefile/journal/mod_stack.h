@@ -87,6 +87,13 @@ Removal RemoveMods(const History& history, const uint8_t* historyBytes,
 // any later ones that changed what those wrote.
 std::vector<size_t> BlockersOf(const History& history, size_t entry);
 
+// BlockersOf each entry, for the list of mods.
+std::vector<std::vector<size_t>> BlockersOfEach(const History& history);
+
+// Where a removal's new level first differs from the old one: the mark's
+// first change.
+uint32_t FirstDifference(const LevelImage& old, const std::vector<uint8_t>& changed);
+
 // The entries whose written bytes a merge file's actions change, against the
 // level the history ends at, by the rule above (the merge file's actions as
 // a later change): oldest first; and with them those that already need a
