@@ -1118,7 +1118,7 @@ class Packs(ToolCase):
              "-e", "trace=" + call, "-e", "inject=%s:signal=SIGKILL:when=%d" % (call, when),
              MRGTOOL, "apply", "a.mrg", "b.mrg", "--name", "p"],
             cwd=self.folder, capture_output=True, timeout=120)
-        self.assertEqual(done.returncode, -9 if done.returncode < 0 else 128 + 9)
+        self.assertIn(done.returncode, (-9, 128 + 9))  # killed, as strace passes it on
 
     @unittest.skipIf(STRACE is None, "strace is not installed")
     def test_a_pack_killed_midway_is_put_back_by_the_next_run(self):
