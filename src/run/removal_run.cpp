@@ -56,12 +56,15 @@ struct LevelRemoval {
 };
 
 // The level as it stands, a stopped run's mark acted on, and its history,
-// which must end at it. False after saying why not, with *end.
-bool LevelAtHand(LevelRemoval* at, RemovalEnd* end) {
+// which must end at it. `held` names the other levels whose locks the run
+// holds, which a stopped pack rolled back there doesn't take again. False
+// after saying why not, with *end.
+bool LevelAtHand(LevelRemoval* at, RemovalEnd* end,
+                 const std::vector<const char*>& held = {}) {
   const RunNames& names = at->names;
   *end = RemovalEnd::FAILED;
   LoadFailure loaded = LoadWhole(names.level, 0, LoadWay::READ, &at->file);
-  switch (ActOnMark(names, &at->file, &loaded)) {
+  switch (ActOnMark(names, &at->file, &loaded, held)) {
     case MarkOutcome::GO_ON: break;
     case MarkOutcome::STOPPED:
     case MarkOutcome::FAILED: return false;
@@ -139,8 +142,12 @@ bool OtherLevels(LevelRemoval* first, std::deque<LevelRemoval>* others, RemovalE
     at.taken = TakeLevelLock(at.names, &at.lock);
     if (at.taken == LockTaken::REFUSED) return false;
   }
+  // A stopped pack found marked on one of them is rolled back under the
+  // locks this run holds already, the first level's among them.
+  std::vector<const char*> held{first->names.level};
+  for (const LevelRemoval& at : *others) held.push_back(at.names.level);
   for (LevelRemoval& at : *others) {
-    if (!LevelAtHand(&at, end)) return false;
+    if (!LevelAtHand(&at, end, held)) return false;
     for (size_t i = 0; i < at.history.history.entries.size(); ++i)
       if (at.history.history.entries[i].head.pack == head.pack) at.chosen.push_back(i);
     if (at.chosen.empty()) {
