@@ -1111,43 +1111,54 @@ class Packs(ToolCase):
                         "merge file again once it has ended.\n" % level, "", 1))
                 self.assertEqual(self.snapshot(), files)
 
-    def kill(self, on, call, when):
-        """mrgtool apply of a.mrg and b.mrg, killed at its `when`th `call` on the file `on`."""
+    def kill(self, args, on, call, when):
+        """mrgtool run with `args`, killed at its `when`th `call` on the file `on`."""
         done = subprocess.run(
             [STRACE, "-qq", "-f", "-o", os.devnull, "-P", on, "-P", self.path(on),
              "-e", "trace=" + call, "-e", "inject=%s:signal=SIGKILL:when=%d" % (call, when),
-             MRGTOOL, "apply", "a.mrg", "b.mrg", "--name", "p"],
-            cwd=self.folder, capture_output=True, timeout=120)
+             MRGTOOL] + args, cwd=self.folder, capture_output=True, timeout=120)
         self.assertIn(done.returncode, (-9, 128 + 9))  # killed, as strace passes it on
 
     @unittest.skipIf(STRACE is None, "strace is not installed")
     def test_a_pack_killed_midway_is_put_back_by_the_next_run(self):
         put_back = ("Restored a.lvl from a.lvl.bak: a run was stopped while it rewrote the "
-                    "level.\nRestored b.lvl from b.lvl.bak: a run was stopped while it rewrote "
-                    "the level.\nThe pack p was stopped before it was in: every level of it is "
-                    "as it was before, and a.lvl.pack is deleted.\n")
-        # where the kill falls: title, the call, on which file, its count
-        # there, and b.lvl as the kill leaves it
-        kills = [("before b.lvl is rewritten", "ftruncate", "b.lvl", 1, LEVEL),
-                 # The first clears a journal an earlier run may have left.
-                 ("at the commit", "unlink", "a.lvl.pack", 2, self.IN["b.lvl"])]
+                    "level.\n%sA run on the pack p was stopped midway: every level of it is "
+                    "as it was before that run, and a.lvl.pack is deleted.\n")
+        both_back = put_back % ("Restored b.lvl from b.lvl.bak: a run was stopped while it "
+                                "rewrote the level.\n")
+        apply = ["apply", "a.mrg", "b.mrg", "--name", "p"]
         # the next run, what it says after putting the pack back, its
         # status, the levels it leaves
-        nexts = [(("Vorandel", "b.mrg"), said("b.lvl") + "Done !\n", 0,
-                  {"a.lvl": LEVEL, "b.lvl": self.IN["b.lvl"]}),
-                 (("apply", "a.mrg", "b.mrg", "--name", "p"), said("a.lvl") + said("b.lvl")
-                  + "The pack p is in: 2 levels changed.\n", 0, self.IN),
-                 (("remove", "b.mrg"), "b.lvl has no history beside it (b.lvl.history): no "
-                  "mod in it can be told, nothing changed.\n", 1, self.BEFORE)]
-        for title, call, on, when, b_level in kills:
+        after_apply = [(("Vorandel", "b.mrg"), said("b.lvl") + "Done !\n", 0,
+                        {"a.lvl": LEVEL, "b.lvl": self.IN["b.lvl"]}),
+                       (tuple(apply), said("a.lvl") + said("b.lvl")
+                        + "The pack p is in: 2 levels changed.\n", 0, self.IN),
+                       (("remove", "b.mrg"), "b.lvl has no history beside it (b.lvl.history): "
+                        "no mod in it can be told, nothing changed.\n", 1, self.BEFORE)]
+        # where the kill falls: title, the run before, the run killed, the
+        # call, on which file, its count there, the levels as the kill
+        # leaves them, what the next run says putting the pack back, the next runs
+        for title, before, killed, call, on, when, levels, back, nexts in [
+                ("before b.lvl is rewritten", [], apply, "ftruncate", "b.lvl", 1,
+                 {"a.lvl": self.IN["a.lvl"], "b.lvl": LEVEL}, both_back, after_apply),
+                # The first clears a journal an earlier run may have left.
+                ("at the commit", [], apply, "unlink", "a.lvl.pack", 2, self.IN, both_back,
+                 after_apply),
+                # The part given is the second level's, which the removal
+                # had not marked yet: the rollback happens from the first's.
+                ("a removal before it marks b.lvl", apply, ["remove", "b.mrg"], "rename",
+                 "b.lvl.merging.new", 1, self.IN, put_back % "",
+                 [(("remove", "b.mrg"), said("a.lvl") + said("b.lvl")
+                   + "Took the pack p out of 2 levels.\n", 0, self.BEFORE)])]:
             for args, out, status, left in nexts:
                 with self.subTest(title, next=args):
                     self.lay_out()
-                    self.kill(on, call, when)
-                    self.assertEqual(self.levels(), {"a.lvl": self.IN["a.lvl"],
-                                                     "b.lvl": b_level})
+                    if before:
+                        self.assertEqual(self.mrgtool(*before)[2], 0)
+                    self.kill(killed, on, call, when)
+                    self.assertEqual(self.levels(), levels)
                     self.assertIsNotNone(self.content("a.lvl.pack"))
-                    self.assertEqual(self.run_any(args), (put_back + out, "", status))
+                    self.assertEqual(self.run_any(args), (back + out, "", status))
                     self.assertEqual(self.levels(), left)
                     self.assert_no_run_left()
 
