@@ -117,8 +117,11 @@ bool Joined(const std::deque<PackLevel>& levels, const std::vector<Part>& parts)
     if (combined.size() < 2 || CombineMerges(combined, level.names.level, &bytes,
                                              &conflict) != EditOutcome::CONFLICT)
       continue;
-    const char* first = parts[level.parts[conflict.first.part]].path;
-    const char* second = parts[level.parts[conflict.second.part]].path;
+    // Named in the order given, the order they would go in.
+    size_t one = std::min(conflict.first.part, conflict.second.part);
+    size_t two = std::max(conflict.first.part, conflict.second.part);
+    const char* first = parts[level.parts[one]].path;
+    const char* second = parts[level.parts[two]].path;
     Report(FormatPack(PackSays::PARTS_OVERLAP,
                       {level.names.level, Shown(first), Shown(second)})
                .c_str());

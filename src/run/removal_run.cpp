@@ -47,8 +47,9 @@ struct LevelRemoval {
 };
 
 // The level as it stands, a stopped run's mark acted on, and its history,
-// which must end at it. False after saying why not, with *end. `held` names
-// the other levels whose locks the run holds.
+// which must end at it. `held` names the other levels whose locks the run
+// holds, which a stopped pack rolled back there doesn't take again. False
+// after saying why not, with *end.
 bool LevelAtHand(LevelRemoval* at, RemovalEnd* end,
                  const std::vector<const char*>& held = {}) {
   const RunNames& names = at->names;
@@ -132,7 +133,8 @@ bool OtherLevels(LevelRemoval* first, std::deque<LevelRemoval>* others, RemovalE
     at.taken = TakeLevelLock(at.names, &at.lock);
     if (at.taken == LockTaken::REFUSED) return false;
   }
-  // A stopped pack rolled back from one of them needs no lock held here.
+  // A stopped pack found marked on one of them is rolled back under the
+  // locks this run holds already, the first level's among them.
   std::vector<const char*> held{first->names.level};
   for (const LevelRemoval& at : *others) held.push_back(at.names.level);
   for (LevelRemoval& at : *others) {

@@ -834,12 +834,12 @@ class Sequences(ToolCase):
     def mrgtool_run(self, *args):
         return run_captured(RUNNER + [MRGTOOL] + list(args), self.folder, windows=WINDOWS)
 
-    def make(self, name, level, modded):
+    def make(self, name, level, modded, level_name="keep.lvl"):
         """A mod made by mrgtool make, turning `level` into `modded`."""
         self.put("from.lvl", level)
         self.put("to.lvl", modded)
         self.assertEqual(self.mrgtool("make", "from.lvl", "to.lvl", "-o", name, "--name",
-                                      "keep.lvl"), 0)
+                                      level_name), 0)
         os.remove(self.path("from.lvl"))
         os.remove(self.path("to.lvl"))
 
@@ -915,6 +915,69 @@ class Sequences(ToolCase):
                 self.check(["undo.mrg"], ALREADY.replace("l.lvl", "keep.lvl") if again
                            else said("keep.lvl") + "Done !\n", 0, level=self.original,
                            backup=self.merged, name="keep.lvl", original=self.original)
+
+    def test_a_mod_of_three_merge_files_goes_in_whole_or_not_at_all(self):
+        """A mod of three levels, its third merge file made for another
+        version of that level. Run one by one, two levels change and the
+        third is refused: the mod is half in. Put in as one pack, nothing
+        changes until the third is the right one; then mods lists the pack,
+        and remove given any one part takes all three out."""
+        os.mkdir(self.path("castle"))
+        levels = {name: self.original.replace(b"Old Keep", title) for name, title in [
+            ("keep.lvl", b"Old Keep"), ("other.lvl", b"Other Keep"),
+            ("third.lvl", b"Third Keep")]}
+        modded = {"keep.lvl": self.merged, "other.lvl": levels["other.lvl"] + b"# B\n",
+                  "third.lvl": levels["third.lvl"].replace(b"E#", b"EE")}
+        shutil.copy(self.path("keep.mrg"), self.path("castle/keep.mrg"))
+        self.make("castle/other.mrg", levels["other.lvl"], modded["other.lvl"], "other.lvl")
+        another_version = levels["third.lvl"].replace(b"gold: 100", b"gold: 120")
+        self.make("castle/third.mrg", another_version, another_version.replace(b"E#", b"EE"),
+                  "third.lvl")
+        parts = ["castle/keep.mrg", "castle/other.mrg", "castle/third.mrg"]
+        refused = ("castle/third.mrg: " + NOT_ITS_LEVEL.replace("l.lvl", "third.lvl")
+                   + "The pack castle can't go in whole: nothing changed.\n")
+        put_in = ("".join(said(name) for name in sorted(levels))
+                  + "The pack castle is in: 3 levels changed.\n")
+
+        def fresh_levels():
+            for name in os.listdir(self.folder):
+                if name.endswith((".bak", ".history")):
+                    os.remove(self.path(name))
+            for name, content in levels.items():
+                self.put(name, content)
+            return {name: self.content(name) for name in os.listdir(self.folder)
+                    if os.path.isfile(self.path(name))}
+
+        fresh_levels()
+        for part, said_now, status in [
+                (parts[0], said("keep.lvl") + "Done !\n", 0),
+                (parts[1], said("other.lvl") + "Done !\n", 0),
+                (parts[2], NOT_ITS_LEVEL.replace("l.lvl", "third.lvl"), 255)]:
+            self.assertEqual(self.run_tool(part), (said_now, status), part)
+        self.assertEqual({name: self.content(name) for name in levels},
+                         dict(modded, **{"third.lvl": levels["third.lvl"]}))
+
+        files = fresh_levels()
+        self.assertEqual(self.mrgtool_run("apply", *parts), (refused, 1))
+        self.assertEqual({name: self.content(name) for name in os.listdir(self.folder)
+                          if os.path.isfile(self.path(name))}, files)
+
+        self.make("castle/third.mrg", levels["third.lvl"], modded["third.lvl"], "third.lvl")
+        # title, command, what it says and its status, the levels it leaves
+        for title, args, said_now, left in [
+                ("the right third part", ["apply"] + parts, (put_in, 0), modded),
+                ("the mods of a level", ["mods", "other.lvl"], (
+                    "Mods in other.lvl, oldest first (other.lvl.history):\n"
+                    "  1. castle/other.mrg (pack castle), TIME: 0 bytes out, 4 in\n", 0),
+                 modded),
+                ("one part given", ["remove", parts[1]], (
+                    "".join(said(name) for name in sorted(levels))
+                    + "Took the pack castle out of 3 levels.\n", 0), levels)]:
+            with self.subTest(title):
+                out, status = self.mrgtool_run(*args)
+                out = re.sub(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d UTC", "TIME", out)
+                self.assertEqual((out, status), said_now)
+                self.assertEqual({name: self.content(name) for name in levels}, left)
 
 
 def console_text(shown):

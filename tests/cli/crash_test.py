@@ -416,7 +416,7 @@ def describe(call, op):
 def rolled_back(run):
     """The call of a run that printed its line of a pack put back, or None."""
     lines = run.out.splitlines()
-    said = next((i for i, line in enumerate(lines) if "was stopped before it was in" in line),
+    said = next((i for i, line in enumerate(lines) if "was stopped midway: every level" in line),
                 None)
     outs = [i for i, (_, _, op) in enumerate(run.events) if op[0] == "out"]
     return outs[said] + 1 if said is not None and len(outs) == len(lines) else None

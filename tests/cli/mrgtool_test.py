@@ -2,7 +2,11 @@
 case lays out files in a scratch folder, runs the tool there and checks its
 standard output and error, exit status and the files it left.
 
-Run: python3 mrgtool_test.py PATH/TO/mrgtool PATH/TO/Vorandel [unittest arguments]"""
+Run: python3 mrgtool_test.py PATH/TO/mrgtool PATH/TO/Vorandel [--holder PATH/TO/hold_file]
+         [unittest arguments]
+--holder: the helper that holds a run's lock on a level; the cases that need
+it are skipped without it."""
+import argparse
 import json
 import os
 import random
@@ -13,6 +17,7 @@ import tempfile
 import time
 import unittest
 
+import cli_test
 from mergefile import (apply_actions, expected_run, fingerprint, level_record, merge_file,
                        name_field, read_history, record, unwind)
 
@@ -20,6 +25,7 @@ MRGTOOL = None
 VORANDEL = None
 LEVEL = b"0123456789"
 SAID = "Backuping l.lvl to l.lvl.bak\nProcessing level: l.lvl\n"  # a run's first lines
+STRACE = shutil.which("strace")
 
 
 class ToolCase(unittest.TestCase):
@@ -985,7 +991,183 @@ class Mods(ToolCase):
                          ["l.lvl", "l.lvl.bak", "l.lvl.history"])
 
 
+def said(level):
+    """A run's first lines on `level`."""
+    return SAID.replace("l.lvl", level)
+
+
+class Packs(ToolCase):
+    """mrgtool apply: several merge files put in as one pack, every level
+    holding all of it afterwards or none of it; mods listing it, remove
+    taking it out of every level, and a pack killed midway put back whole by
+    the next run."""
+    OLD = level_record(b"x" * 10, b"x" * 9 + b"B")  # the record of another version
+    PARTS = {"a.mrg": merge_file("a.lvl", [(0, 0, b"AA")]),
+             "a2.mrg": merge_file("a.lvl", [(5, 1, b"C")]),
+             "over.mrg": merge_file("a.lvl", [(4, 3, b"Z")]),  # over a2.mrg's byte
+             "far.mrg": merge_file("a.lvl", [(20, 0, b"F")]),
+             "b.mrg": merge_file("b.lvl", [(9, 1, b"B")]),
+             "old.mrg": merge_file("b.lvl", [(9, 1, b"B")], tail=OLD)}
+    BEFORE = {"a.lvl": LEVEL, "b.lvl": LEVEL}
+    IN = {"a.lvl": b"AA" + LEVEL, "b.lvl": b"012345678B"}
+    REFUSED = "The pack p can't go in whole: nothing changed.\n"
+    ALREADY = "%s already holds what this merge file makes%s: nothing to do, nothing changed.\n"
+    OLD_SAID = ("old.mrg: b.lvl is not the level this merge file was made for, nor the one it "
+                "makes: nothing changed. Use the merge file made for this version of the "
+                "level.\n")
+
+    held = cli_test.ToolCase.held
+
+    def lay_out(self):
+        for name in self.files():
+            os.remove(self.path(name))
+        for name, content in dict(self.BEFORE, **self.PARTS).items():
+            self.put(name, content)
+
+    def snapshot(self):
+        return {name: self.content(name) for name in self.files()}
+
+    def levels(self):
+        return {name: self.content(name) for name in self.BEFORE}
+
+    def run_any(self, args):
+        """(stdout, stderr, status) of Vorandel given a merge file, or of mrgtool."""
+        if args[0] == "Vorandel":
+            out, code = self.vorandel(args[1])
+            return out, "", code
+        return self.mrgtool(*args)
+
+    def assert_no_run_left(self):
+        self.assertEqual([n for n in self.files()
+                          if n.endswith((".pack", ".merging", ".lock", ".new"))], [])
+
+    def test_put_in_whole_or_not_at_all(self):
+        # title, runs before it, the parts given, what apply says and its
+        # status, the levels it leaves (None: every file as it was)
+        for title, before, parts, out, status, left in [
+                ("a part for another version of its level", [], ["a.mrg", "old.mrg"],
+                 self.OLD_SAID + self.REFUSED, 1, None),
+                ("every refused part named", [], ["far.mrg", "a.mrg", "old.mrg"],
+                 "far.mrg: Action at offset 10 reaches past the end of the level !\n"
+                 + self.OLD_SAID + self.REFUSED, 1, None),
+                ("a part that can't be read", [], ["a.mrg", "gone.mrg"],
+                 "gone.mrg: File gone.mrg not found.\n" + self.REFUSED, 1, None),
+                ("two parts of one level, in the order given", [], ["a.mrg", "a2.mrg", "b.mrg"],
+                 said("a.lvl") + said("b.lvl") + "The pack p is in: 2 levels changed.\n", 0,
+                 {"a.lvl": b"AA01234C6789", "b.lvl": self.IN["b.lvl"]}),
+                ("two parts of one level over the same bytes", [],
+                 ["a2.mrg", "b.mrg", "over.mrg"], "a2.mrg and over.mrg change the same bytes of "
+                 "a.lvl: the pack can't put both in.\n" + self.REFUSED, 1, None),
+                ("a part in already", [("Vorandel", "a.mrg")], ["a.mrg", "b.mrg"],
+                 "a.mrg: " + self.ALREADY % ("a.lvl", "") + said("b.lvl")
+                 + "The pack p is in: 1 level changed.\n", 0, self.IN),
+                ("the pack in already", [("apply", "a.mrg", "a2.mrg", "b.mrg", "--name", "p")],
+                 ["a.mrg", "a2.mrg", "b.mrg"],
+                 "a.mrg: " + self.ALREADY % ("a.lvl", ", with a2.mrg (pack p) put in since")
+                 + "a2.mrg: " + self.ALREADY % ("a.lvl", "") + "b.mrg: "
+                 + self.ALREADY % ("b.lvl", "") + "The pack p is in already: nothing to do, "
+                 "nothing changed.\n", 0, None)]:
+            with self.subTest(title):
+                self.lay_out()
+                for args in before:
+                    self.assertEqual(self.run_any(args)[2], 0, args)
+                files = self.snapshot()
+                self.assertEqual(self.mrgtool("apply", *parts, "--name", "p"), (out, "", status))
+                if left is None:
+                    self.assertEqual(self.snapshot(), files)
+                    continue
+                self.assertEqual(self.levels(), left)
+                # One backup of each level, made before the pack.
+                self.assertEqual({n: self.content(n + ".bak") for n in left}, self.BEFORE)
+                self.assert_no_run_left()
+
+    def test_listed_and_taken_out_by_the_packs_name(self):
+        self.lay_out()
+        self.assertEqual(self.mrgtool("apply", "a.mrg", "a2.mrg", "b.mrg", "--name", "p")[1:],
+                         ("", 0))
+        out, err, code = self.mrgtool("mods", "a.lvl")
+        self.assertEqual((err, code), ("", 0))
+        self.assertEqual([line.split(",")[0] for line in out.splitlines()], [
+            "Mods in a.lvl", "  1. a.mrg (pack p)", "  2. a2.mrg (pack p)"])
+        shown = json.loads(self.mrgtool("mods", "a.lvl", "--json")[0])
+        self.assertEqual([(m["name"], m["pack"], m["bytesOut"], m["bytesIn"])
+                          for m in shown["mods"]], [("a.mrg", "p", 0, 2), ("a2.mrg", "p", 1, 1)])
+        self.assertEqual(self.mrgtool("remove", "p", "a.lvl"), (
+            said("a.lvl") + said("b.lvl") + "Took the pack p out of 2 levels.\n", "", 0))
+        self.assertEqual(self.levels(), self.BEFORE)
+        for level in self.BEFORE:
+            self.assertEqual(self.mrgtool("mods", level),
+                             ("%s has no mod in it (%s.history).\n" % (level, level), "", 0))
+        self.assert_no_run_left()
+
+    def test_a_level_whose_lock_is_held_refuses_at_once(self):
+        for level in self.BEFORE:
+            with self.subTest(level):
+                self.lay_out()
+                files = self.snapshot()
+                with self.held(level + ".lock", "lock"):
+                    self.assertEqual(self.mrgtool("apply", "a.mrg", "b.mrg", "--name", "p"), (
+                        "Another run of Vorandel is working on %s: nothing changed; run this "
+                        "merge file again once it has ended.\n" % level, "", 1))
+                self.assertEqual(self.snapshot(), files)
+
+    def kill(self, args, on, call, when):
+        """mrgtool run with `args`, killed at its `when`th `call` on the file `on`."""
+        done = subprocess.run(
+            [STRACE, "-qq", "-f", "-o", os.devnull, "-P", on, "-P", self.path(on),
+             "-e", "trace=" + call, "-e", "inject=%s:signal=SIGKILL:when=%d" % (call, when),
+             MRGTOOL] + args, cwd=self.folder, capture_output=True, timeout=120)
+        self.assertIn(done.returncode, (-9, 128 + 9))  # killed, as strace passes it on
+
+    @unittest.skipIf(STRACE is None, "strace is not installed")
+    def test_a_pack_killed_midway_is_put_back_by_the_next_run(self):
+        put_back = ("Restored a.lvl from a.lvl.bak: a run was stopped while it rewrote the "
+                    "level.\n%sA run on the pack p was stopped midway: every level of it is "
+                    "as it was before that run, and a.lvl.pack is deleted.\n")
+        both_back = put_back % ("Restored b.lvl from b.lvl.bak: a run was stopped while it "
+                                "rewrote the level.\n")
+        apply = ["apply", "a.mrg", "b.mrg", "--name", "p"]
+        # the next run, what it says after putting the pack back, its
+        # status, the levels it leaves
+        after_apply = [(("Vorandel", "b.mrg"), said("b.lvl") + "Done !\n", 0,
+                        {"a.lvl": LEVEL, "b.lvl": self.IN["b.lvl"]}),
+                       (tuple(apply), said("a.lvl") + said("b.lvl")
+                        + "The pack p is in: 2 levels changed.\n", 0, self.IN),
+                       (("remove", "b.mrg"), "b.lvl has no history beside it (b.lvl.history): "
+                        "no mod in it can be told, nothing changed.\n", 1, self.BEFORE)]
+        # where the kill falls: title, the run before, the run killed, the
+        # call, on which file, its count there, the levels as the kill
+        # leaves them, what the next run says putting the pack back, the next runs
+        for title, before, killed, call, on, when, levels, back, nexts in [
+                ("before b.lvl is rewritten", [], apply, "ftruncate", "b.lvl", 1,
+                 {"a.lvl": self.IN["a.lvl"], "b.lvl": LEVEL}, both_back, after_apply),
+                # The first clears a journal an earlier run may have left.
+                ("at the commit", [], apply, "unlink", "a.lvl.pack", 2, self.IN, both_back,
+                 after_apply),
+                # The part given is the second level's, which the removal
+                # had not marked yet: the rollback happens from the first's.
+                ("a removal before it marks b.lvl", apply, ["remove", "b.mrg"], "rename",
+                 "b.lvl.merging.new", 1, self.IN, put_back % "",
+                 [(("remove", "b.mrg"), said("a.lvl") + said("b.lvl")
+                   + "Took the pack p out of 2 levels.\n", 0, self.BEFORE)])]:
+            for args, out, status, left in nexts:
+                with self.subTest(title, next=args):
+                    self.lay_out()
+                    if before:
+                        self.assertEqual(self.mrgtool(*before)[2], 0)
+                    self.kill(killed, on, call, when)
+                    self.assertEqual(self.levels(), levels)
+                    self.assertIsNotNone(self.content("a.lvl.pack"))
+                    self.assertEqual(self.run_any(args), (back + out, "", status))
+                    self.assertEqual(self.levels(), left)
+                    self.assert_no_run_left()
+
+
 if __name__ == "__main__":
     MRGTOOL = os.path.abspath(sys.argv.pop(1))
     VORANDEL = os.path.abspath(sys.argv.pop(1))
+    parser = argparse.ArgumentParser(add_help=False)
+    parser.add_argument("--holder")
+    options, sys.argv[1:] = parser.parse_known_args()  # the rest is unittest's
+    cli_test.HOLDER = options.holder and os.path.abspath(options.holder)
     unittest.main()

@@ -124,8 +124,8 @@ void FormatVorandel(VorandelSays message, const SaidOf& of, char* text, size_t s
       break;
     case VorandelSays::PACK_ROLLED_BACK:
       snprintf(text, size,
-               "The pack %s was stopped before it was in: every level of it is as it was "
-               "before, and %s is deleted.\n",
+               "A run on the pack %s was stopped midway: every level of it is as it was "
+               "before that run, and %s is deleted.\n",
                name, other);
       break;
     case VorandelSays::PACK_UNCHANGED:
