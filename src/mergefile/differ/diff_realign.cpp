@@ -182,6 +182,15 @@ bool Realigned(const Pair& in, const std::vector<Edit>& edits, size_t first, siz
 // split at its widest stretch of equal bytes where the whole doesn't.
 void Realign(const Pair& in, const std::vector<Edit>& edits, size_t first, size_t last,
              std::vector<Edit>* out) {
+  // Edits that keep the length keep to one diagonal, whose differing bytes
+  // they are: a realignment, one diagonal in and out, finds the same.
+  if (std::all_of(edits.begin() + static_cast<std::ptrdiff_t>(first),
+                  edits.begin() + static_cast<std::ptrdiff_t>(last) + 1,
+                  [](const Edit& edit) { return edit.aLength == edit.bLength; })) {
+    out->insert(out->end(), edits.begin() + static_cast<std::ptrdiff_t>(first),
+                edits.begin() + static_cast<std::ptrdiff_t>(last) + 1);
+    return;
+  }
   Folded better;
   if (first < last && Realigned(in, edits, first, last, &better)) {
     out->insert(out->end(), better.edits.begin(), better.edits.end());
