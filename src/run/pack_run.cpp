@@ -333,6 +333,7 @@ PackEnd RunPack(const std::vector<const char*>& mergePaths, const std::string& p
     for (size_t i : order) {
       levels[i].taken = TakeLevelLock(levels[i].names, &levels[i].lock);
       if (levels[i].taken == LockTaken::REFUSED) {
+        Report(FormatPack(PackSays::REFUSED, {"", Shown(packName), ""}).c_str());
         end = PackEnd::FAILED;
         break;
       }

@@ -1108,7 +1108,8 @@ class Packs(ToolCase):
                 with self.held(level + ".lock", "lock"):
                     self.assertEqual(self.mrgtool("apply", "a.mrg", "b.mrg", "--name", "p"), (
                         "Another run of Vorandel is working on %s: nothing changed; run this "
-                        "merge file again once it has ended.\n" % level, "", 1))
+                        "merge file again once it has ended.\nThe pack p can't go in whole: "
+                        "nothing changed.\n" % level, "", 1))
                 self.assertEqual(self.snapshot(), files)
 
     def kill(self, args, on, call, when):

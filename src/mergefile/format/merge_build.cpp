@@ -25,10 +25,18 @@ void StartMergeFile(const char* levelName, std::vector<uint8_t>* out,
 }
 
 void AppendAction(const MergeAction& action, std::vector<uint8_t>* out) {
-  PutU16(ACTION_REPLACE, out);
-  PutU32(action.offset, out);
-  PutU32(action.removeLength, out);
-  PutU32(action.insertLength, out);
+  // The head put together first: a history holds a record for each of a
+  // mod's actions, a million and more.
+  uint8_t head[RECORD_HEAD_SIZE];
+  auto put = [&head](uint32_t at, uint32_t value, uint32_t bytes) {
+    for (uint32_t i = 0; i < bytes; ++i)
+      head[at + i] = static_cast<uint8_t>(value >> (8 * i));
+  };
+  put(CODE_AT, ACTION_REPLACE, 2);
+  put(OFFSET_AT, action.offset, 4);
+  put(REMOVE_LENGTH_AT, action.removeLength, 4);
+  put(INSERT_LENGTH_AT, action.insertLength, 4);
+  out->insert(out->end(), head, head + RECORD_HEAD_SIZE);
   out->insert(out->end(), action.data, action.data + action.insertLength);
 }
 
