@@ -30,7 +30,7 @@ constexpr size_t AROUND = 4;
 constexpr size_t PAIR_REACH = 256;
 // The bytes the realignment compares at most: this many passes over both
 // inputs, and a little more for small ones.
-constexpr uint64_t BUDGET_PASSES = 4;
+constexpr uint64_t BUDGET_PASSES = 2;
 // Differing bytes looked for on a diagonal at most: an alignment that needs
 // more rarely beats the walk's, and its search would cost as much as the diff.
 constexpr uint64_t DIFFERING_MAX = uint64_t{1} << 16;
@@ -348,5 +348,8 @@ void RealignEdits(const uint8_t* a, uint32_t aSize, const uint8_t* b, uint32_t b
     Realign(in, *edits, first, last, &realigned);
     first = last + 1;
   }
+  // The walk's edits go before the last pass makes its own copy: a million
+  // edits are 16 MiB.
+  std::vector<Edit>().swap(*edits);
   *edits = AroundSuspects(in, realigned);
 }
