@@ -16,8 +16,10 @@ uint64_t UndoActionsSize(const MergeImage& merge, uint32_t firstActionAt) {
   return size;
 }
 
-void AppendUndoActions(const MergeImage& merge, uint32_t firstActionAt,
-                       const LevelImage& original, std::vector<uint8_t>* out) {
+bool ForEachUndoAction(const MergeImage& merge, uint32_t firstActionAt,
+                       const LevelImage& original,
+                       bool (*each)(void* context, const MergeAction& undo),
+                       void* context) {
   // Each action's data sits in the merged level where its offset was, moved
   // by what the actions before it added or took away.
   int64_t shift = 0;
@@ -28,9 +30,21 @@ void AppendUndoActions(const MergeImage& merge, uint32_t firstActionAt,
     if (action.removeLength == 0 && action.insertLength == 0) continue;
     MergeAction undo{static_cast<uint32_t>(action.offset + shift), action.insertLength,
                      action.removeLength, original.buffer + action.offset};
-    AppendAction(undo, out);
+    if (!each(context, undo)) return false;
     shift += int64_t{action.insertLength} - int64_t{action.removeLength};
   }
+  return true;
+}
+
+void AppendUndoActions(const MergeImage& merge, uint32_t firstActionAt,
+                       const LevelImage& original, std::vector<uint8_t>* out) {
+  (void)ForEachUndoAction(
+      merge, firstActionAt, original,
+      [](void* context, const MergeAction& undo) {
+        AppendAction(undo, static_cast<std::vector<uint8_t>*>(context));
+        return true;
+      },
+      out);
 }
 
 EditOutcome InvertMerge(const MergeImage& merge, const LevelImage& original,

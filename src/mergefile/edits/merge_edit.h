@@ -22,6 +22,13 @@ uint64_t UndoActionsSize(const MergeImage& merge, uint32_t firstActionAt);
 void AppendUndoActions(const MergeImage& merge, uint32_t firstActionAt,
                        const LevelImage& original, std::vector<uint8_t>* out);
 
+// The same actions, each given to `each` in turn, its data in `original`;
+// `each` stops the walk by returning false, as does this then.
+bool ForEachUndoAction(const MergeImage& merge, uint32_t firstActionAt,
+                       const LevelImage& original,
+                       bool (*each)(void* context, const MergeAction& undo),
+                       void* context);
+
 // The merge file that turns the level `merge` makes of `original` back into
 // `original`, under the same level name, with `record` where one is given.
 // The actions must have passed CheckActions against `original`.

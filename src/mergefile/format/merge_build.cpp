@@ -24,11 +24,8 @@ void StartMergeFile(const char* levelName, std::vector<uint8_t>* out,
   out->insert(out->end(), levelName, levelName + nameWithNul);
 }
 
-void AppendAction(const MergeAction& action, std::vector<uint8_t>* out) {
-  // The head put together first: a history holds a record for each of a
-  // mod's actions, a million and more.
-  uint8_t head[RECORD_HEAD_SIZE];
-  auto put = [&head](uint32_t at, uint32_t value, uint32_t bytes) {
+void PutRecordHead(const MergeAction& action, uint8_t head[RECORD_HEAD_SIZE]) {
+  auto put = [head](uint32_t at, uint32_t value, uint32_t bytes) {
     for (uint32_t i = 0; i < bytes; ++i)
       head[at + i] = static_cast<uint8_t>(value >> (8 * i));
   };
@@ -36,6 +33,13 @@ void AppendAction(const MergeAction& action, std::vector<uint8_t>* out) {
   put(OFFSET_AT, action.offset, 4);
   put(REMOVE_LENGTH_AT, action.removeLength, 4);
   put(INSERT_LENGTH_AT, action.insertLength, 4);
+}
+
+void AppendAction(const MergeAction& action, std::vector<uint8_t>* out) {
+  // The head put together first: a history holds a record for each of a
+  // mod's actions, a million and more.
+  uint8_t head[RECORD_HEAD_SIZE];
+  PutRecordHead(action, head);
   out->insert(out->end(), head, head + RECORD_HEAD_SIZE);
   out->insert(out->end(), action.data, action.data + action.insertLength);
 }

@@ -23,6 +23,9 @@ void StartMergeFile(const char* levelName, std::vector<uint8_t>* out,
                     uint32_t tailLength = 0);
 void AppendAction(const MergeAction& action, std::vector<uint8_t>* out);
 
+// An action's record head, its data left out.
+void PutRecordHead(const MergeAction& action, uint8_t head[RECORD_HEAD_SIZE]);
+
 // A 16- or 32-bit field, little-endian, at the end of `out`.
 void PutU16(uint16_t value, std::vector<uint8_t>* out);
 void PutU32(uint32_t value, std::vector<uint8_t>* out);

@@ -124,7 +124,7 @@ uint32_t EndOf(const HistoryEntry& entry) {
 // False, with nothing appended, where the entry would take the history to
 // 4 GiB - 1 byte.
 bool StartEntry(const ModHead& head, uint64_t undoSize, std::vector<uint8_t>* out,
-                size_t* start) {
+                size_t* start, uint64_t before) {
   const size_t nameLength = std::min(head.name.size(), ENTRY_NAME_MAX);
   std::string pack = head.packName.substr(0, ENTRY_NAME_MAX);
   for (const std::string& level : head.packLevels) pack += '\0' + level;
@@ -133,7 +133,7 @@ bool StartEntry(const ModHead& head, uint64_t undoSize, std::vector<uint8_t>* ou
   const size_t packNameLength = pack.size();
   const uint64_t undoAt = uint64_t{ENTRY_NAME_AT} + nameLength + 2 + packNameLength;
   const uint64_t length = undoAt + undoSize + ENTRY_CHECK_SIZE;
-  if (out->size() > MERGE_FILE_MAX || length > MERGE_FILE_MAX - out->size()) return false;
+  if (before > MERGE_FILE_MAX || length > MERGE_FILE_MAX - before) return false;
   *start = out->size();
   out->reserve(out->size() + static_cast<size_t>(length));
   PutU32(static_cast<uint32_t>(length), out);
@@ -208,13 +208,63 @@ void StartHistory(const Fingerprint& original, std::vector<uint8_t>* out) {
   PutU32(ShortCheck(out->data(), HISTORY_HEADER_CHECK_AT), out);
 }
 
+bool StartModEntry(const ModHead& head, const MergeImage& merge, uint32_t firstActionAt,
+                   uint64_t before, std::vector<uint8_t>* fields) {
+  fields->clear();
+  size_t start = 0;
+  return StartEntry(head, UndoActionsSize(merge, firstActionAt), fields, &start, before);
+}
+
+namespace {
+
+// The entry's bytes given to the writer, its check worked out on the way.
+struct EntryOutput {
+  SliceWriter write;
+  void* context;
+  XXH3_state_t check;
+
+  bool Give(const uint8_t* bytes, size_t count) {
+    (void)XXH3_64bits_update(&check, bytes, count);
+    return write(context, bytes, static_cast<uint32_t>(count));
+  }
+};
+
+bool GiveUndoAction(void* context, const MergeAction& undo) {
+  auto* out = static_cast<EntryOutput*>(context);
+  uint8_t head[RECORD_HEAD_SIZE];
+  PutRecordHead(undo, head);
+  return out->Give(head, RECORD_HEAD_SIZE) && out->Give(undo.data, undo.insertLength);
+}
+
+}  // namespace
+
+bool WriteModEntry(const std::vector<uint8_t>& fields, const MergeImage& merge,
+                   uint32_t firstActionAt, const LevelImage& before, SliceWriter write,
+                   void* context) {
+  EntryOutput out{write, context, {}};
+  (void)XXH3_64bits_reset(&out.check);
+  if (!out.Give(fields.data(), fields.size()) ||
+      !ForEachUndoAction(merge, firstActionAt, before, GiveUndoAction, &out))
+    return false;
+  std::vector<uint8_t> check;
+  PutU32(static_cast<uint32_t>(XXH3_64bits_digest(&out.check)), &check);
+  return write(context, check.data(), ENTRY_CHECK_SIZE);
+}
+
 bool AppendModEntry(const ModHead& head, const MergeImage& merge, uint32_t firstActionAt,
                     const LevelImage& before, std::vector<uint8_t>* out) {
-  size_t start = 0;
-  if (!StartEntry(head, UndoActionsSize(merge, firstActionAt), out, &start)) return false;
-  AppendUndoActions(merge, firstActionAt, before, out);
-  FinishEntry(start, out);
-  return true;
+  std::vector<uint8_t> fields;
+  if (!StartModEntry(head, merge, firstActionAt, out->size(), &fields)) return false;
+  out->reserve(out->size() +
+               static_cast<size_t>(ReadU32(fields.data() + ENTRY_LENGTH_AT)));
+  return WriteModEntry(
+      fields, merge, firstActionAt, before,
+      [](void* context, const uint8_t* bytes, uint32_t count) {
+        auto* to = static_cast<std::vector<uint8_t>*>(context);
+        to->insert(to->end(), bytes, bytes + count);
+        return true;
+      },
+      out);
 }
 
 bool AppendEntry(const ModHead& head, const std::vector<MergeAction>& undo,
@@ -223,7 +273,7 @@ bool AppendEntry(const ModHead& head, const std::vector<MergeAction>& undo,
   for (const MergeAction& action : undo)
     undoSize += RECORD_HEAD_SIZE + uint64_t{action.insertLength};
   size_t start = 0;
-  if (!StartEntry(head, undoSize, out, &start)) return false;
+  if (!StartEntry(head, undoSize, out, &start, out->size())) return false;
   for (const MergeAction& action : undo) AppendAction(action, out);
   FinishEntry(start, out);
   return true;

@@ -44,6 +44,7 @@
 #include <string>
 #include <vector>
 
+#include "format/apply_actions.h"
 #include "format/merge_format.h"
 #include "format/merge_records.h"
 #include "identity/fingerprint.h"
@@ -160,6 +161,17 @@ void StartHistory(const Fingerprint& original, std::vector<uint8_t>* out);
 // which must have passed CheckActions against `before`. False where the
 // history would reach 4 GiB - 1 byte, the largest file the tools load; `out`
 // is then as it was.
+// AppendModEntry in two steps, for a history written out as it is made, never
+// whole in memory: the entry's fields up to its undo, for an entry after
+// `before` bytes of history (false where the history would reach 4 GiB - 1
+// byte); then the whole entry, fields, undo and check, given to `write` a
+// slice at a time. False where `write` failed.
+bool StartModEntry(const ModHead& head, const MergeImage& merge, uint32_t firstActionAt,
+                   uint64_t before, std::vector<uint8_t>* fields);
+bool WriteModEntry(const std::vector<uint8_t>& fields, const MergeImage& merge,
+                   uint32_t firstActionAt, const LevelImage& before, SliceWriter write,
+                   void* context);
+
 bool AppendModEntry(const ModHead& head, const MergeImage& merge, uint32_t firstActionAt,
                     const LevelImage& before, std::vector<uint8_t>* out);
 
