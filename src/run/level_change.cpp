@@ -53,8 +53,7 @@ int MarkChange(const LevelChange& change) {
     SayHistorySetAside(names, *change.oldHistory, change.setAside);
   }
   if (change.history != nullptr) {
-    Bytes draft = {change.history->data(), change.history->size()};
-    error = WriteOwnFile(names.historyDraft, WriteBytes, &draft);
+    error = WriteOwnFile(names.historyDraft, change.writeHistory, change.history);
     if (error != NO_ERROR) {
       (void)RemoveFile(names.historyDraft);
       Say(VorandelSays::MARK_WRITE_FAILED, {names.historyDraft, {}, error});

@@ -25,8 +25,10 @@ struct LevelChange {
   RewriteMark mark;
   ContentWriter write;  // writes the new level into the level's file
   const void* content;
-  // The history once the change is in, whole; null where the run keeps none.
-  const std::vector<uint8_t>* history;
+  // The history once the change is in, as the ContentWriter and its content
+  // that write it; null where the run keeps none.
+  ContentWriter writeHistory;
+  const void* history;
   // The history to keep under another name first, as a new one starts: empty
   // for none; and the history as the run found it, which says why.
   char setAside[JOURNAL_NAME_MAX];

@@ -1,6 +1,7 @@
 #include "level_history.h"
 
 #include "report.h"
+#include "staged_output.h"
 
 namespace {
 
@@ -42,18 +43,47 @@ void ReadLevelHistory(const RunNames& names, const Fingerprint& level,
   FindHistory(history->file.bytes, history->file.size, level, history);
 }
 
+namespace {
+
+// What the new history keeps: the history found, where it goes on; else a new
+// one's header, in *start, with the name to set the old one aside under.
+Bytes KeptHistory(const RunNames& names, const LevelHistory& history, const ModHead& head,
+                  std::vector<uint8_t>* start, char setAside[JOURNAL_NAME_MAX]) {
+  setAside[0] = '\0';
+  if (history.GoesOn()) return {history.file.bytes, history.file.size};
+  if (history.found != HistoryFound::NONE) FreeSetAsideName(names, setAside);
+  StartHistory(head.before, start);
+  return {start->data(), start->size()};
+}
+
+}  // namespace
+
 bool HistoryWithMod(const RunNames& names, const LevelHistory& history,
                     const ModHead& head, const MergeImage& merge, uint32_t firstActionAt,
                     const LevelImage& before, std::vector<uint8_t>* out,
                     char setAside[JOURNAL_NAME_MAX]) {
-  setAside[0] = '\0';
-  if (history.GoesOn()) {
-    out->assign(history.file.bytes, history.file.bytes + history.file.size);
-  } else {
-    if (history.found != HistoryFound::NONE) FreeSetAsideName(names, setAside);
-    StartHistory(head.before, out);
-  }
+  std::vector<uint8_t> start;
+  Bytes kept = KeptHistory(names, history, head, &start, setAside);
+  out->assign(kept.bytes, kept.bytes + kept.size);
   return AppendModEntry(head, merge, firstActionAt, before, out);
+}
+
+bool StartHistoryDraft(const RunNames& names, const LevelHistory& history,
+                       const ModHead& head, HistoryDraft* draft,
+                       char setAside[JOURNAL_NAME_MAX]) {
+  draft->kept = KeptHistory(names, history, head, &draft->start, setAside);
+  return StartModEntry(head, *draft->merge, draft->firstActionAt, draft->kept.size,
+                       &draft->fields);
+}
+
+bool WriteHistoryDraft(HANDLE file, const void* content) {
+  const auto* draft = static_cast<const HistoryDraft*>(content);
+  StagedOutput output = {file, draft->staging, MERGED_STAGING_SIZE, 0};
+  return StageSlice(&output, draft->kept.bytes,
+                    static_cast<uint32_t>(draft->kept.size)) &&
+         WriteModEntry(draft->fields, *draft->merge, draft->firstActionAt, draft->before,
+                       StageSlice, &output) &&
+         FlushStaged(&output);
 }
 
 void SayHistorySetAside(const RunNames& names, const LevelHistory& history,

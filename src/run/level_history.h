@@ -9,6 +9,7 @@
 #include "journal/history.h"
 #include "journal/run_names.h"
 #include "platform.h"
+#include "rewrite_level.h"
 #include "whole_file.h"
 
 // The history as found, with the bytes its entries point into.
@@ -34,6 +35,26 @@ bool HistoryWithMod(const RunNames& names, const LevelHistory& history,
                     const ModHead& head, const MergeImage& merge, uint32_t firstActionAt,
                     const LevelImage& before, std::vector<uint8_t>* out,
                     char setAside[JOURNAL_NAME_MAX]);
+
+// The same history, written out a slice at a time through `staging`
+// (MERGED_STAGING_SIZE bytes), never whole in memory: a mod's undo may be as
+// large as its merge file. The caller sets `merge`, `firstActionAt`,
+// `before` and `staging`; StartHistoryDraft the rest, as HistoryWithMod
+// decides, with false where the history would be too large. Then
+// WriteHistoryDraft is a ContentWriter for it.
+struct HistoryDraft {
+  const MergeImage* merge;
+  uint32_t firstActionAt;
+  LevelImage before;
+  uint8_t* staging;
+  Bytes kept;                   // what the new history keeps
+  std::vector<uint8_t> start;   // a new history's header, where `kept` is
+  std::vector<uint8_t> fields;  // the mod's entry up to its undo
+};
+bool StartHistoryDraft(const RunNames& names, const LevelHistory& history,
+                       const ModHead& head, HistoryDraft* draft,
+                       char setAside[JOURNAL_NAME_MAX]);
+bool WriteHistoryDraft(HANDLE file, const void* content);
 
 // Says why a history can't go on, where it can't, as it is set aside under
 // `setAside`.

@@ -135,7 +135,9 @@ int MergeLevel(const RunNames& names, const MergeImage& merge, const char* merge
   }
   uint32_t first = FirstActionAt(merge);
   MergedLevel merged = {&level, &merge, first, staging.get()};
-  LevelChange change{&names, level, {}, WriteMergedLevel, &merged, nullptr, "", &history};
+  LevelChange change{&names,           level,   {},
+                     WriteMergedLevel, &merged, WriteHistoryDraft,
+                     nullptr,          "",      &history};
   change.mark = {judgement.level, judgement.merged, FirstChangeOf(merge, level), "", 3};
   ModHead head{judgement.level,
                judgement.merged,
@@ -145,13 +147,13 @@ int MergeLevel(const RunNames& names, const MergeImage& merge, const char* merge
                mergePath,
                "",
                {}};
-  std::vector<uint8_t> newHistory;
-  if (!HistoryWithMod(names, history, head, merge, first, level, &newHistory,
-                      change.setAside)) {
+  // The draft is written before the level, through the level's staging.
+  HistoryDraft draft{&merge, first, level, staging.get(), {}, {}, {}};
+  if (!StartHistoryDraft(names, history, head, &draft, change.setAside)) {
     Say(VorandelSays::MARK_WRITE_FAILED, {names.historyDraft, {}, ERROR_FILE_TOO_LARGE});
     return STATUS_FAILED;
   }
-  change.history = &newHistory;
+  change.history = &draft;
   if (MakeChange(change) != STATUS_OK) return STATUS_FAILED;
   Say(VorandelSays::DONE, {});
   return STATUS_OK;

@@ -243,6 +243,7 @@ PackEnd PutIn(std::deque<PackLevel>& levels, std::vector<Part>& parts,
 
   std::vector<LevelChange> changes;
   std::vector<Bytes> contents(changed.size());
+  std::vector<Bytes> histories(changed.size());
   for (size_t i = 0; i < changed.size(); ++i) {
     PackLevel& level = *changed[i];
     ModHead head = pack;
@@ -251,14 +252,14 @@ PackEnd PutIn(std::deque<PackLevel>& levels, std::vector<Part>& parts,
         head.packLevels.push_back(
             NameFromLevel(level.names.level, other->names.level, kWindowsPaths));
     LevelImage image{level.file.bytes, level.file.size};
-    LevelChange change{&level.names, image,         {},
-                       WriteBytes,   &contents[i],  &level.newHistory,
-                       "",           &level.history};
+    LevelChange change{&level.names, image,         {}, WriteBytes,    &contents[i],
+                       WriteBytes,   &histories[i], "", &level.history};
     if (!Build(level, parts, head, change.setAside)) {
       Say(VorandelSays::RESULT_TOO_LARGE, {level.names.level});
       return PackEnd::FAILED;
     }
     contents[i] = {level.merged.data(), level.merged.size()};
+    histories[i] = {level.newHistory.data(), level.newHistory.size()};
     uint32_t firstChange = image.size;
     for (const std::vector<uint8_t>& step : level.steps) {
       MergeImage turn{step.data(), static_cast<uint32_t>(step.size())};

@@ -36,6 +36,7 @@ struct LevelRemoval {
   std::vector<size_t> chosen;
   Removal removal{};
   Bytes content{};
+  Bytes historyBytes{};
 
   LevelRemoval() = default;
   LevelRemoval(const LevelRemoval&) = delete;
@@ -101,13 +102,15 @@ bool Removed(LevelRemoval* at, const std::string& mods, RemovalEnd* end) {
     case RemovalOutcome::TOO_LARGE: SayRemoval(RemovalSays::TOO_LARGE, of); return false;
   }
   at->content = {at->removal.level.data(), at->removal.level.size()};
+  at->historyBytes = {at->removal.history.data(), at->removal.history.size()};
   return true;
 }
 
 LevelChange ChangeOf(LevelRemoval* at) {
   LevelImage level{at->file.bytes, at->file.size};
-  LevelChange change{&at->names,           level, {},          WriteBytes, &at->content,
-                     &at->removal.history, "",    &at->history};
+  LevelChange change{&at->names,        level,        {},
+                     WriteBytes,        &at->content, WriteBytes,
+                     &at->historyBytes, "",           &at->history};
   change.mark = {at->print, at->removal.levelPrint,
                  FirstDifference(level, at->removal.level), "", 3};
   return change;
