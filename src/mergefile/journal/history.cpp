@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "edits/merge_edit.h"
 #include "format/merge_build.h"
@@ -217,15 +219,32 @@ bool StartModEntry(const ModHead& head, const MergeImage& merge, uint32_t firstA
 
 namespace {
 
-// The entry's bytes given to the writer, its check worked out on the way.
+// The entry's bytes given to the writer, its check worked out on the way,
+// gathered first: an undo is mostly records of a few bytes each.
+constexpr size_t ENTRY_GATHER_SIZE = size_t{64} << 10;
+
 struct EntryOutput {
   SliceWriter write;
   void* context;
   XXH3_state_t check;
+  size_t used;
+  uint8_t gathered[ENTRY_GATHER_SIZE];
 
-  bool Give(const uint8_t* bytes, size_t count) {
+  bool Pass(const uint8_t* bytes, size_t count) {
     (void)XXH3_64bits_update(&check, bytes, count);
     return write(context, bytes, static_cast<uint32_t>(count));
+  }
+  bool Flush() {
+    bool written = used == 0 || Pass(gathered, used);
+    used = 0;
+    return written;
+  }
+  bool Give(const uint8_t* bytes, size_t count) {
+    if (count > ENTRY_GATHER_SIZE - used && !Flush()) return false;
+    if (count >= ENTRY_GATHER_SIZE) return Pass(bytes, count);
+    memcpy(gathered + used, bytes, count);
+    used += count;
+    return true;
   }
 };
 
@@ -241,13 +260,19 @@ bool GiveUndoAction(void* context, const MergeAction& undo) {
 bool WriteModEntry(const std::vector<uint8_t>& fields, const MergeImage& merge,
                    uint32_t firstActionAt, const LevelImage& before, SliceWriter write,
                    void* context) {
-  EntryOutput out{write, context, {}};
-  (void)XXH3_64bits_reset(&out.check);
-  if (!out.Give(fields.data(), fields.size()) ||
-      !ForEachUndoAction(merge, firstActionAt, before, GiveUndoAction, &out))
+  // Too large for the stack of a browser's worker.
+  std::unique_ptr<EntryOutput> out(new (std::nothrow) EntryOutput);
+  if (!out) return false;
+  out->write = write;
+  out->context = context;
+  out->used = 0;
+  (void)XXH3_64bits_reset(&out->check);
+  if (!out->Give(fields.data(), fields.size()) ||
+      !ForEachUndoAction(merge, firstActionAt, before, GiveUndoAction, out.get()) ||
+      !out->Flush())
     return false;
   std::vector<uint8_t> check;
-  PutU32(static_cast<uint32_t>(XXH3_64bits_digest(&out.check)), &check);
+  PutU32(static_cast<uint32_t>(XXH3_64bits_digest(&out->check)), &check);
   return write(context, check.data(), ENTRY_CHECK_SIZE);
 }
 
