@@ -414,8 +414,8 @@ async function commitDraft(job, names, dir) {
   await rename(job, dir, names.inFolder.historyDraft, names.inFolder.history, draft.file);
 }
 
-// A mark that names a pack's journal which is still there: the pack was
-// stopped before it was in, and every level it names must go back at once,
+// A mark that names a pack's journal which is still there: a run on the pack
+// was stopped midway, and every level it names must go back at once,
 // which the page leaves to the programs. A journal gone, the pack went in
 // whole, and the mark is acted on as any other.
 async function refuseOpenPack(job, names, mark) {
@@ -425,10 +425,10 @@ async function refuseOpenPack(job, names, mark) {
   const journal = JSON.parse(lib.text());
   const found = await find(folderOf(job.root, journal.folderParts), journal.inFolder);
   if (isMissing(found)) return;
-  throw failed([`${names.mark} belongs to a pack of mods that was stopped before it was in, `
+  throw failed([`${names.mark} belongs to a pack of mods whose run was stopped midway, `
     + `as ${journal.name} tells: every level of the pack must go back first, which the page `
-    + 'can\'t do. Run Vorandel on one of the pack\'s merge files, or mrgtool apply on them, which '
-    + 'puts every level back; then apply here again.'], LINE.PAGE);
+    + 'can\'t do. Run Vorandel on one of the pack\'s merge files, or mrgtool apply or remove '
+    + 'on them, which puts every level back; then apply here again.'], LINE.PAGE);
 }
 
 // Vorandel's first step: where a run was stopped while it changed the level,
